@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -254,4 +255,46 @@ TEST(Mailbox, EmptyInfoDictionaryGivesNoSizeAndNoFolders) {
     EXPECT_EQ("", mailbox.size);
     EXPECT_TRUE(folders.empty());
     EXPECT_EQ("", out.str());
+}
+
+TEST(Mailbox, SettingsFileReachedThroughALinkIsRead) {
+    TempDir tmp;
+    StoreBuilder store(tmp.path());
+    std::string dir = store.addMacnt("d.org", "a", "", infoText("1", {}));
+    writeFile(tmp.path() + "/shared.settings", goodSettings);
+    unlink((dir + "/account.settings").c_str());
+    ASSERT_EQ(0, symlink((tmp.path() + "/shared.settings").c_str(), (dir + "/account.settings").c_str()));
+    std::ostringstream out;
+    Mailbox mailbox(out);
+    mailbox.initialize("a", "d.org", store.domainDir("d.org"), "a", MailboxMacnt);
+    EXPECT_EQ("Ann Lee", mailbox.fullName);
+}
+
+// Random bytes as settings and info files: the account either reads or fails
+// with CGStoreException; nothing else escapes.
+TEST(Mailbox, BinaryGarbageFilesOnlyFailTheAccount) {
+    TempDir tmp;
+    StoreBuilder store(tmp.path());
+    std::string dir = store.addMacnt("d.org", "a", "", "");
+    std::ostringstream out;
+    Mailbox mailbox(out);
+    std::mt19937 rng(7);
+    int failed = 0;
+    for (int round = 0; round < 200; ++round) {
+        for (const char* name : {"/account.settings", "/account.info"}) {
+            std::string bytes(rng() % 2000, '\0');
+            for (char& c : bytes) c = static_cast<char>(rng());
+            // Half the rounds start like a dictionary, to get past the first byte.
+            if (round % 2) bytes.insert(0, "{");
+            writeFile(dir + name, bytes);
+        }
+        std::vector<Folder> folders;
+        try {
+            mailbox.initialize("a", "d.org", store.domainDir("d.org"), "a", MailboxMacnt);
+            mailbox.getFolderList(folders);
+        } catch (const CGStoreException&) {
+            ++failed;
+        }
+    }
+    EXPECT_GT(failed, 0);
 }
