@@ -2,12 +2,14 @@
 
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "store/Domain.h"
 #include "store/Mailbox.h"
+#include "store/Message.h"
 #include "store/Reader.h"
 #include "support/StoreBuilder.h"
 
@@ -135,6 +137,51 @@ TEST(ExampleStore, MatchesItsDescription) {
     }
     EXPECT_EQ((std::vector<std::string>{"example.com", "example.org"}), domains);
     EXPECT_EQ((std::map<std::string, int>{{"ann", 1}, {"bob", 1}, {"carol", 1}, {"dave", 1}}), seen);
+    EXPECT_EQ(std::string::npos, out.str().find("Error"));
+    EXPECT_EQ(std::string::npos, out.str().find("Warning"));
+}
+
+// Every message of the example is readable, with a date in either timestamp
+// form, and the message stored with bare LF grows by one byte per line.
+TEST(ExampleStore, EveryMessageReadsWithItsFlagsAndDate) {
+    std::ostringstream out;
+    Reader reader(out);
+    reader.initialize(std::string(TARMIG_SOURCE_DIR) + "/examples/store", "example.com");
+    Domain domain(out);
+    Mailbox mailbox(out);
+    std::set<std::string> flags;
+    int messages = 0, bareLf = 0;
+    for (bool d = reader.getFirstDomain(domain, "*"); d; d = reader.getNextDomain(domain, "*")) {
+        for (bool m = domain.getFirstMailbox(mailbox, "*"); m; m = domain.getNextMailbox(mailbox, "*")) {
+            std::vector<Folder> folders;
+            mailbox.getFolderList(folders);
+            for (Folder& folder : folders) {
+                SCOPED_TRACE(mailbox.username + "/" + folder.getName());
+                Message message(folder);
+                folder.openMessagesFile(mailbox.username);
+                int count = 0;
+                for (bool more = folder.getFirstMessage(message, true); more;
+                     more = folder.getNextMessage(message, true)) {
+                    ++count;
+                    EXPECT_FALSE(message.getDate().empty());
+                    flags.insert(message.getFlags());
+                    std::string data, part;
+                    for (bool p = message.getFirstDataPart(part); p; p = message.getNextDataPart(part)) data += part;
+                    EXPECT_EQ(message.getFixedSize(), static_cast<std::int64_t>(data.size()));
+                    EXPECT_EQ(0u, data.rfind("From: ", 0));
+                    if (message.getFixedSize() != message.getSize()) ++bareLf;
+                }
+                folder.closeMessagesFile();
+                EXPECT_EQ(folder.getMessageCount(), std::to_string(count));
+                messages += count;
+            }
+        }
+    }
+    EXPECT_EQ(20, messages);
+    EXPECT_EQ(1, bareLf);
+    EXPECT_EQ((std::set<std::string>{"", "\\Seen ", "\\Seen \\Answered ", "\\Answered ", "\\Recent ",
+                                     "\\Draft ", "\\Seen \\Deleted ", "\\Flagged ", "\\Seen \\Flagged "}),
+              flags);
     EXPECT_EQ(std::string::npos, out.str().find("Error"));
     EXPECT_EQ(std::string::npos, out.str().find("Warning"));
 }
