@@ -298,3 +298,19 @@ TEST(Mailbox, BinaryGarbageFilesOnlyFailTheAccount) {
     }
     EXPECT_GT(failed, 0);
 }
+
+TEST(Mailbox, DeeplyNestedFilesFailCleanly) {
+    TempDir tmp;
+    StoreBuilder store(tmp.path());
+    std::string deep;
+    for (int i = 0; i < 100000; ++i) deep += "{a = ";
+    store.addMacnt("d.org", "a", deep, deep);
+    std::ostringstream out;
+    Mailbox mailbox(out);
+    EXPECT_EQ("cannot parse settings file: nesting too deep",
+              initializeError(mailbox, store.domainDir("d.org"), "a", MailboxMacnt));
+    EXPECT_EQ("Warning: cannot parse info file: nesting too deep\n"
+              "Error: cannot parse settings file: nesting too deep\n",
+              out.str());
+    EXPECT_EQ("unknown", mailbox.size);
+}
