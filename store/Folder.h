@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <fstream>
-#include <iosfwd>
 #include <memory>
 #include <string>
 

@@ -12,7 +12,8 @@ KFile::~KFile() { close(); }
 
 bool KFile::open(const std::string& path) {
     close();
-    // Non-blocking so that opening a FIFO without a writer cannot hang.
+    // Non-blocking so that opening a FIFO without a writer cannot hang; the
+    // flag has no effect on reading a regular file.
     fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) return false;
     struct stat st;
@@ -20,7 +21,6 @@ bool KFile::open(const std::string& path) {
         close();
         return false;
     }
-    fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
     return true;
 }
 

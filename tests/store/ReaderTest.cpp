@@ -118,3 +118,14 @@ TEST(Reader, MissingStoreYieldsNothingUnlessThePrimaryDomainIsSelected) {
     EXPECT_THROW(reader.getFirstDomain(domain, "*"), CGStoreException);
     EXPECT_FALSE(reader.getNextDomain(domain, "*"));
 }
+
+TEST(Reader, DomainNamesWithBlanksAndNonAsciiBytes) {
+    TempDir tmp;
+    makeDirs(tmp.path() + "/Domains/my domain \xC3\xA9.org");
+    std::ostringstream out;
+    Reader reader(out);
+    reader.initialize(tmp.path(), "example.com");
+    EXPECT_EQ(std::vector<std::string>{"my domain \xC3\xA9.org"}, walk(reader, "MY*\xC3\xA9.ORG", out));
+    EXPECT_EQ("Info: read domain (my domain \xC3\xA9.org) path: \"" + tmp.path() + "/Domains/my domain \xC3\xA9.org\"\n",
+              out.str());
+}
