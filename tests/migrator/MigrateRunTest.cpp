@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "migrator/CGException.h"
+#include "migrator/Migrator.h"
 #include "support/RunTool.h"
 #include "support/StoreBuilder.h"
 
@@ -415,6 +417,64 @@ TEST_F(MigrateRun, ConnectionDroppedMidAccountEndsTheRunAfterLoggingOut) {
         << log;
     EXPECT_EQ(log.find("domain (other.org)"), std::string::npos);
     EXPECT_TRUE(log.ends_with("Result: migration failed\n"));
+}
+
+TEST_F(MigrateRun, QuietRunKeepsTheWholeLog) {
+    std::string ann = builder.addMacnt("", "ann", settings("", "pw"), infoText("1", {{"INBOX", "", "1", ""}}));
+    builder.addMboxFolder(ann, "INBOX", mboxText({mboxMessage("Subject: q\n\nq\n", "", "1")}));
+    VantrelTarget target({});
+    auto run = migrate(target, {"-quiet"});
+    target.stop();
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.out, "");
+    std::string log = logText();
+    EXPECT_NE(log.find("   - \"INBOX\", messages: 1\n"), std::string::npos);
+    EXPECT_TRUE(log.ends_with("Result: migration successful\n"));
+}
+
+TEST_F(MigrateRun, TlsNeedsAVerifiedCertificateUnlessInsecureIsGiven) {
+    std::string ann = builder.addMacnt("", "ann", settings("", "pw"), infoText("1", {{"INBOX", "", "1", ""}}));
+    builder.addMboxFolder(ann, "INBOX", mboxText({mboxMessage("Subject: t\n\nt\n", "S", "1")}));
+    TempDir keys;
+    std::string cert = keys.path() + "/cert.pem", key = keys.path() + "/key.pem";
+    std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -days 1 -keyout " + key +
+                       " -out " + cert + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    {
+        VantrelTarget target({"--tls-cert", cert, "--tls-key", key});
+        auto run = migrate(target, {"-ssl"});
+        ServerState server = target.stop();
+        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_TRUE(server.empty());
+        EXPECT_NE(logText().find("Network error: cannot connect to Vantrel\n"), std::string::npos);
+    }
+    TempDir second;
+    workDir = second.path();
+    VantrelTarget target({"--tls-cert", cert, "--tls-key", key});
+    auto run = migrate(target, {"-ssl", "-insecure"});
+    ServerState server = target.stop();
+    EXPECT_EQ(run.exitStatus, 0) << run.out;
+    EXPECT_NE(run.out.find("Warning: the server's TLS certificate is not verified (-insecure)\n"), std::string::npos);
+    ASSERT_EQ(server["ann@example.com"].folders["INBOX"].messages.size(), 1u);
+    EXPECT_EQ(server["ann@example.com"].folders["INBOX"].messages[0].data, "Subject: t\r\n\r\nt\r\n");
+}
+
+TEST_F(MigrateRun, SilentServerEndsTheRunAfterTheReadTimeout) {
+    builder.addMacnt("", "ann", settings("", "pw"), infoText("1", {{"INBOX", "", "0", ""}}));
+    // Commands: check login and logout, then the account's login, X-CREATEUSER
+    // and X-SETUSER, which gets no answer.
+    VantrelTarget target({"--stall-after", "4"});
+    std::ostringstream log;
+    tarmig::Migrator migrator(log, 1);
+    migrator.initialize(store.path(), "127.0.0.1", static_cast<int>(target.port()), "master", true, false, "", "",
+                        true, true);
+    try {
+        migrator.migrateAll("*", "*", "example.com");
+        FAIL() << "the run did not end";
+    } catch (const tarmig::CGNetworkException& e) {
+        EXPECT_STREQ(e.what(), "cannot switch user");
+    }
+    EXPECT_NE(log.str().find("Network error: cannot switch user\n"), std::string::npos);
 }
 
 }  // namespace
