@@ -477,4 +477,29 @@ TEST_F(MigrateRun, SilentServerEndsTheRunAfterTheReadTimeout) {
     EXPECT_NE(log.str().find("Network error: cannot switch user\n"), std::string::npos);
 }
 
+TEST_F(MigrateRun, AccountFailuresSkipOnlyThatAccount) {
+    builder.addMacnt("", "ann", settings("", "pw"), infoText("1", {{"INBOX", "", "0", ""}}));
+    std::string bob = builder.addMacnt("", "bob", settings("", "pw"), infoText("1", {}));
+    std::remove((bob + "/account.info").c_str());
+    std::string carol = builder.addMacnt("", "carol", settings("", "pw"), infoText("1", {}));
+    std::remove((carol + "/account.settings").c_str());
+    std::string dave = builder.addMacnt("", "dave", settings("", "pw"), infoText("1", {{"INBOX", "", "1", ""}}));
+    builder.addMboxFolder(dave, "INBOX", mboxText({mboxMessage("Subject: d\n\nd\n", "", "1")}));
+    VantrelTarget target({"--refuse-setuser", "ann@example.com"});
+    auto run = migrate(target);
+    ServerState server = target.stop();
+
+    EXPECT_EQ(run.exitStatus, 1);
+    std::string log = logText();
+    EXPECT_NE(log.find("Error: problem with identity switching\nError: cannot migrate mailbox <ann>\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("Error: cannot read folder list\nError: cannot migrate mailbox <bob>\n"), std::string::npos);
+    EXPECT_NE(log.find("Error: cannot migrate mailbox <carol>\n"), std::string::npos);
+    EXPECT_NE(run.out.find("Error: cannot migrate mailbox <carol>\n"), std::string::npos);
+    EXPECT_EQ(server["dave@example.com"].folders["INBOX"].messages.size(), 1u);
+    EXPECT_TRUE(server["ann@example.com"].folders["INBOX"].messages.empty());
+    EXPECT_NE(log.find("Info: accounts migrated: 1, skipped (already existing): 0, failed: 3\n"), std::string::npos);
+    EXPECT_TRUE(log.ends_with("Result: migration failed\n"));
+}
+
 }  // namespace
