@@ -9,9 +9,9 @@
 
 // A message source with given data parts. beforePart runs before each part
 // is handed out (with its index) and may throw to simulate a failing source.
-class TestMessage : public IMessage {
+class ScriptedMessage : public IMessage {
 public:
-    explicit TestMessage(std::vector<std::string> parts) : parts(std::move(parts)) {}
+    explicit ScriptedMessage(std::vector<std::string> parts) : parts(std::move(parts)) {}
 
     std::function<void(std::size_t index)> beforePart;
 
