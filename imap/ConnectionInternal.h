@@ -45,7 +45,8 @@ public:
     void login();
     void masterAuthenticate();
     void authenticateCramMD5();
-    // Sends LOGOUT (status ignored) and sets the state to Disconnected.
+    // Sends LOGOUT (status and the server's BYE ignored) and sets the state
+    // to Disconnected.
     void logout();
     void close();
 
@@ -81,8 +82,8 @@ public:
 private:
     void openStream();
     void open(bool login);
-    void recover();
     void applyRememberedAccount();
+    void write(const std::string& text);
 
     std::uint32_t tagCounter = 0;
     std::uint32_t timeoutSeconds = 0;
@@ -99,6 +100,6 @@ private:
     std::uint32_t port = 0;
     zenqa::utils::TlsSettings tlsSettings;
     std::string currentAccount;
-    bool recovering = false;
+    bool opening = false;  // inside open(): a failed write is not recovered
     std::vector<char> chunk;
 };

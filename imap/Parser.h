@@ -58,6 +58,7 @@ constexpr int Alert = 1001, NewName = 1002, Parse = 1003, PermanentFlags = 1004,
 class Parser {
 public:
     explicit Parser(const std::string& text) : text(text) {}
+    Parser(std::string&&) = delete;  // a temporary text would not outlive the parser
 
     // Throws ImapParserException on malformed input.
     void parseResponse(ResponseResult& result);

@@ -29,7 +29,6 @@ public:
 
 private:
     tcpbuffer buffer;
-    bool initialized = false;
 };
 
 }  // namespace zenqa::utils

@@ -49,12 +49,18 @@ public:
     ScriptedPeer& stall(std::chrono::milliseconds duration);
     // Closes the current connection (the client sees end of input).
     ScriptedPeer& closeConnection();
-    // Accepts the next connection; later steps run on it.
+    // Closes the current connection with a reset: the client's next write fails.
+    ScriptedPeer& resetConnection();
+    // Accepts the next connection (closing the current one if still open);
+    // later steps run on it.
     ScriptedPeer& acceptNext();
 
     void start();
     // Waits until every step ran; returns "" or the error that ended the script.
     std::string wait();
+    // Waits until the first count steps ran (or the script ended), so a test
+    // can act on the client at a known point of the script.
+    void waitForSteps(std::size_t count);
 
     // Everything the client sent, over all connections, in order.
     std::string received() const;
@@ -64,7 +70,7 @@ public:
 
 private:
     struct Step {
-        enum Kind { Send, Expect, Read, Stall, Close, Accept } kind;
+        enum Kind { Send, Expect, Read, Stall, Close, Reset, Accept } kind;
         std::string text;
         std::size_t count = 0;
         std::chrono::milliseconds duration{0};
@@ -73,9 +79,10 @@ private:
     void run();
     bool runStep(const Step& step);
     bool acceptConnection();
-    bool readSome(std::chrono::steady_clock::time_point deadline);
+    enum ReadResult { Data, Closed, TimedOut };
+    ReadResult readSome(std::chrono::steady_clock::time_point deadline);
     void drain();
-    void closeClient();
+    void closeClient(bool reset);
     void fail(const std::string& message);
 
     std::chrono::milliseconds stepTimeout;
@@ -87,7 +94,8 @@ private:
     std::atomic<bool> stopping{false};
 
     mutable std::mutex mutex;
-    std::condition_variable scriptDone;
+    std::condition_variable progress;
+    std::size_t stepsDone = 0;
     bool finished = false;
     std::string error;
     std::vector<std::string> connections;
