@@ -39,6 +39,10 @@ TEST(FetchMessage, DataItemsAndFlagLists) {
     EXPECT_EQ(message.getFlags(), "\\Seen");
     EXPECT_FALSE(message.setFlags("\\Draft"));
     EXPECT_EQ(message.getFlags(), "\\Seen");
+    EXPECT_TRUE(message.setFlags("(\\Recent \\Draft)"));
+    EXPECT_EQ(message.getFlags(), "\\Draft");
+    EXPECT_TRUE(message.setFlags("(\\Recent)"));
+    EXPECT_EQ(message.getFlags(), "");
     EXPECT_TRUE(message.setFlags("()"));
     EXPECT_EQ(message.getFlags(), "");
 }
@@ -153,7 +157,7 @@ protected:
 
 TEST_F(CopyFolderTest, StreamsEachMessageIntoTheTargetWithProgress) {
     source.expect(fetchAll)
-        .send("* 1 FETCH (INTERNALDATE \"20-Feb-2004 12:34:56 +0000\" FLAGS (\\Seen $X) BODY[] {5}\r\n"
+        .send("* 1 FETCH (INTERNALDATE \"20-Feb-2004 12:34:56 +0000\" FLAGS (\\Recent \\Seen $X) BODY[] {5}\r\n"
               "Hello)\r\n"
               "* 2 FETCH (FLAGS () INTERNALDATE \"21-Feb-2004 01:02:03 +0100\" BODY[] {7}\r\n"
               "a\r\nb\r\nc)\r\n"

@@ -175,6 +175,9 @@ std::string DovecotServer::configText() const {
         "auth_mechanisms = plain login cram-md5\n"
         "disable_plaintext_auth = no\n"
         "auth_master_user_separator = *\n"
+        // Refused logins are part of the tests: no delay, no penalty for the next ones.
+        "auth_failure_delay = 0\n"
+        "service anvil {\n  unix_listener anvil-auth-penalty {\n    mode = 0\n  }\n}\n"
         "mail_location = maildir:" + d + "/mail/%u:LAYOUT=fs\n"
         "mail_fsync = never\n"
         "namespace inbox {\n  inbox = yes\n  separator = /\n}\n"
