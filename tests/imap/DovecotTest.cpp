@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iostream>
 #include <memory>
 
 using tarmig::testing::DovecotOptions;
@@ -34,6 +36,7 @@ protected:
         DovecotOptions options;
         options.users = {{"ann", "secret"}, {"bob", "b0b pass"}, {"carol", "c"},
                          {"dave", "d"}, {"erin", "e"}};
+        options.masterUsers = {{"admin", "master pw"}};
         server = std::make_unique<DovecotServer>(options);
         if (!server->start(startError)) server.reset();
     }
@@ -58,12 +61,15 @@ std::string DovecotTest::startError;
 
 }  // namespace
 
-TEST_F(DovecotTest, LoginCramMD5AndWrongPassword) {
+TEST_F(DovecotTest, LoginCramMD5MasterUserAndWrongPassword) {
     SimpleImapClient login1(10), cram(10), wrong(10), wrongCram(10);
     EXPECT_EQ(login(login1, "bob", "b0b pass"), C::Ok);
     EXPECT_EQ(login(cram, "bob", "b0b pass", true), C::Ok);
     EXPECT_EQ(login(wrong, "bob", "nope"), C::AuthenticationFailed);
     EXPECT_EQ(login(wrongCram, "bob", "nope", true), C::AuthenticationFailed);
+    SimpleImapClient master(10);
+    EXPECT_EQ(login(master, "bob*admin", "master pw"), C::Ok);
+    master.disconnect(true);
     std::vector<std::string> names;
     EXPECT_EQ(cram.list(names), C::Ok);
     EXPECT_EQ(wrong.list(names), C::NotConnected);
@@ -71,9 +77,14 @@ TEST_F(DovecotTest, LoginCramMD5AndWrongPassword) {
     cram.disconnect(true);
 }
 
-TEST_F(DovecotTest, FoldersCreateSelectListStatus) {
+TEST_F(DovecotTest, ProbeAndFolderCommands) {
     SimpleImapClient client(10);
+    std::string greeting;
+    EXPECT_TRUE(client.testImapServer("127.0.0.1", server->port(), greeting));
+    EXPECT_TRUE(greeting.starts_with("* OK ")) << greeting;
     ASSERT_EQ(login(client, "carol", "c"), C::Ok);
+    // Dovecot answers the version probe with BAD and stays usable.
+    EXPECT_FALSE(client.isXAppendSupported());
     EXPECT_EQ(client.createFolder("Projects/2024", C::FolderNone), C::Ok);
     EXPECT_EQ(client.createFolder("Sent Items", C::FolderNone), C::Ok);
     EXPECT_EQ(client.createFolder("Sent Items", C::FolderNone), C::CreateFolderFailed);
@@ -157,4 +168,58 @@ TEST_F(DovecotTest, CopyFolderBetweenAccounts) {
     EXPECT_EQ(source.list(names), C::Ok);
     source.disconnect(true);
     target.disconnect(true);
+}
+
+TEST_F(DovecotTest, AppendThroughputIsReported) {
+    SimpleImapClient client(30);
+    ASSERT_EQ(login(client, "bob", "b0b pass"), C::Ok);
+    ASSERT_EQ(client.createFolder("Bulk", C::FolderNone), C::Ok);
+    const unsigned messages = 1000;
+    TestMessage message({"From: a@b\r\nSubject: bulk\r\n\r\n", std::string(600, 'm') + "\r\n"},
+                        "\\Seen ", "20-Feb-2004 12:34:56 +0000");
+    auto started = std::chrono::steady_clock::now();
+    unsigned appended = 0;
+    for (unsigned i = 0; i < messages; ++i)
+        if (client.append("Bulk", &message, false) == C::Ok) ++appended;
+    std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(appended, messages);
+    std::cout << "[ figures  ] appended " << appended << " small messages into Dovecot in "
+              << seconds.count() << " s: " << static_cast<long>(appended / seconds.count())
+              << " messages/s\n";
+    unsigned count = 0;
+    EXPECT_EQ(client.status("Bulk", count), C::Ok);
+    EXPECT_EQ(count, messages);
+    client.disconnect(true);
+}
+
+TEST(DovecotTls, SelfSignedCertificateNeedsVerificationOff) {
+    if (!dovecotInstalled()) GTEST_SKIP() << notInstalled;
+    DovecotOptions options;
+    options.users = {{"ann", "secret"}};
+    options.tls = true;
+    DovecotServer server(options);
+    std::string error;
+    ASSERT_TRUE(server.start(error)) << error;
+
+    SimpleImapClient verifying(10);
+    verifying.setTls(true, true);
+    EXPECT_EQ(verifying.connect("127.0.0.1", server.port(), "ann", "secret", false),
+              C::ConnectionError);
+
+    SimpleImapClient trusting(10);
+    trusting.setTls(true, false);
+    ASSERT_EQ(trusting.connect("127.0.0.1", server.port(), "ann", "secret", true), C::Ok);
+    ASSERT_EQ(trusting.createFolder("Secure", C::FolderNone), C::Ok);
+    TestMessage message({"Subject: tls\r\n\r\nover TLS\r\n"}, "\\Draft ", "");
+    EXPECT_EQ(trusting.append("Secure", &message, false), C::Ok);
+    ASSERT_EQ(trusting.select("Secure"), C::Ok);
+    FetchMessage fetched;
+    ASSERT_EQ(trusting.fetch(1, fetched), C::Ok);
+    EXPECT_EQ(fetched.getFlags(), "\\Draft");
+    EXPECT_EQ(readBody(fetched), "Subject: tls\r\n\r\nover TLS\r\n");
+    trusting.disconnect(true);
+
+    // Without TLS the server's TLS port gives no greeting.
+    SimpleImapClient plain(2);
+    EXPECT_EQ(plain.connect("127.0.0.1", server.port(), "ann", "secret", false), C::ConnectionError);
 }
