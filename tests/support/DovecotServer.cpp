@@ -183,7 +183,9 @@ std::string DovecotServer::configText() const {
         // Refused logins are part of the tests: no delay, no penalty for the next ones.
         "auth_failure_delay = 0\n"
         "service anvil {\n  unix_listener anvil-auth-penalty {\n    mode = 0\n  }\n}\n"
-        "mail_location = maildir:" + d + "/mail/%u:LAYOUT=fs\n"
+        // Single-dbox keeps appends fast however full a folder gets, which
+        // maildir does not; the namespace gives the "/" hierarchy.
+        "mail_location = sdbox:" + d + "/mail/%u\n"
         "mail_fsync = never\n"
         "namespace inbox {\n  inbox = yes\n  separator = /\n}\n"
         "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " + d + "/masters\n  master = yes\n}\n"
