@@ -58,6 +58,18 @@ ScriptedPeer::ScriptedPeer(std::chrono::milliseconds stepTimeout) : stepTimeout(
     listenPort = ntohs(address.sin_port);
 }
 
+unsigned ScriptedPeer::closedPort() {
+    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(probe);
+    return ntohs(address.sin_port);
+}
+
 ScriptedPeer::~ScriptedPeer() {
     stopping = true;
     if (thread.joinable()) {
@@ -79,6 +91,11 @@ ScriptedPeer& ScriptedPeer::expect(const std::string& text) {
 
 ScriptedPeer& ScriptedPeer::readBytes(std::size_t count) {
     steps.push_back({Step::Read, {}, count, {}});
+    return *this;
+}
+
+ScriptedPeer& ScriptedPeer::expectClosed() {
+    steps.push_back({Step::ExpectClosed, {}, 0, {}});
     return *this;
 }
 
@@ -199,6 +216,18 @@ bool ScriptedPeer::runStep(const Step& step) {
             }
             if (readSome(deadline) != Data) {
                 fail("fewer bytes than expected arrived");
+                return false;
+            }
+        }
+    case Step::ExpectClosed:
+        for (;;) {
+            const ReadResult result = readSome(deadline);
+            if (result == Closed) {
+                closeClient(false);
+                return true;
+            }
+            if (result == TimedOut) {
+                fail("the client did not close the connection");
                 return false;
             }
         }

@@ -37,6 +37,8 @@ public:
     ScriptedPeer& operator=(const ScriptedPeer&) = delete;
 
     unsigned port() const { return listenPort; }
+    // A 127.0.0.1 port with nothing listening: connections to it are refused.
+    static unsigned closedPort();
 
     // Sends these bytes to the client.
     ScriptedPeer& send(const std::string& bytes);
@@ -45,6 +47,8 @@ public:
     ScriptedPeer& expect(const std::string& text);
     // Reads exactly count more bytes of the client's data.
     ScriptedPeer& readBytes(std::size_t count);
+    // Reads (and records) until the client closes the connection.
+    ScriptedPeer& expectClosed();
     // Does nothing for a while (the client sees a silent server).
     ScriptedPeer& stall(std::chrono::milliseconds duration);
     // Closes the current connection (the client sees end of input).
@@ -70,7 +74,7 @@ public:
 
 private:
     struct Step {
-        enum Kind { Send, Expect, Read, Stall, Close, Reset, Accept } kind;
+        enum Kind { Send, Expect, Read, ExpectClosed, Stall, Close, Reset, Accept } kind;
         std::string text;
         std::size_t count = 0;
         std::chrono::milliseconds duration{0};
