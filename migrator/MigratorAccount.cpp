@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
@@ -52,7 +54,10 @@ void Migrator::transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppend)
     try {
         createFolder(folder);
         *this << "   - \"" << folder.getName() << "\", messages: ";
-        count = static_cast<int>(std::strtol(folder.getMessageCount().c_str(), nullptr, 10));
+        // A count beyond int is pinned, not wrapped: wrapped to 0 or below it
+        // would leave the folder's messages unread.
+        long stored = std::strtol(folder.getMessageCount().c_str(), nullptr, 10);
+        count = static_cast<int>(std::clamp<long>(stored, INT_MIN, INT_MAX));
         output << count << "\n" << std::flush;
         if (count > 0) transferMessages(mailbox, folder, count, useXAppend);
         ++statistics.foldersMigrated;
@@ -79,17 +84,15 @@ void Migrator::transferMessages(Mailbox& mailbox, Folder& folder, int count, boo
             clearOutput(shown, quiet);
             shown = printProgress(position, count, quiet);
             try {
-                std::int64_t size = message.getFixedSize();
                 appendMessage(folder, message, useXAppend);
                 ++statistics.messagesAppended;
-                statistics.bytesSent += size;
+                statistics.bytesSent += message.getFixedSize();
             } catch (const CGStoreException&) {
                 if (!quiet) std::cout << "\n" << std::flush;
                 *this << "Error: cannot migrate message nr.: " << position << "\n";
                 succeeded = false;
                 accountFailed = true;
                 ++statistics.messagesFailed;
-                shown = 0;  // the counter's line has ended; nothing left to erase
                 if (identityLost) throw;
             }
         }

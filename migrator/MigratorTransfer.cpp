@@ -31,6 +31,11 @@ std::vector<std::string> splitLevels(const std::string& path) {
     throw CGNetworkException(text);
 }
 
+// prefix is "Error: " or "Network Error: ": both spellings are in use.
+[[noreturn]] void failNotConnected(std::ostream& output, const std::string& prefix) {
+    failNetwork(output, prefix + "client isn't connected to Vantrel\n", "client isn't connected to Vantrel");
+}
+
 [[noreturn]] void failUnexpected(std::ostream& output, int result) {
     std::string text = "Error: unspecified Imap error " + std::to_string(result) + ".\n";
     failNetwork(output, text, text);
@@ -45,7 +50,10 @@ void replaceForbiddenChars(std::string& text, char replacement) {
 }
 
 void Migrator::connect(bool logoutAfterwards) {
-    int result = client.connect(server, static_cast<unsigned>(port), masterPassword, 0);
+    // The socket layer keeps only the low 16 bits of a port: 65679 would reach 143.
+    constexpr int connectionError = 3;
+    int result = port < 1 || port > 65535 ? connectionError
+                                          : client.connect(server, static_cast<unsigned>(port), masterPassword, 0);
     switch (result) {
         case 0:
             if (logoutAfterwards) client.disconnect(true);
@@ -94,7 +102,12 @@ bool Migrator::setUser(Mailbox& mailbox) {
         generated = true;
     }
     const std::string account = mailbox.username + "@" + mailbox.domain;
-    if (client.createUser(mailbox.username, mailbox.domain, password, mailbox.fullName) == 0) {
+    int created = client.createUser(mailbox.username, mailbox.domain, password, mailbox.fullName);
+    // A lost session says nothing about the account: taking it for an
+    // existing one would skip the account and still report success.
+    if (created == 1) failNotConnected(output, "Error: ");
+    if (created == 3) failNetwork(output, "Network error: cannot create user\n", "cannot create user");
+    if (created == 0) {
         output << "   Info: created user <" << account << ">, password: \"" << password << "\"\n" << std::flush;
         passwordReport << "<" << account << ">, password: \"" << password << "\""
                        << (generated ? " (generated)" : "") << "\n";
@@ -117,7 +130,7 @@ void Migrator::switchUser(const std::string& username, const std::string& domain
         case 0:
             return;
         case 1:
-            failNetwork(output, "Error: client isn't connected to Vantrel\n", "client isn't connected to Vantrel");
+            failNotConnected(output, "Error: ");
         case 3:
             failNetwork(output, "Network error: cannot switch user\n", "cannot switch user");
         case 6:
@@ -166,8 +179,7 @@ void Migrator::createFolder(Folder& folder) {
             case 7:
                 failNetwork(output, "Error: cannot create folder " + path + "\n", "cannot create folder " + path);
             case 1:
-                failNetwork(output, "Network Error: client isn't connected to Vantrel\n",
-                            "client isn't connected to Vantrel");
+                failNotConnected(output, "Network Error: ");
             default:
                 failUnexpected(output, created);
         }
@@ -182,8 +194,7 @@ void Migrator::appendMessage(Folder& folder, IMessage& message, bool useXAppend)
         case 0:
             return;
         case 1:
-            failNetwork(output, "Network Error: client isn't connected to Vantrel\n",
-                        "client isn't connected to Vantrel");
+            failNotConnected(output, "Network Error: ");
         case 3:
             failNetwork(output, "Network error: cannot append message\n", "cannot append message");
         case 8:

@@ -72,6 +72,21 @@ TEST_F(Session, UnreachableServerEndsTheRunWithTheConnectError) {
     EXPECT_EQ(log.str(), "Network error: cannot connect to Vantrel\n");
 }
 
+TEST_F(Session, PortOutsideTheTcpRangeIsNotWrappedOntoAnotherPort) {
+    ScriptedPeer peer;
+    masterLogin(peer);
+    peer.start();
+    // Both would reach the peer if only the low 16 bits were used.
+    for (int port : {static_cast<int>(peer.port()) + 65536, static_cast<int>(peer.port()) - 65536}) {
+        migrator.initialize("/nowhere", "127.0.0.1", port, "master", true, false, "", "", true, true);
+        EXPECT_THROW(migrator.connect(true), tarmig::CGNetworkException) << port;
+    }
+    EXPECT_EQ(log.str(),
+              "Network error: cannot connect to Vantrel\n"
+              "Network error: cannot connect to Vantrel\n");
+    EXPECT_EQ(peer.connectionCount(), 0u);
+}
+
 TEST_F(Session, SecondConnectKeepsTheSessionAndWarns) {
     ScriptedPeer peer;
     masterLogin(peer);
