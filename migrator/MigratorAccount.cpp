@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <climits>
-#include <cstdint>
 #include <cstdlib>
 #include <iostream>
+#include <string>
 #include <vector>
 
 #include "migrator/CGException.h"
@@ -62,10 +62,7 @@ void Migrator::transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppend)
         if (count > 0) transferMessages(mailbox, folder, count, useXAppend);
         ++statistics.foldersMigrated;
     } catch (const CGStoreException&) {
-        if (!quiet) std::cout << "\n" << std::flush;
-        *this << "Error: cannot migrate folder \"" << folder.getName() << "\"\n";
-        succeeded = false;
-        accountFailed = true;
+        reportSkipped("Error: cannot migrate folder \"" + folder.getName() + "\"\n");
         ++statistics.foldersFailed;
         if (identityLost) throw;
     }
@@ -88,10 +85,7 @@ void Migrator::transferMessages(Mailbox& mailbox, Folder& folder, int count, boo
                 ++statistics.messagesAppended;
                 statistics.bytesSent += message.getFixedSize();
             } catch (const CGStoreException&) {
-                if (!quiet) std::cout << "\n" << std::flush;
-                *this << "Error: cannot migrate message nr.: " << position << "\n";
-                succeeded = false;
-                accountFailed = true;
+                reportSkipped("Error: cannot migrate message nr.: " + std::to_string(position) + "\n");
                 ++statistics.messagesFailed;
                 if (identityLost) throw;
             }
@@ -105,6 +99,13 @@ void Migrator::transferMessages(Mailbox& mailbox, Folder& folder, int count, boo
         folder.closeMessagesFile();
         throw;
     }
+}
+
+void Migrator::reportSkipped(const std::string& errorLine) {
+    if (!quiet) std::cout << "\n" << std::flush;
+    *this << errorLine;
+    succeeded = false;
+    accountFailed = true;
 }
 
 }  // namespace tarmig

@@ -31,14 +31,22 @@ std::vector<std::string> splitLevels(const std::string& path) {
     throw CGNetworkException(text);
 }
 
-// prefix is "Error: " or "Network Error: ": both spellings are in use.
-[[noreturn]] void failNotConnected(std::ostream& output, const std::string& prefix) {
-    failNetwork(output, prefix + "client isn't connected to Vantrel\n", "client isn't connected to Vantrel");
-}
-
 [[noreturn]] void failUnexpected(std::ostream& output, int result) {
     std::string text = "Error: unspecified Imap error " + std::to_string(result) + ".\n";
     failNetwork(output, text, text);
+}
+
+// The results every command on an open session can end with: a session that
+// is gone (1; its log line starts "Error: " or "Network Error: ", both are in
+// use), a broken connection (3, reported as "cannot " + what) and anything
+// nobody expected. All of them end the run.
+[[noreturn]] void failSession(std::ostream& output, int result, const std::string& what,
+                              const std::string& notConnectedPrefix = "Network Error: ") {
+    if (result == 1)
+        failNetwork(output, notConnectedPrefix + "client isn't connected to Vantrel\n",
+                    "client isn't connected to Vantrel");
+    if (result == 3) failNetwork(output, "Network error: cannot " + what + "\n", "cannot " + what);
+    failUnexpected(output, result);
 }
 
 }  // namespace
@@ -105,8 +113,7 @@ bool Migrator::setUser(Mailbox& mailbox) {
     int created = client.createUser(mailbox.username, mailbox.domain, password, mailbox.fullName);
     // A lost session says nothing about the account: taking it for an
     // existing one would skip the account and still report success.
-    if (created == 1) failNotConnected(output, "Error: ");
-    if (created == 3) failNetwork(output, "Network error: cannot create user\n", "cannot create user");
+    if (created == 1 || created == 3) failSession(output, created, "create user");
     if (created == 0) {
         output << "   Info: created user <" << account << ">, password: \"" << password << "\"\n" << std::flush;
         passwordReport << "<" << account << ">, password: \"" << password << "\""
@@ -126,19 +133,12 @@ void Migrator::switchUser(const std::string& username, const std::string& domain
     currentUser = username;
     currentDomain = domain;
     int result = client.setUser(username, domain);
-    switch (result) {
-        case 0:
-            return;
-        case 1:
-            failNotConnected(output, "Error: ");
-        case 3:
-            failNetwork(output, "Network error: cannot switch user\n", "cannot switch user");
-        case 6:
-            output << "Error: problem with identity switching\n" << std::flush;
-            throw CGStoreException("problem with identity switching");
-        default:
-            failUnexpected(output, result);
+    if (result == 0) return;
+    if (result == 6) {
+        output << "Error: problem with identity switching\n" << std::flush;
+        throw CGStoreException("problem with identity switching");
     }
+    failSession(output, result, "switch user", "Error: ");
 }
 
 void Migrator::reconnectAsCurrentUser() {
@@ -171,18 +171,9 @@ void Migrator::createFolder(Folder& folder) {
         if (selected == 0) continue;
         if (selected != 10) failNetwork(output, "Error: cannot select folder " + path + "\n", "cannot select folder " + path);
         int created = client.createFolder(path, folder.getType());
-        switch (created) {
-            case 0:
-                continue;
-            case 3:
-                failNetwork(output, "Network error: cannot create folder\n", "cannot create folder");
-            case 7:
-                failNetwork(output, "Error: cannot create folder " + path + "\n", "cannot create folder " + path);
-            case 1:
-                failNotConnected(output, "Network Error: ");
-            default:
-                failUnexpected(output, created);
-        }
+        if (created == 0) continue;
+        if (created == 7) failNetwork(output, "Error: cannot create folder " + path + "\n", "cannot create folder " + path);
+        failSession(output, created, "create folder");
     }
 }
 
@@ -193,10 +184,6 @@ void Migrator::appendMessage(Folder& folder, IMessage& message, bool useXAppend)
     switch (result) {
         case 0:
             return;
-        case 1:
-            failNotConnected(output, "Network Error: ");
-        case 3:
-            failNetwork(output, "Network error: cannot append message\n", "cannot append message");
         case 8:
             output << "Error: append message error\n" << std::flush;
             throw CGStoreException("append message error");
@@ -207,7 +194,7 @@ void Migrator::appendMessage(Folder& folder, IMessage& message, bool useXAppend)
             reconnectAsCurrentUser();
             throw CGStoreException("problem with load from IMessage object");
         default:
-            failUnexpected(output, result);
+            failSession(output, result, "append message");
     }
 }
 
