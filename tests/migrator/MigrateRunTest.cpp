@@ -85,6 +85,16 @@ MboxMessage mboxMessage(const std::string& data, const std::string& flags, const
     return m;
 }
 
+// Messages "Subject: 1" to "Subject: count", each with its number as uid and body.
+std::vector<MboxMessage> numberedMessages(int count) {
+    std::vector<MboxMessage> messages;
+    for (int i = 1; i <= count; ++i) {
+        std::string n = std::to_string(i);
+        messages.push_back(mboxMessage("Subject: " + n + "\n\n" + n + "\n", "", n));
+    }
+    return messages;
+}
+
 class MigrateRun : public ::testing::Test {
 protected:
     TempDir store, work;
@@ -101,6 +111,14 @@ protected:
     std::string logText() {
         auto logs = filesMatching(workDir, "tarmig_", ".log");
         return logs.size() == 1 ? readFile(logs[0]) : "";
+    }
+    // An account of the primary domain whose INBOX holds these messages, with
+    // the count recorded to match.
+    void addInboxAccount(const std::string& name, const std::string& password,
+                         const std::vector<MboxMessage>& messages) {
+        std::string path = builder.addMacnt("", name, settings("", password),
+                                            infoText("1", {{"INBOX", "", std::to_string(messages.size()), ""}}));
+        builder.addMboxFolder(path, "INBOX", mboxText(messages));
     }
     std::string passText() {
         auto files = filesMatching(workDir, "tarmig_", ".pass");
@@ -224,8 +242,7 @@ TEST_F(MigrateRun, EverythingArrivesIntactWithFlagsDatesTypesAndPasswords) {
 }
 
 TEST_F(MigrateRun, DisabledLineEndFixingSendsTheBytesAsStored) {
-    std::string ann = builder.addMacnt("", "ann", settings("", "pw"), infoText("1", {{"INBOX", "", "2", ""}}));
-    builder.addMboxFolder(ann, "INBOX", mboxText({mboxMessage(inbox1, "", "1"), mboxMessage(inbox2, "", "2")}));
+    addInboxAccount("ann", "pw", {mboxMessage(inbox1, "", "1"), mboxMessage(inbox2, "", "2")});
     VantrelTarget target({"--server-version", "6.2.9"});
     auto run = migrate(target, {"-disableCrLfFixing"});
     ServerState server = target.stop();
@@ -259,10 +276,7 @@ TEST_F(MigrateRun, RecordedCountsBeyondIntStillReadTheFolder) {
 }
 
 TEST_F(MigrateRun, RefusedMessageIsReportedAndTheFolderGoesOn) {
-    std::string ann = builder.addMacnt("", "ann", settings("", "pw"), infoText("1", {{"INBOX", "", "3", ""}}));
-    builder.addMboxFolder(ann, "INBOX",
-                          mboxText({mboxMessage("Subject: 1\n\n1\n", "", "1"), mboxMessage("Subject: 2\n\n2\n", "", "2"),
-                                    mboxMessage("Subject: 3\n\n3\n", "", "3")}));
+    addInboxAccount("ann", "pw", numberedMessages(3));
     VantrelTarget target({"--refuse-append", "2"});
     auto run = migrate(target);
     ServerState server = target.stop();
@@ -309,8 +323,7 @@ TEST_F(MigrateRun, UnreadableFolderFileReconnectsIntoTheSameAccount) {
 }
 
 TEST_F(MigrateRun, ExistingAccountIsSkippedWithoutForceAndFilledWithIt) {
-    std::string ann = builder.addMacnt("", "ann", settings("", "new"), infoText("1", {{"INBOX", "", "1", ""}}));
-    builder.addMboxFolder(ann, "INBOX", mboxText({mboxMessage("Subject: a\n\na\n", "", "1")}));
+    addInboxAccount("ann", "new", {mboxMessage("Subject: a\n\na\n", "", "1")});
     {
         VantrelTarget target({"--account", "ann@example.com:old"});
         auto run = migrate(target);
@@ -363,10 +376,7 @@ TEST_F(MigrateRun, UnreachableServerEndsTheRun) {
 }
 
 TEST_F(MigrateRun, ConnectionDroppedMidAccountEndsTheRunAfterLoggingOut) {
-    std::string ann = builder.addMacnt("", "ann", settings("", "pw"), infoText("1", {{"INBOX", "", "3", ""}}));
-    builder.addMboxFolder(ann, "INBOX",
-                          mboxText({mboxMessage("Subject: 1\n\n1\n", "", "1"), mboxMessage("Subject: 2\n\n2\n", "", "2"),
-                                    mboxMessage("Subject: 3\n\n3\n", "", "3")}));
+    addInboxAccount("ann", "pw", numberedMessages(3));
     builder.addMacnt("other.org", "bob", settings("", "pw"), infoText("1", {}));
     VantrelTarget target({"--drop-after", "1", "--fault-commands", "APPEND,X-APPEND"});
     auto run = migrate(target);
@@ -382,8 +392,7 @@ TEST_F(MigrateRun, ConnectionDroppedMidAccountEndsTheRunAfterLoggingOut) {
 }
 
 TEST_F(MigrateRun, ConnectionLostWhileCreatingTheAccountIsNotTakenForAnExistingOne) {
-    std::string ann = builder.addMacnt("", "ann", settings("", "pw"), infoText("1", {{"INBOX", "", "1", ""}}));
-    builder.addMboxFolder(ann, "INBOX", mboxText({mboxMessage("Subject: a\n\na\n", "", "1")}));
+    addInboxAccount("ann", "pw", {mboxMessage("Subject: a\n\na\n", "", "1")});
     VantrelTarget target({"--drop-after", "0", "--fault-commands", "X-CREATEUSER"});
     auto run = migrate(target);
     target.stop();
@@ -396,8 +405,7 @@ TEST_F(MigrateRun, ConnectionLostWhileCreatingTheAccountIsNotTakenForAnExistingO
 }
 
 TEST_F(MigrateRun, QuietRunKeepsTheWholeLog) {
-    std::string ann = builder.addMacnt("", "ann", settings("", "pw"), infoText("1", {{"INBOX", "", "1", ""}}));
-    builder.addMboxFolder(ann, "INBOX", mboxText({mboxMessage("Subject: q\n\nq\n", "", "1")}));
+    addInboxAccount("ann", "pw", {mboxMessage("Subject: q\n\nq\n", "", "1")});
     VantrelTarget target({});
     auto run = migrate(target, {"-quiet"});
     target.stop();
@@ -409,8 +417,7 @@ TEST_F(MigrateRun, QuietRunKeepsTheWholeLog) {
 }
 
 TEST_F(MigrateRun, TlsNeedsAVerifiedCertificateUnlessInsecureIsGiven) {
-    std::string ann = builder.addMacnt("", "ann", settings("", "pw"), infoText("1", {{"INBOX", "", "1", ""}}));
-    builder.addMboxFolder(ann, "INBOX", mboxText({mboxMessage("Subject: t\n\nt\n", "S", "1")}));
+    addInboxAccount("ann", "pw", {mboxMessage("Subject: t\n\nt\n", "S", "1")});
     {
         VantrelTarget target({}, true);
         auto run = migrate(target, {"-ssl"});
@@ -454,8 +461,7 @@ TEST_F(MigrateRun, AccountFailuresSkipOnlyThatAccount) {
     std::remove((bob + "/account.info").c_str());
     std::string carol = builder.addMacnt("", "carol", settings("", "pw"), infoText("1", {}));
     std::remove((carol + "/account.settings").c_str());
-    std::string dave = builder.addMacnt("", "dave", settings("", "pw"), infoText("1", {{"INBOX", "", "1", ""}}));
-    builder.addMboxFolder(dave, "INBOX", mboxText({mboxMessage("Subject: d\n\nd\n", "", "1")}));
+    addInboxAccount("dave", "pw", {mboxMessage("Subject: d\n\nd\n", "", "1")});
     VantrelTarget target({"--refuse-setuser", "ann@example.com"});
     auto run = migrate(target);
     ServerState server = target.stop();
