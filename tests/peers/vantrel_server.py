@@ -298,13 +298,13 @@ def parse_sequence(text, count):
 # ---------------------------------------------------------------- state
 
 class Message:
-    def __init__(self, uid, flags, date, data, size, via):
+    def __init__(self, uid, flags, date, data, via):
         self.uid = uid
         self.flags = flags
         self.date = date
         self.internal_date = date or now_date_time()
         self.data = data
-        self.size = size
+        self.size = len(data)
         self.via = via
 
 
@@ -326,9 +326,6 @@ class Account:
         self.full_name = full_name
         self.groups = list(groups)
         self.folders = {b"INBOX": Folder(b"INBOX", b"X-MAIL")}
-
-    def address(self):
-        return self.name + b"@" + self.domain
 
 
 def text(value):
@@ -874,15 +871,15 @@ async def cmd_append(conn, tag, args, via="APPEND"):
     if not isinstance(data, String):
         raise ImapError("message literal expected")
     flags, date = [], b""
-    for extra in args[1:-1]:
-        if isinstance(extra, list) and not date:
-            flags = [astring(f) for f in extra]
-        elif isinstance(extra, String) and not date:
-            date = bytes(extra)
-            if not valid_date_time(date):
-                raise ImapError("invalid date-time")
-        else:
-            raise ImapError("unexpected append argument")
+    extras = args[1:-1]
+    if extras and isinstance(extras[0], list):
+        flags = [astring(f) for f in extras.pop(0)]
+    if extras and isinstance(extras[0], String):
+        date = bytes(extras.pop(0))
+        if not valid_date_time(date):
+            raise ImapError("invalid date-time")
+    if extras:
+        raise ImapError("unexpected append argument")
     if not conn.need_account(tag):
         return
     server = conn.server
@@ -904,7 +901,7 @@ async def cmd_append(conn, tag, args, via="APPEND"):
     server.stats["appendedBytes"] += len(data)
     if not conn.options.sink:
         folder.messages.append(
-            Message(uid, flags, date, data, len(data), via))
+            Message(uid, flags, date, data, via))
     conn.reply(tag, b"OK", b"[APPENDUID 1 %d] %s completed" %
                (uid, via.encode()))
 
