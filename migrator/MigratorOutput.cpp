@@ -1,0 +1,70 @@
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "migrator/Migrator.h"
+
+namespace tarmig {
+
+Migrator& Migrator::operator<<(const char* text) {
+    if (!quiet) std::cout << text << std::flush;
+    output << text << std::flush;
+    return *this;
+}
+
+Migrator& Migrator::operator<<(const std::string& text) { return *this << text.c_str(); }
+
+Migrator& Migrator::operator<<(int value) { return *this << std::to_string(value); }
+
+int Migrator::printProgress(int current, int total, bool quiet) {
+    if (quiet) return 0;
+    std::string counter = std::to_string(current) + "/" + std::to_string(total);
+    std::cout << counter << std::flush;
+    return static_cast<int>(counter.size());
+}
+
+void Migrator::clearOutput(int count, bool quiet) {
+    if (quiet) return;
+    for (int i = 0; i < count; ++i) std::cout << "\b \b" << std::flush;
+}
+
+std::string Migrator::formatSize(std::int64_t size) {
+    constexpr std::int64_t kilo = 1024, mega = 1048576, giga = 1073741824;
+    const char* unit;
+    double scaled;
+    if (size / kilo == 0) return std::to_string(size) + "B";
+    if (size / mega == 0) {
+        scaled = static_cast<double>(size) * (1.0 / kilo);
+        unit = "KB";
+    } else if (size / giga != 0) {
+        scaled = static_cast<double>(size) * (1.0 / giga);
+        unit = "GB";
+    } else {
+        scaled = static_cast<double>(size) * (1.0 / mega);
+        unit = "MB";
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f%s", scaled, unit);
+    return text;
+}
+
+void Migrator::writeSummary() {
+    using std::to_string;
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - startTime).count();
+    double megabytes = static_cast<double>(statistics.bytesSent) / 1048576.0;
+    char timing[128];
+    std::snprintf(timing, sizeof timing, "%.1f s, %.2f MB/s", seconds, seconds > 0 ? megabytes / seconds : 0.0);
+    *this << "Info: accounts migrated: " << to_string(statistics.accountsMigrated)
+          << ", skipped (already existing): " << to_string(statistics.accountsSkipped)
+          << ", failed: " << to_string(statistics.accountsFailed) << "\n"
+          << "Info: folders migrated: " << to_string(statistics.foldersMigrated)
+          << ", failed: " << to_string(statistics.foldersFailed) << "\n"
+          << "Info: messages appended: " << to_string(statistics.messagesAppended)
+          << ", failed: " << to_string(statistics.messagesFailed) << "\n"
+          << "Info: bytes sent: " << to_string(statistics.bytesSent) << " (" << formatSize(statistics.bytesSent)
+          << ")\n"
+          << "Info: elapsed: " << timing << "\n";
+}
+
+}  // namespace tarmig

@@ -1,0 +1,320 @@
+#include "store/Folder.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <ostream>
+
+#include "migrator/CGException.h"
+#include "store/MboxScanner.h"
+#include "store/Message.h"
+#include "utils/DirectoryReader.h"
+
+namespace tarmig {
+
+namespace {
+
+constexpr std::array<const char*, 12> monthNames = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+std::string formatDate(int day, const std::string& month, int year, int hour, int minute, int second) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%02d-%s-%d %02d:%02d:%02d +0000", day, month.c_str(), year, hour, minute,
+                  second);
+    return text;
+}
+
+bool checkClock(int day, int hour, int minute, int second) {
+    return second >= 0 && second <= 59 && minute >= 0 && minute <= 59 && hour >= 0 && hour <= 23 && day >= 1 &&
+           day <= 31;
+}
+
+}  // namespace
+
+std::string convertFolderName(std::string name) {
+    static const std::string levelSuffix = ".folder/";
+    for (auto slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + levelSuffix.size())) {
+        name.replace(slash, 1, levelSuffix);
+    }
+    return name;
+}
+
+std::string convertFlags(const std::string& letters) {
+    static const std::array<std::pair<char, const char*>, 6> table = {{
+        {'S', "\\Seen "},
+        {'P', "\\Deleted "},
+        {'A', "\\Answered "},
+        {'F', "\\Flagged "},
+        {'R', "\\Recent "},
+        {'D', "\\Draft "},
+    }};
+    std::string flags;
+    for (const auto& [letter, flag] : table) {
+        if (letters.find(letter) != std::string::npos) flags += flag;
+    }
+    return flags;
+}
+
+std::string convertMonth(unsigned month) {
+    if (month < 1 || month > monthNames.size()) return {};
+    return monthNames[month - 1];
+}
+
+void separateFlagsAndTimestamp(const std::string& fileName, std::string& flags, std::string& timestamp) {
+    flags.clear();
+    timestamp.clear();
+    auto first = fileName.find('-');
+    if (first == std::string::npos) return;
+    auto second = fileName.find('-', first + 1);
+    if (second == std::string::npos) return;
+    auto third = fileName.find('-', second + 1);
+    if (third == std::string::npos) return;
+    flags = fileName.substr(first + 1, second - first - 1);
+    timestamp = fileName.substr(second + 1, third - second - 1);
+}
+
+Folder::Folder(std::ostream& output) : output_(&output) {}
+
+Folder::Folder(const Folder& other)
+    : accountDirectory_(other.accountDirectory_),
+      name_(other.name_),
+      messageCount_(other.messageCount_),
+      size_(other.size_),
+      class_(other.class_),
+      output_(other.output_),
+      storageType_(other.storageType_),
+      mdirDirectory_(other.mdirDirectory_) {}
+
+Folder& Folder::operator=(const Folder& other) {
+    if (this != &other) {
+        closeMessagesFile();
+        accountDirectory_ = other.accountDirectory_;
+        name_ = other.name_;
+        messageCount_ = other.messageCount_;
+        size_ = other.size_;
+        class_ = other.class_;
+        output_ = other.output_;
+        mboxPosition_ = 0;
+        storageType_ = other.storageType_;
+        mdirDirectory_ = other.mdirDirectory_;
+    }
+    return *this;
+}
+
+Folder::Folder(Folder&& other) noexcept = default;
+Folder& Folder::operator=(Folder&& other) noexcept = default;
+Folder::~Folder() = default;
+
+void Folder::initialize(const std::string& name, const std::string& accountDirectory, MailboxType type) {
+    name_ = name;
+    accountDirectory_ = accountDirectory;
+    storageType_ = type;
+}
+
+void Folder::checkFolderType() {
+    if (storageType_ != MailboxMacnt) return;
+    zenqa::utils::DirectoryReader probe;
+    if (probe.open(accountDirectory_ + "/" + convertFolderName(name_) + ".mdir")) storageType_ = MailboxMdir;
+}
+
+void Folder::openMessagesFile(const std::string& accountName) {
+    closeMessagesFile();
+    std::string storeName =
+        (storageType_ == MailboxMbox && name_ == "INBOX") ? accountName : convertFolderName(name_);
+    checkFolderType();
+    if (storageType_ == MailboxMacnt || storageType_ == MailboxMbox) {
+        std::string path = accountDirectory_ + "/" + storeName + ".mbox";
+        auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
+        if (!file->is_open()) {
+            std::string text = "cannot read messages file \"" + path + "\"";
+            *output_ << "Error: " << text << "\n";
+            throw CGStoreException(text);
+        }
+        file_ = std::move(file);
+        scanner_ = std::make_unique<MboxScanner>();
+        mboxPosition_ = 0;
+    } else if (storageType_ == MailboxMdir) {
+        // The inbox of a .mdir account is the account's own directory.
+        bool inMacnt = accountDirectory_.size() >= 6 && accountDirectory_.ends_with(".macnt");
+        mdirDirectory_ = accountDirectory_;
+        if (name_ != "INBOX" || inMacnt) mdirDirectory_ += "/" + storeName + ".mdir";
+    }
+}
+
+bool Folder::getFirstMessage(Message& message, bool fixLineEnds) {
+    if (storageType_ == MailboxMacnt || storageType_ == MailboxMbox) {
+        mboxPosition_ = 0;
+    } else if (storageType_ == MailboxMdir) {
+        directory_ = std::make_unique<zenqa::utils::DirectoryReader>();
+        if (!directory_->open(mdirDirectory_)) {
+            directory_.reset();
+            return false;
+        }
+    }
+    return getNextMessage(message, fixLineEnds);
+}
+
+bool Folder::getNextMessage(Message& message, bool fixLineEnds) {
+    if (storageType_ == MailboxMacnt || storageType_ == MailboxMbox) return getNextMessageMBOX(message, fixLineEnds);
+    if (storageType_ == MailboxMdir) return getNextMessageMDIR(message, fixLineEnds);
+    return false;
+}
+
+void Folder::failRead() {
+    *output_ << "Error: message cannot be read\n";
+    throw CGStoreException("message cannot be read");
+}
+
+bool Folder::getNextMessageMBOX(Message& message, bool fixLineEnds) {
+    if (!file_ || !scanner_ || mboxPosition_ < 0) return false;
+    MboxScanner::Line line;
+    std::int64_t position = mboxPosition_;
+    for (;;) {
+        auto result = scanner_->findFromLine(*file_, position, line);
+        if (result == MboxScanner::ReadError) failRead();
+        if (result == MboxScanner::End) {
+            mboxPosition_ = -1;
+            return false;
+        }
+        position = line.next;
+        if (!line.hasMarker || !readMessageHeader(line.text, message)) continue;
+        std::int64_t dataOffset = line.next;
+        message.initialize(dataOffset, skipMessageBody(dataOffset), fixLineEnds);
+        *output_ << "    Info: read message, local uid: " << message.getUid() << " offset: " << dataOffset
+                 << " size: " << message.getSize() << " date: \"" << message.getDate() << "\""
+                 << " flags: (" << message.getFlags() << ")\n";
+        return true;
+    }
+}
+
+std::int64_t Folder::skipMessageBody(std::int64_t dataOffset) {
+    MboxScanner::Line line;
+    auto result = scanner_->findFromLine(*file_, dataOffset, line);
+    if (result == MboxScanner::ReadError) failRead();
+    if (result == MboxScanner::End) {
+        mboxPosition_ = -1;
+        return scanner_->endOfFile() - dataOffset;
+    }
+    // The two bytes before a separator line (CR LF) belong to neither message.
+    // A separator right after another one leaves an empty message.
+    std::int64_t end = std::max(line.start - 2, dataOffset);
+    mboxPosition_ = end;
+    return end - dataOffset;
+}
+
+bool Folder::readMessageHeader(const std::string& line, Message& message) {
+    auto npos = std::string::npos;
+    auto gt = line.find('>');
+    auto open = gt == npos ? npos : line.find('(', gt);
+    auto dash = open == npos ? npos : line.find('-', open);
+    auto close = dash == npos ? npos : line.find(')', dash);
+    if (close == npos) {
+        *output_ << "Error: wrong message header format(uid = " << message.getUid() << "): " << line << "\n";
+        return false;
+    }
+    message.setFlags(convertFlags(line.substr(open + 1, dash - open - 1)));
+    message.setDate(parseTimeStamp(close + 2 <= line.size() ? line.substr(close + 2) : std::string()));
+    message.setUid(line.substr(dash + 1, close - dash - 1));
+    return true;
+}
+
+bool Folder::getNextMessageMDIR(Message& message, bool fixLineEnds) {
+    if (!directory_) return false;
+    std::string name;
+    zenqa::utils::DirectoryReader::Kind kind;
+    do {
+        if (!directory_->next(name, kind)) return false;
+    } while (kind != zenqa::utils::DirectoryReader::File);
+
+    file_.reset();
+    *output_ << "    Info: read message, filename: " << name << "\n";
+    auto file = std::make_unique<std::ifstream>(mdirDirectory_ + "/" + name, std::ios::binary);
+    if (!file->is_open()) {
+        closeMessagesFile();
+        std::string text = "cannot read messages file \"" + name + "\"";
+        *output_ << "Error: " << text << "\n";
+        throw CGStoreException(text);
+    }
+    file->seekg(0, std::ios::end);
+    std::int64_t size = file->tellg();
+    file->seekg(0, std::ios::beg);
+    file_ = std::move(file);
+    if (size < 0) failRead();
+
+    std::string flags;
+    std::string timestamp;
+    separateFlagsAndTimestamp(name, flags, timestamp);
+    message.setDate(parseTimeStampMDIR(timestamp));
+    message.setFlags(convertFlags(flags));
+    message.initialize(0, size, fixLineEnds);
+    return true;
+}
+
+std::string Folder::parseTimeStamp(const std::string& timestamp) {
+    std::string date;
+    if (timestamp.size() <= 80) {
+        char weekday[100];
+        char month[100];
+        int day = 0, monthNumber = 0, year = 0, hour = 0, minute = 0, second = 0;
+        std::string monthName;
+        bool scanned = false;
+        if (std::sscanf(timestamp.c_str(), "%99s %99s %d %d:%d:%d %d", weekday, month, &day, &hour, &minute,
+                        &second, &year) == 7) {
+            monthName = month;
+            scanned = true;
+        } else if (std::sscanf(timestamp.c_str(), "%d-%d-%d_%d:%d:%d_", &day, &monthNumber, &year, &hour, &minute,
+                               &second) == 6) {
+            monthName = convertMonth(static_cast<unsigned>(monthNumber));
+            scanned = true;
+        }
+        if (scanned && checkTime(day, monthName, hour, minute, second)) {
+            date = formatDate(day, monthName, year, hour, minute, second);
+        }
+    }
+    if (date.empty()) *output_ << "Warning: cannot parse timestamp.\n";
+    return date;
+}
+
+std::string Folder::parseTimeStampMDIR(const std::string& timestamp) {
+    std::string date;
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (std::sscanf(timestamp.c_str(), "%4d%2d%2d%2d%2d%2d", &year, &month, &day, &hour, &minute, &second) == 6 &&
+        checkTime(day, month, hour, minute, second)) {
+        date = formatDate(day, convertMonth(static_cast<unsigned>(month)), year, hour, minute, second);
+    }
+    if (date.empty()) *output_ << "Warning: cannot parse timestamp.\n";
+    return date;
+}
+
+bool Folder::checkTime(int day, int month, int hour, int minute, int second) {
+    return month >= 1 && month <= 12 && checkClock(day, hour, minute, second);
+}
+
+bool Folder::checkTime(int day, const std::string& month, int hour, int minute, int second) {
+    return std::find(monthNames.begin(), monthNames.end(), month) != monthNames.end() &&
+           checkClock(day, hour, minute, second);
+}
+
+void Folder::closeMessagesFile() {
+    file_.reset();
+    directory_.reset();
+    scanner_.reset();
+}
+
+std::istream* Folder::getFileStream() {
+    if (!file_) return nullptr;
+    file_->clear();
+    return file_.get();
+}
+
+ImapFolderType Folder::getType() const {
+    if (class_ == "TextMailbox" || class_ == "IPF.Note") return ImapFolderType::FolderMail;
+    if (class_ == "IPF.Appointment") return ImapFolderType::FolderCalendar;
+    if (class_ == "IPF.Task") return ImapFolderType::FolderTask;
+    if (class_ == "IPF.Journal") return ImapFolderType::FolderJournal;
+    if (class_ == "IPF.Contact") return ImapFolderType::FolderContact;
+    // Sticky notes are created without a type, like any unknown class.
+    return ImapFolderType::FolderNone;
+}
+
+}  // namespace tarmig

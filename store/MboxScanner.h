@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <vector>
+
+namespace tarmig {
+
+// Finds the lines of a .mbox file that start with "From <". The file is read
+// in large blocks and searched with memchr; of a found line only its first
+// maxLineKept bytes are kept, so a huge line is never held in memory. The
+// last block read is kept, as the file does not change while it is scanned.
+class MboxScanner {
+public:
+    static constexpr std::size_t blockSize = 1 << 20;
+    static constexpr std::size_t maxLineKept = 64 * 1024;
+
+    struct Line {
+        std::int64_t start = 0;  // position of the line's first byte
+        std::int64_t next = 0;   // position after its LF, or the end of the file
+        std::string text;        // the line without its LF, cut at maxLineKept bytes
+        bool hasMarker = false;  // ">(" occurs anywhere in the whole line
+    };
+
+    enum Result { Found, End, ReadError };
+
+    MboxScanner();
+
+    // Searches from `position`, which starts a line, for the next line that
+    // starts with "From <". At End, endOfFile() tells the file's length.
+    Result findFromLine(std::istream& in, std::int64_t position, Line& line);
+    std::int64_t endOfFile() const { return endOfFile_; }
+
+private:
+    // Makes the block cover [position, position + length) as far as the file
+    // has bytes there; false on a read error.
+    bool ensure(std::istream& in, std::int64_t position, std::size_t length);
+    bool load(std::istream& in, std::int64_t position);
+    std::int64_t blockEnd() const { return blockStart_ + static_cast<std::int64_t>(blockLength_); }
+    const char* at(std::int64_t position) const { return block_.data() + (position - blockStart_); }
+    bool readLine(std::istream& in, std::int64_t start, Line& line);
+
+    std::vector<char> block_;
+    std::int64_t blockStart_ = 0;
+    std::size_t blockLength_ = 0;
+    std::int64_t endOfFile_ = -1;  // known once a read reached the end
+};
+
+}  // namespace tarmig

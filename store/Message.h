@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "utils/IMessage.h"
+
+namespace tarmig {
+
+class Folder;
+
+// One stored message, read through its folder's open file in parts of at
+// most maxPartSize bytes, with bare LF turned into CR LF unless switched off.
+// It must not outlive the folder's enumeration.
+class Message : public IMessage {
+public:
+    static constexpr std::size_t maxPartSize = 65535;
+
+    explicit Message(Folder& folder);
+
+    // Position and size of the data in the folder's open file; forgets the cached fixed size.
+    void initialize(std::int64_t offset, std::int64_t size, bool fixLineEnds);
+
+    void setFlags(const std::string& flags) { flags_ = flags; }
+    void setDate(const std::string& date) { date_ = date; }
+    void setUid(const std::string& uid) { uid_ = uid; }
+    const std::string& getUid() const { return uid_; }
+    std::int64_t getOffset() const { return offset_; }
+    bool getFixLineEnds() const { return fixLineEnds_; }
+
+    bool getFirstDataPart(std::string& part) override;
+    bool getNextDataPart(std::string& part) override;
+    std::string getFlags() override { return flags_; }
+    std::string getDate() override { return date_; }
+    std::int64_t getSize() override { return size_; }
+    std::int64_t getFixedSize() override;
+
+    // Copies `in` to `out` with each bare LF turned into CR LF; returns how
+    // many were turned. `followsCr` tells whether the byte before `in` was a
+    // CR, which makes a leading LF part of a CR LF pair split between parts.
+    static int fixCrlf(std::string_view in, std::string& out, bool followsCr);
+
+private:
+    std::string flags_;
+    std::string date_;
+    std::string uid_;
+    std::int64_t offset_ = 0;
+    std::int64_t size_ = 0;
+    std::int64_t fixedSize_ = 0;
+    std::int64_t readPosition_ = 0;
+    bool fixLineEnds_ = true;
+    bool followsCr_ = false;
+    Folder& folder_;
+    std::mutex sizeLock_;
+};
+
+}  // namespace tarmig

@@ -1,0 +1,245 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "MessageReading.h"
+#include "migrator/CGException.h"
+#include "support/StoreBuilder.h"
+
+using namespace tarmig;
+using namespace tarmig::testing;
+
+namespace {
+
+class FolderMbox : public ::testing::Test {
+protected:
+    TempDir tmp;
+    StoreBuilder store{tmp.path()};
+    std::string account = store.addMacnt("", "ann", "{}\n", "{}\n");
+    std::ostringstream output;
+    Folder folder{output};
+
+    std::vector<ReadMessage> read(const std::string& mboxBytes, bool fixLineEnds = true) {
+        store.addMboxFolder(account, "Mail", mboxBytes);
+        folder.initialize("Mail", account, MailboxMacnt);
+        folder.openMessagesFile("ann");
+        auto messages = readAll(folder, fixLineEnds);
+        folder.closeMessagesFile();
+        return messages;
+    }
+};
+
+MboxMessage mboxMessage(const std::string& data, const std::string& uid, const std::string& flags = "") {
+    MboxMessage m;
+    m.data = data;
+    m.uid = uid;
+    m.flags = flags;
+    return m;
+}
+
+}  // namespace
+
+TEST_F(FolderMbox, MessagesWithOffsetsSizesAndLogLines) {
+    MboxMessage first = mboxMessage("Subject: a\r\n\r\nhello\r\n", "7", "AS");
+    MboxMessage second = mboxMessage("Subject: b\n\nbye", "8", "");
+    second.timestamp = "Fri Feb 20 12:34:56 2004";
+    std::string bytes = mboxText({first, second});
+
+    auto messages = read(bytes);
+    ASSERT_EQ(2u, messages.size());
+    std::int64_t offset1 = separatorLine(first).size() + 1;
+    std::int64_t offset2 = offset1 + first.data.size() + 2 + separatorLine(second).size() + 1;
+    EXPECT_EQ(offset1, messages[0].offset);
+    EXPECT_EQ(static_cast<std::int64_t>(first.data.size()), messages[0].size);
+    EXPECT_EQ(first.data, messages[0].data);
+    EXPECT_EQ("7", messages[0].uid);
+    EXPECT_EQ(offset2, messages[1].offset);
+    EXPECT_EQ("Subject: b\r\n\r\nbye", messages[1].data);
+    EXPECT_EQ(static_cast<std::int64_t>(messages[1].data.size()), messages[1].fixedSize);
+
+    EXPECT_EQ("    Info: read message, local uid: 7 offset: " + std::to_string(offset1) + " size: " +
+                  std::to_string(first.data.size()) +
+                  " date: \"20-Feb-2004 12:34:56 +0000\" flags: (\\Seen \\Answered )\n"
+                  "    Info: read message, local uid: 8 offset: " +
+                  std::to_string(offset2) + " size: " + std::to_string(second.data.size()) +
+                  " date: \"20-Feb-2004 12:34:56 +0000\" flags: ()\n",
+              output.str());
+}
+
+TEST_F(FolderMbox, FixingOffKeepsBytesAsStored) {
+    std::string data = "a\nb\r\nc\rd\n";
+    auto messages = read(mboxText({mboxMessage(data, "1")}), false);
+    ASSERT_EQ(1u, messages.size());
+    EXPECT_EQ(data, messages[0].data);
+    EXPECT_EQ(static_cast<std::int64_t>(data.size()), messages[0].fixedSize);
+}
+
+TEST_F(FolderMbox, NoSeparatorGivesNoMessage) {
+    EXPECT_TRUE(read("just text\nFrom someone else\n From <a>(S-1) x\n").empty());
+    EXPECT_TRUE(read("").empty());
+    EXPECT_EQ("", output.str());
+}
+
+TEST_F(FolderMbox, TextBeforeTheFirstSeparatorIsIgnored) {
+    auto messages = read("preamble\r\n" + mboxText({mboxMessage("body\n", "3")}));
+    ASSERT_EQ(1u, messages.size());
+    EXPECT_EQ("body\r\n", messages[0].data);
+}
+
+TEST_F(FolderMbox, FromLineInsideTextEndsTheMessageAndIsSkipped) {
+    // "From <" without ">(" is no separator, but it still ends the message
+    // before it; the lines up to the next separator belong to no message.
+    std::string bytes = mboxText({mboxMessage("one\r\n", "1")}) + "\r\nFrom <nobody> no marker\nlost\r\n" +
+                        separatorLine(mboxMessage("", "2")) + "\ntwo";
+    auto messages = read(bytes);
+    ASSERT_EQ(2u, messages.size());
+    EXPECT_EQ("one\r\n", messages[0].data);
+    EXPECT_EQ("two", messages[1].data);
+    EXPECT_EQ("2", messages[1].uid);
+}
+
+TEST_F(FolderMbox, WrongSeparatorIsReportedAndTheSearchGoesOn) {
+    std::string bytes = mboxText({mboxMessage("one", "1")}) + "\r\nFrom <bad>(S 2) x\nstray\n" +
+                        separatorLine(mboxMessage("", "3")) + "\nthree\n";
+    auto messages = read(bytes);
+    ASSERT_EQ(2u, messages.size());
+    EXPECT_EQ("one", messages[0].data);
+    EXPECT_EQ("three\r\n", messages[1].data);
+    EXPECT_NE(std::string::npos, output.str().find("Error: wrong message header format(uid = 1): From <bad>(S 2) x\n"));
+}
+
+TEST_F(FolderMbox, SeparatorRightAfterSeparatorGivesEmptyMessage) {
+    std::string bytes = separatorLine(mboxMessage("", "1")) + "\n" + separatorLine(mboxMessage("", "2")) + "\nx\n";
+    auto messages = read(bytes);
+    ASSERT_EQ(2u, messages.size());
+    EXPECT_EQ(0, messages[0].size);
+    EXPECT_EQ(0, messages[0].fixedSize);
+    EXPECT_TRUE(messages[0].partSizes.empty());
+    EXPECT_EQ("2", messages[1].uid);
+    EXPECT_EQ("x\r\n", messages[1].data);
+
+    // One byte of text before the next separator is too short for the CR LF pair.
+    messages = read(separatorLine(mboxMessage("", "1")) + "\n\n" + separatorLine(mboxMessage("", "2")) + "\n");
+    ASSERT_EQ(2u, messages.size());
+    EXPECT_EQ(0, messages[0].size);
+    EXPECT_EQ(0, messages[1].size);
+}
+
+TEST_F(FolderMbox, LastLineWithoutLineEndBelongsToTheMessage) {
+    auto messages = read(mboxText({mboxMessage("a\nlast", "1")}));
+    ASSERT_EQ(1u, messages.size());
+    EXPECT_EQ("a\r\nlast", messages[0].data);
+
+    // A separator as the very last line, without LF, gives an empty message at the end.
+    messages = read(separatorLine(mboxMessage("", "5")));
+    ASSERT_EQ(1u, messages.size());
+    EXPECT_EQ("5", messages[0].uid);
+    EXPECT_EQ(0, messages[0].size);
+}
+
+TEST_F(FolderMbox, EndStaysTheEnd) {
+    store.addMboxFolder(account, "Mail", mboxText({mboxMessage("x", "1")}));
+    folder.initialize("Mail", account, MailboxMacnt);
+    folder.openMessagesFile("ann");
+    Message message(folder);
+    ASSERT_TRUE(folder.getFirstMessage(message, true));
+    EXPECT_FALSE(folder.getNextMessage(message, true));
+    EXPECT_FALSE(folder.getNextMessage(message, true));
+    // Starting again reads the file from its beginning.
+    ASSERT_TRUE(folder.getFirstMessage(message, true));
+    EXPECT_EQ("x", streamData(message));
+    folder.closeMessagesFile();
+    folder.closeMessagesFile();
+    EXPECT_FALSE(folder.getNextMessage(message, true));
+}
+
+TEST_F(FolderMbox, ReadingDataBetweenMessagesKeepsTheEnumerationInPlace) {
+    std::string big(200000, 'x');
+    store.addMboxFolder(account, "Mail",
+                        mboxText({mboxMessage(big, "1"), mboxMessage("two", "2"), mboxMessage("three", "3")}));
+    folder.initialize("Mail", account, MailboxMacnt);
+    folder.openMessagesFile("ann");
+    Message message(folder);
+    ASSERT_TRUE(folder.getFirstMessage(message, true));
+    EXPECT_EQ(big, streamData(message));
+    ASSERT_TRUE(folder.getNextMessage(message, true));
+    std::string part;
+    ASSERT_TRUE(message.getFirstDataPart(part));  // read only part of the message
+    ASSERT_TRUE(folder.getNextMessage(message, true));
+    EXPECT_EQ("3", message.getUid());
+    EXPECT_EQ("three", streamData(message));
+    EXPECT_FALSE(folder.getNextMessage(message, true));
+    folder.closeMessagesFile();
+}
+
+TEST_F(FolderMbox, HugeLineInsideAMessageIsStreamedThrough) {
+    // Far more than one scan block and one kept line, with a marker past the kept part.
+    std::string huge = "From <" + std::string(3 << 20, 'h') + ">(S-9) x\n";
+    std::string bytes = mboxText({mboxMessage("a\n", "1")}) + "\r\n" + huge + "\r\n" +
+                        separatorLine(mboxMessage("", "2")) + "\nb";
+    auto messages = read(bytes);
+    // The huge "From <" line ends message 1; parsed from its kept part it has no
+    // ">" and is reported, then message 2 follows.
+    ASSERT_EQ(2u, messages.size());
+    EXPECT_EQ("a\r\n", messages[0].data);
+    EXPECT_EQ("b", messages[1].data);
+    EXPECT_NE(std::string::npos, output.str().find("Error: wrong message header format(uid = 1): From <hhh"));
+}
+
+TEST_F(FolderMbox, MissingFileIsAStoreError) {
+    folder.initialize("Gone/Deeper", account, MailboxMacnt);
+    std::string path = account + "/Gone.folder/Deeper.mbox";
+    try {
+        folder.openMessagesFile("ann");
+        FAIL() << "no exception";
+    } catch (const CGStoreException& e) {
+        EXPECT_EQ("cannot read messages file \"" + path + "\"", std::string(e.what()));
+    }
+    EXPECT_EQ("Error: cannot read messages file \"" + path + "\"\n", output.str());
+    EXPECT_EQ(nullptr, folder.getFileStream());
+    Message message(folder);
+    EXPECT_FALSE(folder.getFirstMessage(message, true));
+}
+
+TEST_F(FolderMbox, UnreadableFileIsAReadError) {
+    makeDirs(account + "/Mail.mbox");  // opens, but cannot be read
+    folder.initialize("Mail", account, MailboxMacnt);
+    folder.openMessagesFile("ann");
+    Message message(folder);
+    EXPECT_THROW(folder.getFirstMessage(message, true), CGStoreException);
+    EXPECT_EQ("Error: message cannot be read\n", output.str());
+    folder.closeMessagesFile();
+}
+
+TEST_F(FolderMbox, NamesWithSpacesAndHighBytes) {
+    std::string name = "Sent Items/\xC3\xA9t\xE9 2004";
+    store.addMboxFolder(account, name, mboxText({mboxMessage("x", "1")}));
+    folder.initialize(name, account, MailboxMacnt);
+    folder.openMessagesFile("ann");
+    EXPECT_EQ(1u, readAll(folder, true).size());
+    folder.closeMessagesFile();
+}
+
+TEST_F(FolderMbox, CopiesStartClosedAndMovesKeepTheFileOpen) {
+    store.addMboxFolder(account, "Mail", mboxText({mboxMessage("one", "1"), mboxMessage("two", "2")}));
+    std::vector<Folder> folders;
+    folders.emplace_back(output);
+    folders[0].initialize("Mail", account, MailboxMacnt);
+    folders[0].setClass("IPF.Task");
+    folders[0].openMessagesFile("ann");
+
+    Folder copy = folders[0];
+    EXPECT_EQ(nullptr, copy.getFileStream());
+    EXPECT_EQ("Mail", copy.getName());
+    EXPECT_EQ("IPF.Task", copy.getClass());
+
+    {
+        Message message(folders[0]);
+        ASSERT_TRUE(folders[0].getFirstMessage(message, true));
+    }
+    for (int i = 0; i < 50; ++i) folders.push_back(copy);  // reallocates
+    Message message(folders[0]);
+    ASSERT_TRUE(folders[0].getNextMessage(message, true));
+    EXPECT_EQ("two", streamData(message));
+    folders[0].closeMessagesFile();
+}

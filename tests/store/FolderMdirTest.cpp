@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "MessageReading.h"
+#include "migrator/CGException.h"
+#include "support/StoreBuilder.h"
+
+using namespace tarmig;
+using namespace tarmig::testing;
+
+namespace {
+
+class FolderMdir : public ::testing::Test {
+protected:
+    TempDir tmp;
+    StoreBuilder store{tmp.path()};
+    std::string account = store.addMacnt("", "ann", "{}\n", "{}\n");
+    std::ostringstream output;
+    Folder folder{output};
+
+    std::vector<ReadMessage> readFolder(const std::string& name, const std::string& accountDir, MailboxType type,
+                                        const std::string& accountName = "ann") {
+        folder.initialize(name, accountDir, type);
+        folder.openMessagesFile(accountName);
+        auto messages = readAll(folder, true);
+        folder.closeMessagesFile();
+        return messages;
+    }
+};
+
+std::vector<std::string> sortedData(const std::vector<ReadMessage>& messages) {
+    std::vector<std::string> data;
+    for (const auto& m : messages) data.push_back(m.data);
+    std::sort(data.begin(), data.end());
+    return data;
+}
+
+}  // namespace
+
+TEST_F(FolderMdir, EachRegularFileIsAMessage) {
+    std::string dir = store.addMdirFolder(account, "Mail");
+    store.addMdirMessage(dir, "SA", "20040220123456", "one\n");
+    store.addMdirMessage(dir, "", "20050305010203", "two\r\n");
+    makeDirs(dir + "/subdir");
+    writeFile(dir + "/subdir/3-S-20040220123456-x", "nested");
+    ASSERT_EQ(0, symlink("1-SA-20040220123456-x", (dir + "/9-S-20040220123456-link").c_str()));
+    ASSERT_EQ(0, symlink("/nonexistent", (dir + "/8-S-20040220123456-dangling").c_str()));
+
+    auto messages = readFolder("Mail", account, MailboxMacnt);
+    EXPECT_EQ(MailboxMdir, folder.getStorageType());
+    ASSERT_EQ(2u, messages.size());
+    for (const auto& m : messages) {
+        if (m.data == "one\r\n") {
+            EXPECT_EQ("\\Seen \\Answered ", m.flags);
+            EXPECT_EQ("20-Feb-2004 12:34:56 +0000", m.date);
+            EXPECT_EQ(4, m.size);
+            EXPECT_EQ(5, m.fixedSize);
+            EXPECT_EQ(0, m.offset);
+        } else {
+            EXPECT_EQ("two\r\n", m.data);
+            EXPECT_EQ("", m.flags);
+            EXPECT_EQ("05-Mar-2005 01:02:03 +0000", m.date);
+        }
+    }
+    std::string log = output.str();
+    EXPECT_NE(std::string::npos, log.find("    Info: read message, filename: 1-SA-20040220123456-x\n"));
+    EXPECT_NE(std::string::npos, log.find("    Info: read message, filename: 2--20050305010203-x\n"));
+    EXPECT_EQ(std::string::npos, log.find("link"));
+    EXPECT_EQ(std::string::npos, log.find("dangling"));
+    EXPECT_EQ(std::string::npos, log.find("Warning"));
+}
+
+TEST_F(FolderMdir, NamesWithoutDashesGiveNoFlagsNoDateAndAWarning) {
+    std::string dir = store.addMdirFolder(account, "Mail");
+    writeFile(dir + "/plain name \xE9", "body");
+    auto messages = readFolder("Mail", account, MailboxMacnt);
+    ASSERT_EQ(1u, messages.size());
+    EXPECT_EQ("", messages[0].flags);
+    EXPECT_EQ("", messages[0].date);
+    EXPECT_EQ("body", messages[0].data);
+    EXPECT_EQ("    Info: read message, filename: plain name \xE9\nWarning: cannot parse timestamp.\n", output.str());
+}
+
+TEST_F(FolderMdir, EmptyMessageFileGivesNoData) {
+    std::string dir = store.addMdirFolder(account, "Mail");
+    store.addMdirMessage(dir, "S", "20040220123456", "");
+    auto messages = readFolder("Mail", account, MailboxMacnt);
+    ASSERT_EQ(1u, messages.size());
+    EXPECT_EQ(0, messages[0].size);
+    EXPECT_EQ(0, messages[0].fixedSize);
+    EXPECT_TRUE(messages[0].partSizes.empty());
+}
+
+TEST_F(FolderMdir, UidIsLeftAsItWas) {
+    std::string dir = store.addMdirFolder(account, "Mail");
+    store.addMdirMessage(dir, "S", "20040220123456", "x");
+    folder.initialize("Mail", account, MailboxMacnt);
+    folder.openMessagesFile("ann");
+    Message message(folder);
+    message.setUid("77");
+    ASSERT_TRUE(folder.getFirstMessage(message, true));
+    EXPECT_EQ("77", message.getUid());
+    EXPECT_FALSE(folder.getNextMessage(message, true));
+    EXPECT_FALSE(folder.getNextMessage(message, true));
+    folder.closeMessagesFile();
+}
+
+TEST_F(FolderMdir, MissingDirectoryGivesNoMessagesSilently) {
+    std::string mdirAccount = store.addMdirAccount("", "bob", "{}\n", "{}\n");
+    EXPECT_TRUE(readFolder("Other", mdirAccount, MailboxMdir, "bob").empty());
+    EXPECT_EQ("", output.str());
+}
+
+TEST_F(FolderMdir, MessageFileThatCannotBeOpenedEndsTheFolder) {
+    std::string dir = store.addMdirFolder(account, "Mail");
+    std::string path = store.addMdirMessage(dir, "S", "20040220123456", "x");
+    std::string name = path.substr(dir.size() + 1);
+    folder.initialize("Mail", account, MailboxMacnt);
+    folder.openMessagesFile("ann");
+    Message message(folder);
+
+    EXPECT_TRUE(withUnreadableFile(tmp, path, [&] {
+        std::string what;
+        try {
+            folder.getFirstMessage(message, true);
+        } catch (const CGStoreException& e) {
+            what = e.what();
+        }
+        return what == "cannot read messages file \"" + name + "\"" &&
+               output.str() == "    Info: read message, filename: " + name + "\nError: cannot read messages file \"" +
+                                   name + "\"\n" &&
+               !folder.getNextMessage(message, true) && folder.getFileStream() == nullptr;
+    }));
+}
+
+TEST_F(FolderMdir, TruncatedFileEndsTheDataEarlyAndTheSizesAgree) {
+    std::string dir = store.addMdirFolder(account, "Mail");
+    std::string path = store.addMdirMessage(dir, "", "20040220123456", std::string(100000, '\n'));
+    for (bool fix : {true, false}) {
+        writeFile(path, std::string(100000, '\n'));
+        folder.initialize("Mail", account, MailboxMacnt);
+        folder.openMessagesFile("ann");
+        Message message(folder);
+        ASSERT_TRUE(folder.getFirstMessage(message, fix));
+        ASSERT_EQ(0, truncate(path.c_str(), 70000));
+        std::int64_t fixedSize = message.getFixedSize();
+        std::string data = streamData(message);
+        EXPECT_EQ(100000, message.getSize());
+        EXPECT_EQ(static_cast<std::int64_t>(data.size()), fixedSize) << fix;
+        EXPECT_EQ(fix ? 140000u : 70000u, data.size());
+        folder.closeMessagesFile();
+    }
+}
+
+TEST_F(FolderMdir, FixedSizeIsReadOnceAndForgottenAtTheNextMessage) {
+    std::string dir = store.addMdirFolder(account, "Mail");
+    std::string path = store.addMdirMessage(dir, "", "20040220123456", "a\nb\n");
+    folder.initialize("Mail", account, MailboxMacnt);
+    folder.openMessagesFile("ann");
+    Message message(folder);
+    ASSERT_TRUE(folder.getFirstMessage(message, true));
+    EXPECT_EQ(6, message.getFixedSize());
+    ASSERT_EQ(0, truncate(path.c_str(), 1));
+    EXPECT_EQ(6, message.getFixedSize());
+    message.initialize(0, 4, true);
+    EXPECT_EQ(1, message.getFixedSize());
+    folder.closeMessagesFile();
+}
+
+class FolderStorage : public FolderMdir {};
+
+TEST_F(FolderStorage, SubfolderOfMacntAccountAsMboxOrMdir) {
+    store.addMboxFolder(account, "Mail/Old", mboxText({MboxMessage{"from mbox", "", "1"}}));
+    auto messages = readFolder("Mail/Old", account, MailboxMacnt);
+    EXPECT_EQ(MailboxMacnt, folder.getStorageType());
+    EXPECT_EQ(std::vector<std::string>{"from mbox"}, sortedData(messages));
+
+    std::string dir = store.addMdirFolder(account, "Mail/Old");
+    EXPECT_EQ(account + "/Mail.folder/Old.mdir", dir);
+    store.addMdirMessage(dir, "", "20040220123456", "from mdir");
+    Folder fresh(output);
+    fresh.initialize("Mail/Old", account, MailboxMacnt);
+    fresh.openMessagesFile("ann");
+    EXPECT_EQ(MailboxMdir, fresh.getStorageType());
+    EXPECT_EQ(std::vector<std::string>{"from mdir"}, sortedData(readAll(fresh, true)));
+    fresh.closeMessagesFile();
+}
+
+TEST_F(FolderStorage, InboxOfMacntAccountMayBeAnMdir) {
+    std::string dir = store.addMdirFolder(account, "INBOX");
+    store.addMdirMessage(dir, "", "20040220123456", "inbox");
+    EXPECT_EQ(std::vector<std::string>{"inbox"}, sortedData(readFolder("INBOX", account, MailboxMacnt)));
+}
+
+TEST_F(FolderStorage, InboxOfSingleFileAccountIsNamedAfterTheAccount) {
+    std::string domainDir = store.addMboxAccount("example.com", "carl", "{}\n", "{}\n",
+                                                 mboxText({MboxMessage{"carl's", "", "1"}}));
+    EXPECT_EQ(std::vector<std::string>{"carl's"},
+              sortedData(readFolder("INBOX", domainDir, MailboxMbox, "carl")));
+    // Any other folder of such an account is a file named after the folder.
+    writeFile(domainDir + "/Other.mbox", mboxText({MboxMessage{"other", "", "1"}}));
+    EXPECT_EQ(std::vector<std::string>{"other"}, sortedData(readFolder("Other", domainDir, MailboxMbox, "carl")));
+}
+
+TEST_F(FolderStorage, InboxOfMdirAccountIsTheAccountDirectory) {
+    std::string mdirAccount = store.addMdirAccount("", "dora", "{}\n", "{}\n");
+    store.addMdirMessage(mdirAccount, "S", "20040220123456", "dora's");
+    EXPECT_EQ(std::vector<std::string>{"dora's"},
+              sortedData(readFolder("INBOX", mdirAccount, MailboxMdir, "dora")));
+    // Other folders of such an account lie inside it.
+    std::string sub = mdirAccount + "/Sent.mdir";
+    makeDirs(sub);
+    writeFile(sub + "/1-S-20040220123456-x", "sent");
+    EXPECT_EQ(std::vector<std::string>{"sent"}, sortedData(readFolder("Sent", mdirAccount, MailboxMdir, "dora")));
+}
