@@ -414,10 +414,11 @@ class FaultTest(unittest.TestCase):
         c.close()
 
     def test_version_and_greeting_switches(self):
-        server = self.run_server("--server-version", "6.2.9",
-                                 "--greeting", "* BYE not today")
-        c = server.connect()
-        self.assertEqual(c.greeting, b"* BYE not today\r\n")
+        bye = self.run_server("--greeting", "* BYE not today").connect()
+        self.assertEqual(bye.greeting, b"* BYE not today\r\n")
+        self.assertEqual(bye.line(), b"")
+        bye.close()
+        c = self.run_server("--server-version", "6.2.9").connect()
         c.master()
         self.assertEqual(c.command(b"X-CHECKVERSION")[1],
                          b"T2 OK Vantrel 6.2.9\r\n")

@@ -27,7 +27,8 @@ Options:
   --server-version TEXT    version at the end of the X-CHECKVERSION
                            completion "OK Vantrel TEXT" (default 6.3.0)
   --no-checkversion        answer X-CHECKVERSION with BAD, like an old server
-  --greeting LINE          send LINE (CR LF added) instead of the OK greeting
+  --greeting LINE          send LINE (CR LF added) instead of the OK greeting;
+                           a line starting "* BYE" then closes the connection
   --refuse-append N        answer NO to the Nth APPEND or X-APPEND received
                            by the server (from 1, across connections);
                            repeatable
@@ -431,6 +432,8 @@ class Connection:
         self.server.stats["connections"] += 1
         if self.options.greeting is not None:
             self.send(self.options.greeting + b"\r\n")
+            # A server that greets with BYE does not serve (RFC 3501, 7.1.5).
+            self.closing = self.options.greeting.startswith(b"* BYE")
         else:
             self.send(b"* OK [CAPABILITY " + CAPABILITIES +
                       b"] Vantrel test server ready\r\n")
