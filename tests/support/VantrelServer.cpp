@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -83,8 +84,12 @@ VantrelServer::VantrelServer(VantrelServerOptions options)
 
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("Vantrel server: pipe failed");
+    pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
+        // A test that crashes must not leave its server behind.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(127);
         dup2(out[1], STDOUT_FILENO);
         execv(argv[0], argv.data());
         _exit(127);
