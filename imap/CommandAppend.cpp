@@ -5,7 +5,10 @@ CommandAppend::CommandAppend(ConnectionInternal& connection, const std::string& 
                              std::uint64_t size, bool useXAppend)
     : Command(connection, useXAppend ? "X-APPEND" : "APPEND") {
     params(mailbox, flags, date);
-    addParam("{" + std::to_string(size) + "+}\r\n");
+    std::string announcement = "{";
+    announcement += std::to_string(size);
+    announcement += "+}\r\n";
+    addParam(announcement);
 }
 
 void CommandAppend::params(const std::string& mailbox, const std::string& flags,

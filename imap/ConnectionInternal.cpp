@@ -300,7 +300,11 @@ unsigned ConnectionInternal::recvData(std::string& out, unsigned count) {
     return count - remaining;
 }
 
-std::string ConnectionInternal::getTag() { return "T" + std::to_string(tagCounter++); }
+std::string ConnectionInternal::getTag() {
+    std::string tag = "T";
+    tag += std::to_string(tagCounter++);
+    return tag;
+}
 
 std::vector<std::string> ConnectionInternal::getCapability() {
     if (!capabilities.empty()) {

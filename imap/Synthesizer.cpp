@@ -15,7 +15,12 @@ std::string escapeQuotationMarks(const std::string& value) {
 }
 
 std::string literalPlus(const std::string& value) {
-    return "{" + std::to_string(value.size()) + "+}\r\n" + value;
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) on "literal" + std::string temporaries.
+    std::string result = "{";
+    result += std::to_string(value.size());
+    result += "+}\r\n";
+    result += value;
+    return result;
 }
 
 }  // namespace zenqa::mail

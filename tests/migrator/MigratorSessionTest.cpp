@@ -146,7 +146,9 @@ TEST_F(Session, AccountWhoseIdentityCannotBeRestoredIsAbandoned) {
     // "Broken" has no storage file; INBOX would follow it.
     std::string ann = builder.addMacnt("", "ann", tarmig::testing::settingsText({{"Password", "pw"}}),
                                        tarmig::testing::infoText("1", {{"Broken", "", "1", ""}, {"INBOX", "", "1", ""}}));
-    builder.addMboxFolder(ann, "INBOX", tarmig::testing::mboxText({{"Subject: x\n\nx\n"}}));
+    tarmig::testing::MboxMessage message;
+    message.data = "Subject: x\n\nx\n";
+    builder.addMboxFolder(ann, "INBOX", tarmig::testing::mboxText({message}));
 
     ScriptedPeer peer;
     masterLogin(peer);  // the domain's check
