@@ -1,5 +1,7 @@
 #include "store/Folder.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -27,6 +29,24 @@ std::string formatDate(int day, const std::string& month, int year, int hour, in
 bool checkClock(int day, int hour, int minute, int second) {
     return second >= 0 && second <= 59 && minute >= 0 && minute <= 59 && hour >= 0 && hour <= 23 && day >= 1 &&
            day <= 31;
+}
+
+// Each level of a name gets a suffix, so dots and slashes cannot climb out of
+// the account. A NUL byte would cut the path short, and a single-file account
+// has only its inbox: any other name there is another account's file.
+bool staysInsideAccount(const std::string& name, MailboxType type) {
+    return name.find('\0') == std::string::npos && (type != MailboxMbox || name == "INBOX");
+}
+
+std::string printableName(const std::string& name) {
+    std::string out;
+    for (char c : name) out += c == '\0' ? std::string("\\000") : std::string(1, c);
+    return out;
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -119,13 +139,20 @@ void Folder::checkFolderType() {
 
 void Folder::openMessagesFile(const std::string& accountName) {
     closeMessagesFile();
+    if (!staysInsideAccount(name_, storageType_)) {
+        std::string text =
+            "cannot read folder \"" + printableName(name_) + "\": its storage would lie outside the account";
+        *output_ << "Error: " << text << "\n";
+        throw CGStoreException(text);
+    }
     std::string storeName =
         (storageType_ == MailboxMbox && name_ == "INBOX") ? accountName : convertFolderName(name_);
     checkFolderType();
     if (storageType_ == MailboxMacnt || storageType_ == MailboxMbox) {
         std::string path = accountDirectory_ + "/" + storeName + ".mbox";
-        auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
-        if (!file->is_open()) {
+        // Only a regular file: a FIFO would block the open and a device never ends.
+        auto file = isRegularFile(path) ? std::make_unique<std::ifstream>(path, std::ios::binary) : nullptr;
+        if (!file || !file->is_open()) {
             std::string text = "cannot read messages file \"" + path + "\"";
             *output_ << "Error: " << text << "\n";
             throw CGStoreException(text);

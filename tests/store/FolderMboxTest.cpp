@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <sstream>
 
@@ -202,13 +204,34 @@ TEST_F(FolderMbox, MissingFileIsAStoreError) {
 }
 
 TEST_F(FolderMbox, UnreadableFileIsAReadError) {
-    makeDirs(account + "/Mail.mbox");  // opens, but cannot be read
+    // A regular file whose first read fails (EIO at address 0).
+    ASSERT_EQ(0, symlink("/proc/self/mem", (account + "/Mail.mbox").c_str()));
     folder.initialize("Mail", account, MailboxMacnt);
     folder.openMessagesFile("ann");
     Message message(folder);
     EXPECT_THROW(folder.getFirstMessage(message, true), CGStoreException);
     EXPECT_EQ("Error: message cannot be read\n", output.str());
     folder.closeMessagesFile();
+}
+
+TEST_F(FolderMbox, OnlyRegularFilesAreOpened) {
+    // A directory cannot be read as messages, and a FIFO without a writer must
+    // not block the open.
+    makeDirs(account + "/Dir.mbox");
+    ASSERT_EQ(0, mkfifo((account + "/Fifo.mbox").c_str(), 0600));
+    for (std::string name : {"Dir", "Fifo"}) {
+        output.str("");
+        folder.initialize(name, account, MailboxMacnt);
+        std::string text = "cannot read messages file \"" + account + "/" + name + ".mbox\"";
+        try {
+            folder.openMessagesFile("ann");
+            ADD_FAILURE() << name;
+        } catch (const CGStoreException& e) {
+            EXPECT_EQ(text, e.what());
+        }
+        EXPECT_EQ("Error: " + text + "\n", output.str());
+        EXPECT_EQ(nullptr, folder.getFileStream());
+    }
 }
 
 TEST_F(FolderMbox, NamesWithSpacesAndHighBytes) {

@@ -200,9 +200,6 @@ TEST_F(FolderStorage, InboxOfSingleFileAccountIsNamedAfterTheAccount) {
                                                  mboxText({MboxMessage{"carl's", "", "1"}}));
     EXPECT_EQ(std::vector<std::string>{"carl's"},
               sortedData(readFolder("INBOX", domainDir, MailboxMbox, "carl")));
-    // Any other folder of such an account is a file named after the folder.
-    writeFile(domainDir + "/Other.mbox", mboxText({MboxMessage{"other", "", "1"}}));
-    EXPECT_EQ(std::vector<std::string>{"other"}, sortedData(readFolder("Other", domainDir, MailboxMbox, "carl")));
 }
 
 TEST_F(FolderStorage, InboxOfMdirAccountIsTheAccountDirectory) {
@@ -215,4 +212,43 @@ TEST_F(FolderStorage, InboxOfMdirAccountIsTheAccountDirectory) {
     makeDirs(sub);
     writeFile(sub + "/1-S-20040220123456-x", "sent");
     EXPECT_EQ(std::vector<std::string>{"sent"}, sortedData(readFolder("Sent", mdirAccount, MailboxMdir, "dora")));
+}
+
+// A folder is read from inside its own account or not at all.
+TEST_F(FolderStorage, FoldersThatWouldReadOutsideTheAccountAreRefused) {
+    std::string domainDir = store.addMboxAccount("", "carl", "{}\n", "{}\n", mboxText({MboxMessage{"carl's", "", "1"}}));
+    store.addMboxAccount("", "bob", "{Password = secret;}\n", "{}\n", mboxText({MboxMessage{"bob's", "", "1"}}));
+    struct Case {
+        std::string name, printed, accountDir;
+        MailboxType type;
+    };
+    const Case cases[] = {
+        // A NUL byte cuts the path: "<account>/.." would list the domain directory.
+        {std::string("..\0", 3), "..\\000", account, MailboxMacnt},
+        {std::string("x/..\0/y", 7), "x/..\\000/y", account, MailboxMacnt},
+        // A single-file account has only its inbox; any other name is another account's file.
+        {"bob", "bob", domainDir, MailboxMbox},
+        {"Other", "Other", domainDir, MailboxMbox},
+    };
+    Message message(folder);
+    for (const auto& c : cases) {
+        output.str("");
+        folder.initialize(c.name, c.accountDir, c.type);
+        std::string text = "cannot read folder \"" + c.printed + "\": its storage would lie outside the account";
+        try {
+            folder.openMessagesFile("carl");
+            ADD_FAILURE() << c.printed;
+        } catch (const CGStoreException& e) {
+            EXPECT_EQ(text, e.what());
+        }
+        EXPECT_EQ("Error: " + text + "\n", output.str());
+        EXPECT_FALSE(folder.getFirstMessage(message, true)) << c.printed;
+        folder.closeMessagesFile();
+    }
+
+    // Dots and slashes cannot climb out: every level gets its own suffix.
+    for (const std::string name : {"../x", "/etc/passwd", ".."}) {
+        store.addMboxFolder(account, name, mboxText({MboxMessage{"inside " + name, "", "1"}}));
+        EXPECT_EQ(std::vector<std::string>{"inside " + name}, sortedData(readFolder(name, account, MailboxMacnt)));
+    }
 }
