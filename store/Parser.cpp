@@ -22,7 +22,13 @@ bool isTimeStampChar(int c) { return (c >= '0' && c <= '9') || c == '-' || c == 
 void Parser::parse(const std::string& path, TreeNode& root) {
     zenqa::utils::KFile file;
     if (!file.open(path)) fail("cannot open file " + path);
-    parse(&file, root);
+    try {
+        parse(&file, root);
+    } catch (const CGParseException&) {
+        if (!file.readFailed()) throw;
+    }
+    // What was read before a read error cannot be trusted, even when it parses.
+    if (file.readFailed()) fail("cannot read file " + path);
 }
 
 void Parser::parse(KStream* stream, TreeNode& root) {

@@ -227,6 +227,17 @@ TEST(Parser, ReadsFilesAcrossBlockBoundaries) {
     EXPECT_EQ("42", root["N"].value);
 }
 
+TEST(Parser, ReadErrorIsNotTakenForTheEndOfTheFile) {
+    // /proc/self/mem opens as a regular file, but reading at offset 0 fails.
+    TreeNode root;
+    try {
+        Parser::parse("/proc/self/mem", root);
+        ADD_FAILURE() << "read error parsed as an empty file";
+    } catch (const CGParseException& e) {
+        EXPECT_STREQ("cannot read file /proc/self/mem", e.what());
+    }
+}
+
 TEST(Parser, FilesThatCannotBeOpened) {
     TempDir tmp;
     makeDirs(tmp.path() + "/dir");
