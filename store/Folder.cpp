@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <ostream>
 
-#include "migrator/CGException.h"
 #include "store/MboxScanner.h"
 #include "store/Message.h"
+#include "store/StoreError.h"
 #include "utils/DirectoryReader.h"
 
 namespace tarmig {
@@ -140,10 +140,8 @@ void Folder::checkFolderType() {
 void Folder::openMessagesFile(const std::string& accountName) {
     closeMessagesFile();
     if (!staysInsideAccount(name_, storageType_)) {
-        std::string text =
-            "cannot read folder \"" + printableName(name_) + "\": its storage would lie outside the account";
-        *output_ << "Error: " << text << "\n";
-        throw CGStoreException(text);
+        reportStoreError(*output_, "cannot read folder \"" + printableName(name_) +
+                                       "\": its storage would lie outside the account");
     }
     std::string storeName =
         (storageType_ == MailboxMbox && name_ == "INBOX") ? accountName : convertFolderName(name_);
@@ -153,9 +151,7 @@ void Folder::openMessagesFile(const std::string& accountName) {
         // Only a regular file: a FIFO would block the open and a device never ends.
         auto file = isRegularFile(path) ? std::make_unique<std::ifstream>(path, std::ios::binary) : nullptr;
         if (!file || !file->is_open()) {
-            std::string text = "cannot read messages file \"" + path + "\"";
-            *output_ << "Error: " << text << "\n";
-            throw CGStoreException(text);
+            reportStoreError(*output_, "cannot read messages file \"" + path + "\"");
         }
         file_ = std::move(file);
         scanner_ = std::make_unique<MboxScanner>();
@@ -188,8 +184,7 @@ bool Folder::getNextMessage(Message& message, bool fixLineEnds) {
 }
 
 void Folder::failRead() {
-    *output_ << "Error: message cannot be read\n";
-    throw CGStoreException("message cannot be read");
+    reportStoreError(*output_, "message cannot be read");
 }
 
 bool Folder::getNextMessageMBOX(Message& message, bool fixLineEnds) {
@@ -258,9 +253,7 @@ bool Folder::getNextMessageMDIR(Message& message, bool fixLineEnds) {
     auto file = std::make_unique<std::ifstream>(mdirDirectory_ + "/" + name, std::ios::binary);
     if (!file->is_open()) {
         closeMessagesFile();
-        std::string text = "cannot read messages file \"" + name + "\"";
-        *output_ << "Error: " << text << "\n";
-        throw CGStoreException(text);
+        reportStoreError(*output_, "cannot read messages file \"" + name + "\"");
     }
     file->seekg(0, std::ios::end);
     std::int64_t size = file->tellg();
