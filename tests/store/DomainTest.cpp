@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "ErrorText.h"
 #include "migrator/CGException.h"
 #include "store/Mailbox.h"
 #include "support/StoreBuilder.h"
@@ -157,12 +158,8 @@ TEST(Domain, MissingDirectoryIsReported) {
     Domain domain(out);
     domain.initialize("gone.org", "/nonexistent/tarmig/gone.org");
     Mailbox mailbox(out);
-    try {
-        domain.getFirstMailbox(mailbox, "*");
-        FAIL() << "no exception";
-    } catch (const CGStoreException& e) {
-        EXPECT_STREQ("cannot open directory /nonexistent/tarmig/gone.org", e.what());
-    }
+    EXPECT_EQ("cannot open directory /nonexistent/tarmig/gone.org",
+              errorText<CGStoreException>([&] { domain.getFirstMailbox(mailbox, "*"); }));
     EXPECT_EQ("Error: cannot open directory /nonexistent/tarmig/gone.org\n", out.str());
     EXPECT_FALSE(domain.getNextMailbox(mailbox, "*"));
 }

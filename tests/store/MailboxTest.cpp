@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ErrorText.h"
 #include "migrator/CGException.h"
 #include "support/StoreBuilder.h"
 
@@ -21,12 +22,7 @@ const std::string goodSettings = settingsText({{"RealName", "Ann Lee"}, {"Passwo
 // The CGStoreException message of initialize, or "" when it succeeds.
 std::string initializeError(Mailbox& mailbox, const std::string& domainDir, const std::string& name,
                             MailboxType type) {
-    try {
-        mailbox.initialize(name, "d.org", domainDir, name, type);
-    } catch (const CGStoreException& e) {
-        return e.what();
-    }
-    return "";
+    return errorText<CGStoreException>([&] { mailbox.initialize(name, "d.org", domainDir, name, type); });
 }
 
 }  // namespace
@@ -116,12 +112,8 @@ TEST(Mailbox, UnreadableInfoFileWarnsAndSizeIsUnknown) {
     std::vector<Folder> folders;
     folders.emplace_back(out);
     out.str("");
-    try {
-        mailbox.getFolderList(folders);
-        FAIL() << "no exception";
-    } catch (const CGStoreException& e) {
-        EXPECT_EQ("cannot parse info file: cannot open file " + dir + "/account.info", std::string(e.what()));
-    }
+    EXPECT_EQ("cannot parse info file: cannot open file " + dir + "/account.info",
+              errorText<CGStoreException>([&] { mailbox.getFolderList(folders); }));
     EXPECT_EQ("Error: cannot parse info file: cannot open file " + dir + "/account.info\n", out.str());
     EXPECT_EQ(1u, folders.size());
 
