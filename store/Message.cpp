@@ -57,12 +57,14 @@ bool Message::getNextDataPart(std::string& part) {
     if (remaining <= 0) return false;
     auto length = static_cast<std::size_t>(std::min<std::int64_t>(remaining, maxPartSize));
 
-    // A file shorter than recorded ends the data early, after what it still holds.
+    // A file shorter than recorded ends the data early, after what it still
+    // holds; a read error fails the message rather than send it cut short.
     std::size_t count = 0;
     if (fixLineEnds_) {
         char buffer[maxPartSize];
         in->read(buffer, static_cast<std::streamsize>(length));
         count = static_cast<std::size_t>(in->gcount());
+        if (in->bad()) failRead();
         if (count == 0) return false;
         fixCrlf(std::string_view(buffer, count), part, followsCr_);
         followsCr_ = buffer[count - 1] == '\r';
@@ -70,6 +72,7 @@ bool Message::getNextDataPart(std::string& part) {
         part.resize(length);
         in->read(part.data(), static_cast<std::streamsize>(length));
         count = static_cast<std::size_t>(in->gcount());
+        if (in->bad()) failRead();
         part.resize(count);
         if (count == 0) return false;
     }
