@@ -45,6 +45,9 @@ TEST(ParserTest, TaggedStatusWords) {
     EXPECT_EQ(parse("T1 NO no such folder").getString(), "no such folder");
     EXPECT_EQ(parse("T1 BAD").getType(), 102);
     EXPECT_EQ(parse("T1 BAD").getString(), "");
+    // The text is the first token, one space and the rest, also when no rest follows.
+    EXPECT_EQ(parse("T1 OK done").getString(), "done ");
+    EXPECT_EQ(parse("T1 OK  spaced   out").getString(), "spaced out");
     EXPECT_EQ(parse("T1 PREAUTH hi").getType(), 103);
     EXPECT_EQ(parse("T1 BYE").getType(), 104);
     // Not a status word: no type, no exception. Codes of tagged lines are not looked up.
@@ -79,6 +82,8 @@ TEST(ParserTest, UntaggedResponses) {
     const ResponseResult plain = parse("* OK server ready");
     EXPECT_EQ(plain.getType(), 0);
     EXPECT_EQ(plain.getString(), "server ready");
+    EXPECT_EQ(parse("* OK ready").getString(), "ready ");
+    EXPECT_EQ(parse("* OK [ALERT]").getString(), "");
 
     const ResponseResult flags = parse("* OK [PERMANENTFLAGS (\\Seen \\Deleted \\*)] Limited");
     EXPECT_EQ(flags.getType(), 1004);
@@ -271,7 +276,7 @@ TEST(ParserTest, MalformedResponsesThrowParserExceptions) {
     // Binary bytes are ordinary bytes of a token.
     const ResponseResult binary = parse(std::string("T\xff\x01 OK \x80\0x", 10));
     EXPECT_EQ(binary.getTag(), "T\xff\x01");
-    EXPECT_EQ(binary.getString(), std::string("\x80\0x", 3));
+    EXPECT_EQ(binary.getString(), std::string("\x80\0x ", 4));
 }
 
 // Builds well-formed responses with known fields, then damages them; every
