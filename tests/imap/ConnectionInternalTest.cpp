@@ -358,4 +358,13 @@ TEST(ConnectionInternalTest, EndlessLineFailsInsteadOfExhaustingMemory) {
         EXPECT_STREQ(error.what(), "recvLine failed");
     }
     EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
+
+    ScriptedPeer endlessGreeting;
+    endlessGreeting.send("* OK " + endless + "\r\n").expectClosed();
+    endlessGreeting.start();
+    ConnectionInternal greeted;
+    configure(greeted, endlessGreeting);
+    EXPECT_EQ(connectionFailure(greeted, false), "");
+    EXPECT_EQ(greeted.getState(), ConnectionInternal::Disconnected);
+    EXPECT_EQ(endlessGreeting.wait(), "");
 }
