@@ -15,18 +15,25 @@ using tarmig::testing::openScripted;
 using tarmig::testing::ScriptedPeer;
 using tarmig::testing::TestMessage;
 
+// Runs the command, which must fail with Failure and this error code; returns
+// the failure's text.
+template <class Failure>
+std::string failure(Command& command, long errorCode, IMessage* message = nullptr) {
+    try {
+        command.execute(message);
+    } catch (const Failure& error) {
+        EXPECT_EQ(error.errorCode(), errorCode);
+        return error.what();
+    }
+    return "no exception";
+}
+
 // The append must fail as a message load failure with this text and leave the
 // connection closed; the next command then opens a new connection.
 void expectLoadFailureThenNewConnection(ConnectionInternal& connection, ScriptedPeer& peer,
                                         Command& append, IMessage& message,
                                         const std::string& text) {
-    try {
-        append.execute(&message);
-        FAIL() << "no exception";
-    } catch (const IMessageLoadFailedException& error) {
-        EXPECT_EQ(error.what(), text);
-        EXPECT_EQ(error.errorCode(), 9);
-    }
+    EXPECT_EQ(failure<IMessageLoadFailedException>(append, 9, &message), text);
     EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
 
     Command next(connection, "NOOP");
@@ -152,21 +159,14 @@ TEST(CommandTest, LiteralAnnouncement) {
 }
 
 TEST(CommandTest, RemoveEOL) {
-    std::string text = "a\r\n";
-    Command::removeEOL(text);
-    EXPECT_EQ(text, "a");
-    text = "a\n\n";
-    Command::removeEOL(text);
-    EXPECT_EQ(text, "a\n");
-    text = "a\r";
-    Command::removeEOL(text);
-    EXPECT_EQ(text, "a");
-    text = "\r\r\n";
-    Command::removeEOL(text);
-    EXPECT_EQ(text, "\r");
-    text = "";
-    Command::removeEOL(text);
-    EXPECT_EQ(text, "");
+    const std::pair<std::string, std::string> cases[] = {
+        {"a\r\n", "a"}, {"a\n\n", "a\n"}, {"a\r", "a"}, {"\r\r\n", "\r"}, {"", ""},
+    };
+    for (const auto& [text, expected] : cases) {
+        std::string trimmed = text;
+        Command::removeEOL(trimmed);
+        EXPECT_EQ(trimmed, expected);
+    }
 }
 
 TEST(CommandTest, UntaggedByeEndsTheCommand) {
@@ -177,13 +177,7 @@ TEST(CommandTest, UntaggedByeEndsTheCommand) {
     ConnectionInternal connection;
     openScripted(connection, peer, false);
     Command command(connection, "NOOP");
-    try {
-        command.execute(nullptr);
-        FAIL() << "no exception";
-    } catch (const ImapServerBrokeConnection& error) {
-        EXPECT_STREQ(error.what(), "");
-        EXPECT_EQ(error.errorCode(), 3);
-    }
+    EXPECT_EQ(failure<ImapServerBrokeConnection>(command, 3), "");
     EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
     EXPECT_EQ(peer.wait(), "");
 }
@@ -195,13 +189,7 @@ TEST(CommandTest, StalledServerTimesOut) {
     openScripted(connection, peer, false);
     connection.setTimeout(1);
     Command command(connection, "NOOP");
-    try {
-        command.execute(nullptr);
-        FAIL() << "no exception";
-    } catch (const ImapTimeoutException& error) {
-        EXPECT_STREQ(error.what(), "");
-        EXPECT_EQ(error.errorCode(), 3);
-    }
+    EXPECT_EQ(failure<ImapTimeoutException>(command, 3), "");
 }
 
 TEST(CommandTest, StreamEndingInsideLiteralFailsTheConnection) {
@@ -213,12 +201,7 @@ TEST(CommandTest, StreamEndingInsideLiteralFailsTheConnection) {
     ConnectionInternal connection;
     openScripted(connection, peer, false);
     Command command(connection, "FETCH");
-    try {
-        command.execute(nullptr);
-        FAIL() << "no exception";
-    } catch (const ImapConnectionFailed& error) {
-        EXPECT_EQ(error.errorCode(), 3);
-    }
+    EXPECT_NE(failure<ImapConnectionFailed>(command, 3), "no exception");
     EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
     EXPECT_EQ(peer.wait(), "");
 }

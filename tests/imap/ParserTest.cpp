@@ -15,6 +15,17 @@ ResponseResult parse(const std::string& text) {
     return result;
 }
 
+// The text of the ImapParserException that read raises, or "no exception".
+template <class Read>
+std::string failureText(Read read) {
+    try {
+        read();
+    } catch (const ImapParserException& error) {
+        return error.what();
+    }
+    return "no exception";
+}
+
 // Parses the response and reads every token of its text, as the command
 // classes do.
 std::string parserError(const std::string& text) {
@@ -148,20 +159,10 @@ TEST(ParserTest, StringTokens) {
 
     const std::string lfOnly = "{5}\nhello";
     it = 0;
-    try {
-        readString(lfOnly, it, out);
-        FAIL() << "no exception";
-    } catch (const ImapParserException& error) {
-        EXPECT_STREQ(error.what(), "Character different");
-    }
+    EXPECT_EQ(failureText([&] { readString(lfOnly, it, out); }), "Character different");
     const std::string cut = "{5}";
     it = 0;
-    try {
-        readString(cut, it, out);
-        FAIL() << "no exception";
-    } catch (const ImapParserException& error) {
-        EXPECT_STREQ(error.what(), "Bad ");
-    }
+    EXPECT_EQ(failureText([&] { readString(cut, it, out); }), "Bad ");
 }
 
 TEST(ParserTest, GroupsSkipQuotedStringsAndLiterals) {
@@ -205,12 +206,7 @@ TEST(ParserTest, PositionHelpers) {
     it = 0;
     EXPECT_FALSE(skipSpace("   ", it));
     it = 0;
-    try {
-        skipSpaceEx("  ", it);
-        FAIL() << "no exception";
-    } catch (const ImapParserException& error) {
-        EXPECT_STREQ(error.what(), "Space not presented");
-    }
+    EXPECT_EQ(failureText([&] { skipSpaceEx("  ", it); }), "Space not presented");
 
     it = 1;
     EXPECT_TRUE(testWord("xOKAY", it, "OK"));
