@@ -87,15 +87,22 @@ void Command::readResponses(Response& result) {
             continue;
         }
         response += line;
-        const bool tagged = isTaggedResponse(response, result);
-        removeEOL(response);
-        if (tagged) {
-            taggedResponse = std::move(response);
+        if (fileResponse(response, result)) {
             return;
         }
-        untaggedResponses.push_back(std::move(response));
         response.clear();
     }
+}
+
+bool Command::fileResponse(std::string& response, Response& result) {
+    const bool tagged = isTaggedResponse(response, result);
+    removeEOL(response);
+    if (tagged) {
+        taggedResponse = std::move(response);
+    } else {
+        untaggedResponses.push_back(std::move(response));
+    }
+    return tagged;
 }
 
 void Command::visitUntagged(std::initializer_list<int> types,
@@ -172,13 +179,9 @@ Command::Response Command::executeChallenge(
     for (;;) {
         std::string response = readChallengeResponse(true);
         Response result = BAD;
-        const bool tagged = isTaggedResponse(response, result);
-        removeEOL(response);
-        if (tagged) {
-            taggedResponse = std::move(response);
+        if (fileResponse(response, result)) {
             return result;
         }
-        untaggedResponses.push_back(std::move(response));
     }
 }
 

@@ -84,6 +84,10 @@ protected:
 private:
     void sendMessage(IMessage& message);
     void readResponses(Response& result);
+    // Stores one whole response (line end removed) as the tagged line, with
+    // its status in result, or as the next untagged response; true for the
+    // tagged line. The response text is moved out.
+    bool fileResponse(std::string& response, Response& result);
     std::string readChallengeResponse(bool afterAnswer);
 
     Synthesizer commandText;
