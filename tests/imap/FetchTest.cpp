@@ -250,3 +250,13 @@ TEST_F(CopyFolderTest, AbortStopsAfterTheCurrentMessageAndCountsIt) {
     EXPECT_EQ(target.wait(), "");
     EXPECT_EQ(target.connection(0).find("T2 APPEND"), std::string::npos);
 }
+
+TEST_F(CopyFolderTest, SourceByeIsAConnectionErrorNotAFailedMessage) {
+    source.expect(fetchAll).send("* BYE shutting down\r\n").expectClosed();
+    start();
+    EXPECT_EQ(copy(1), C::ConnectionError);
+    EXPECT_EQ(copied, 0u);
+    EXPECT_EQ(failed, 0u);
+    EXPECT_EQ(source.wait(), "");
+    EXPECT_EQ(target.wait(), "");
+}
