@@ -20,13 +20,15 @@ std::string formatRunStamp(std::time_t when) {
 }
 
 bool openPrivateFile(std::ofstream& file, const std::string& path) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    // Runs started within the same second share a stamp: appending keeps the
+    // earlier run's log and password lines instead of wiping them.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (fd < 0) return false;
     // An existing file keeps its old mode under O_CREAT; narrow it as well.
     bool narrowed = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0;
     ::close(fd);
     if (!narrowed) return false;
-    file.open(path, std::ios::out | std::ios::binary | std::ios::trunc);
+    file.open(path, std::ios::out | std::ios::binary | std::ios::app);
     return file.is_open();
 }
 

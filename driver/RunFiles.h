@@ -9,8 +9,8 @@ namespace tarmig {
 // "YYYY-MM-DD_hh-mm-ss" in local time; names the run's log and password files.
 std::string formatRunStamp(std::time_t when);
 
-// Creates or truncates a file readable by its owner only (it holds passwords
-// and account names) and opens it for binary output.
+// Creates a file readable by its owner only (it holds passwords and account
+// names), or narrows an existing one to that, and opens it for appending.
 bool openPrivateFile(std::ofstream& file, const std::string& path);
 
 // The host's node name (at most 1023 characters), "unspecified.host" when unknown.

@@ -89,6 +89,8 @@ private:
     void transferAccount(Mailbox& mailbox);
     void transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppend);
     void transferMessages(Mailbox& mailbox, Folder& folder, int count, bool useXAppend);
+    // Ends the console line and reports a folder or message that is skipped.
+    void reportSkipped(const std::string& errorLine);
     void switchUser(const std::string& username, const std::string& domain);
     // A fresh master session acting as the account being transferred.
     void reconnectAsCurrentUser();

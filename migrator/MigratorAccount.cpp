@@ -1,6 +1,8 @@
-#include <cstdint>
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <iostream>
+#include <string>
 #include <vector>
 
 #include "migrator/CGException.h"
@@ -52,15 +54,15 @@ void Migrator::transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppend)
     try {
         createFolder(folder);
         *this << "   - \"" << folder.getName() << "\", messages: ";
-        count = static_cast<int>(std::strtol(folder.getMessageCount().c_str(), nullptr, 10));
+        // A count beyond int is pinned, not wrapped: wrapped to 0 or below it
+        // would leave the folder's messages unread.
+        long stored = std::strtol(folder.getMessageCount().c_str(), nullptr, 10);
+        count = static_cast<int>(std::clamp<long>(stored, INT_MIN, INT_MAX));
         output << count << "\n" << std::flush;
         if (count > 0) transferMessages(mailbox, folder, count, useXAppend);
         ++statistics.foldersMigrated;
     } catch (const CGStoreException&) {
-        if (!quiet) std::cout << "\n" << std::flush;
-        *this << "Error: cannot migrate folder \"" << folder.getName() << "\"\n";
-        succeeded = false;
-        accountFailed = true;
+        reportSkipped("Error: cannot migrate folder \"" + folder.getName() + "\"\n");
         ++statistics.foldersFailed;
         if (identityLost) throw;
     }
@@ -79,17 +81,12 @@ void Migrator::transferMessages(Mailbox& mailbox, Folder& folder, int count, boo
             clearOutput(shown, quiet);
             shown = printProgress(position, count, quiet);
             try {
-                std::int64_t size = message.getFixedSize();
                 appendMessage(folder, message, useXAppend);
                 ++statistics.messagesAppended;
-                statistics.bytesSent += size;
+                statistics.bytesSent += message.getFixedSize();
             } catch (const CGStoreException&) {
-                if (!quiet) std::cout << "\n" << std::flush;
-                *this << "Error: cannot migrate message nr.: " << position << "\n";
-                succeeded = false;
-                accountFailed = true;
+                reportSkipped("Error: cannot migrate message nr.: " + std::to_string(position) + "\n");
                 ++statistics.messagesFailed;
-                shown = 0;  // the counter's line has ended; nothing left to erase
                 if (identityLost) throw;
             }
         }
@@ -102,6 +99,13 @@ void Migrator::transferMessages(Mailbox& mailbox, Folder& folder, int count, boo
         folder.closeMessagesFile();
         throw;
     }
+}
+
+void Migrator::reportSkipped(const std::string& errorLine) {
+    if (!quiet) std::cout << "\n" << std::flush;
+    *this << errorLine;
+    succeeded = false;
+    accountFailed = true;
 }
 
 }  // namespace tarmig

@@ -1,5 +1,7 @@
 #include <strings.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 
 #include "migrator/Migrator.h"
@@ -55,8 +57,10 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
                 }
             }
             if (!matched && optionIs(argument, "-port")) {
+                // Beyond int the value is pinned rather than wrapped, so that it
+                // cannot turn into some other, valid port.
                 long value = std::strtol(argv[i + 1], nullptr, 10);
-                port = static_cast<int>(value);
+                port = static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX));
                 matched = true;
             }
             if (matched) {

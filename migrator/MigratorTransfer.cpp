@@ -36,6 +36,19 @@ std::vector<std::string> splitLevels(const std::string& path) {
     failNetwork(output, text, text);
 }
 
+// The results every command on an open session can end with: a session that
+// is gone (1; its log line starts "Error: " or "Network Error: ", both are in
+// use), a broken connection (3, reported as "cannot " + what) and anything
+// nobody expected. All of them end the run.
+[[noreturn]] void failSession(std::ostream& output, int result, const std::string& what,
+                              const std::string& notConnectedPrefix = "Network Error: ") {
+    if (result == 1)
+        failNetwork(output, notConnectedPrefix + "client isn't connected to Vantrel\n",
+                    "client isn't connected to Vantrel");
+    if (result == 3) failNetwork(output, "Network error: cannot " + what + "\n", "cannot " + what);
+    failUnexpected(output, result);
+}
+
 }  // namespace
 
 void replaceForbiddenChars(std::string& text, char replacement) {
@@ -45,7 +58,10 @@ void replaceForbiddenChars(std::string& text, char replacement) {
 }
 
 void Migrator::connect(bool logoutAfterwards) {
-    int result = client.connect(server, static_cast<unsigned>(port), masterPassword, 0);
+    // The socket layer keeps only the low 16 bits of a port: 65679 would reach 143.
+    constexpr int connectionError = 3;
+    int result = port < 1 || port > 65535 ? connectionError
+                                          : client.connect(server, static_cast<unsigned>(port), masterPassword, 0);
     switch (result) {
         case 0:
             if (logoutAfterwards) client.disconnect(true);
@@ -94,7 +110,11 @@ bool Migrator::setUser(Mailbox& mailbox) {
         generated = true;
     }
     const std::string account = mailbox.username + "@" + mailbox.domain;
-    if (client.createUser(mailbox.username, mailbox.domain, password, mailbox.fullName) == 0) {
+    int created = client.createUser(mailbox.username, mailbox.domain, password, mailbox.fullName);
+    // A lost session says nothing about the account: taking it for an
+    // existing one would skip the account and still report success.
+    if (created == 1 || created == 3) failSession(output, created, "create user");
+    if (created == 0) {
         output << "   Info: created user <" << account << ">, password: \"" << password << "\"\n" << std::flush;
         passwordReport << "<" << account << ">, password: \"" << password << "\""
                        << (generated ? " (generated)" : "") << "\n";
@@ -113,19 +133,12 @@ void Migrator::switchUser(const std::string& username, const std::string& domain
     currentUser = username;
     currentDomain = domain;
     int result = client.setUser(username, domain);
-    switch (result) {
-        case 0:
-            return;
-        case 1:
-            failNetwork(output, "Error: client isn't connected to Vantrel\n", "client isn't connected to Vantrel");
-        case 3:
-            failNetwork(output, "Network error: cannot switch user\n", "cannot switch user");
-        case 6:
-            output << "Error: problem with identity switching\n" << std::flush;
-            throw CGStoreException("problem with identity switching");
-        default:
-            failUnexpected(output, result);
+    if (result == 0) return;
+    if (result == 6) {
+        output << "Error: problem with identity switching\n" << std::flush;
+        throw CGStoreException("problem with identity switching");
     }
+    failSession(output, result, "switch user", "Error: ");
 }
 
 void Migrator::reconnectAsCurrentUser() {
@@ -158,19 +171,9 @@ void Migrator::createFolder(Folder& folder) {
         if (selected == 0) continue;
         if (selected != 10) failNetwork(output, "Error: cannot select folder " + path + "\n", "cannot select folder " + path);
         int created = client.createFolder(path, folder.getType());
-        switch (created) {
-            case 0:
-                continue;
-            case 3:
-                failNetwork(output, "Network error: cannot create folder\n", "cannot create folder");
-            case 7:
-                failNetwork(output, "Error: cannot create folder " + path + "\n", "cannot create folder " + path);
-            case 1:
-                failNetwork(output, "Network Error: client isn't connected to Vantrel\n",
-                            "client isn't connected to Vantrel");
-            default:
-                failUnexpected(output, created);
-        }
+        if (created == 0) continue;
+        if (created == 7) failNetwork(output, "Error: cannot create folder " + path + "\n", "cannot create folder " + path);
+        failSession(output, created, "create folder");
     }
 }
 
@@ -181,11 +184,6 @@ void Migrator::appendMessage(Folder& folder, IMessage& message, bool useXAppend)
     switch (result) {
         case 0:
             return;
-        case 1:
-            failNetwork(output, "Network Error: client isn't connected to Vantrel\n",
-                        "client isn't connected to Vantrel");
-        case 3:
-            failNetwork(output, "Network error: cannot append message\n", "cannot append message");
         case 8:
             output << "Error: append message error\n" << std::flush;
             throw CGStoreException("append message error");
@@ -196,7 +194,7 @@ void Migrator::appendMessage(Folder& folder, IMessage& message, bool useXAppend)
             reconnectAsCurrentUser();
             throw CGStoreException("problem with load from IMessage object");
         default:
-            failUnexpected(output, result);
+            failSession(output, result, "append message");
     }
 }
 

@@ -10,51 +10,57 @@
 
 namespace tarmig {
 
+namespace {
+
+// Visits the items that first() and then next() yield until one says there
+// are no more. A store failure of any step is reported and the walk asks for
+// the next item, so one bad domain or account does not end it.
+template <typename First, typename Next, typename Visit, typename Report>
+void walkItems(First first, Next next, Visit visit, Report reportFailure) {
+    bool started = false;
+    bool more = true;
+    while (more) {
+        try {
+            if (started) {
+                more = next();
+            } else {
+                started = true;
+                more = first();
+            }
+            if (more) visit();
+        } catch (const CGStoreException&) {
+            reportFailure();
+        }
+    }
+}
+
+}  // namespace
+
 void Migrator::migrateAll(const std::string& domainMask, const std::string& userMask,
                           const std::string& primaryDomain) {
     Reader reader(output);
     reader.initialize(storePath, primaryDomain);
     Domain domain(output);
-    bool more = true;
-    bool first = true;
-    while (more) {
-        try {
-            if (first) {
-                first = false;
-                more = reader.getFirstDomain(domain, domainMask);
-            } else {
-                more = reader.getNextDomain(domain, domainMask);
-            }
-            if (more) migrateDomain(domain, userMask);
-        } catch (const CGStoreException&) {
-            *this << "Error: default domain not found, wrong path or corrupted CommuniGate store\n";
-            succeeded = false;
-        }
-    }
+    walkItems([&] { return reader.getFirstDomain(domain, domainMask); },
+              [&] { return reader.getNextDomain(domain, domainMask); }, [&] { migrateDomain(domain, userMask); },
+              [&] {
+                  *this << "Error: default domain not found, wrong path or corrupted CommuniGate store\n";
+                  succeeded = false;
+              });
 }
 
 void Migrator::migrateDomain(Domain& domain, const std::string& userMask) {
     if (migrate) connect(true);
     *this << "\ndomain (" << domain.name << ")\n";
     Mailbox mailbox(output);
-    bool more = true;
-    bool first = true;
-    while (more) {
-        try {
-            if (first) {
-                first = false;
-                more = domain.getFirstMailbox(mailbox, userMask);
-            } else {
-                more = domain.getNextMailbox(mailbox, userMask);
-            }
-            if (more) migrateMailbox(mailbox);
-        } catch (const CGStoreException&) {
-            *this << (migrate ? "Error: cannot migrate mailbox <" : "Error: cannot print mailbox <")
-                  << mailbox.username << ">\n";
-            succeeded = false;
-            if (migrate) ++statistics.accountsFailed;
-        }
-    }
+    walkItems([&] { return domain.getFirstMailbox(mailbox, userMask); },
+              [&] { return domain.getNextMailbox(mailbox, userMask); }, [&] { migrateMailbox(mailbox); },
+              [&] {
+                  *this << (migrate ? "Error: cannot migrate mailbox <" : "Error: cannot print mailbox <")
+                        << mailbox.username << ">\n";
+                  succeeded = false;
+                  if (migrate) ++statistics.accountsFailed;
+              });
 }
 
 void Migrator::migrateMailbox(Mailbox& mailbox) {

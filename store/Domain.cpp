@@ -3,8 +3,8 @@
 #include <ostream>
 #include <utility>
 
-#include "migrator/CGException.h"
 #include "store/Mailbox.h"
+#include "store/StoreError.h"
 #include "utils/FileNameMatch.h"
 
 namespace tarmig {
@@ -50,9 +50,7 @@ std::string Domain::getUsernameFromFile(std::string entryName, MailboxType& type
 
 bool Domain::getFirstMailbox(Mailbox& mailbox, const std::string& mask) {
     if (!directory.open(path)) {
-        std::string text = "cannot open directory " + path;
-        output << "Error: " << text << "\n";
-        throw CGStoreException(text);
+        reportStoreError(output, "cannot open directory " + path);
     }
     return getNextMailbox(mailbox, mask);
 }

@@ -1,13 +1,15 @@
 #include "store/Folder.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <ostream>
 
-#include "migrator/CGException.h"
 #include "store/MboxScanner.h"
 #include "store/Message.h"
+#include "store/StoreError.h"
 #include "utils/DirectoryReader.h"
 
 namespace tarmig {
@@ -27,6 +29,24 @@ std::string formatDate(int day, const std::string& month, int year, int hour, in
 bool checkClock(int day, int hour, int minute, int second) {
     return second >= 0 && second <= 59 && minute >= 0 && minute <= 59 && hour >= 0 && hour <= 23 && day >= 1 &&
            day <= 31;
+}
+
+// Each level of a name gets a suffix, so dots and slashes cannot climb out of
+// the account. A NUL byte would cut the path short, and a single-file account
+// has only its inbox: any other name there is another account's file.
+bool staysInsideAccount(const std::string& name, MailboxType type) {
+    return name.find('\0') == std::string::npos && (type != MailboxMbox || name == "INBOX");
+}
+
+std::string printableName(const std::string& name) {
+    std::string out;
+    for (char c : name) out += c == '\0' ? std::string("\\000") : std::string(1, c);
+    return out;
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -119,16 +139,19 @@ void Folder::checkFolderType() {
 
 void Folder::openMessagesFile(const std::string& accountName) {
     closeMessagesFile();
+    if (!staysInsideAccount(name_, storageType_)) {
+        reportStoreError(*output_, "cannot read folder \"" + printableName(name_) +
+                                       "\": its storage would lie outside the account");
+    }
     std::string storeName =
         (storageType_ == MailboxMbox && name_ == "INBOX") ? accountName : convertFolderName(name_);
     checkFolderType();
     if (storageType_ == MailboxMacnt || storageType_ == MailboxMbox) {
         std::string path = accountDirectory_ + "/" + storeName + ".mbox";
-        auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
-        if (!file->is_open()) {
-            std::string text = "cannot read messages file \"" + path + "\"";
-            *output_ << "Error: " << text << "\n";
-            throw CGStoreException(text);
+        // Only a regular file: a FIFO would block the open and a device never ends.
+        auto file = isRegularFile(path) ? std::make_unique<std::ifstream>(path, std::ios::binary) : nullptr;
+        if (!file || !file->is_open()) {
+            reportStoreError(*output_, "cannot read messages file \"" + path + "\"");
         }
         file_ = std::move(file);
         scanner_ = std::make_unique<MboxScanner>();
@@ -161,8 +184,7 @@ bool Folder::getNextMessage(Message& message, bool fixLineEnds) {
 }
 
 void Folder::failRead() {
-    *output_ << "Error: message cannot be read\n";
-    throw CGStoreException("message cannot be read");
+    reportStoreError(*output_, "message cannot be read");
 }
 
 bool Folder::getNextMessageMBOX(Message& message, bool fixLineEnds) {
@@ -231,9 +253,7 @@ bool Folder::getNextMessageMDIR(Message& message, bool fixLineEnds) {
     auto file = std::make_unique<std::ifstream>(mdirDirectory_ + "/" + name, std::ios::binary);
     if (!file->is_open()) {
         closeMessagesFile();
-        std::string text = "cannot read messages file \"" + name + "\"";
-        *output_ << "Error: " << text << "\n";
-        throw CGStoreException(text);
+        reportStoreError(*output_, "cannot read messages file \"" + name + "\"");
     }
     file->seekg(0, std::ios::end);
     std::int64_t size = file->tellg();

@@ -5,9 +5,24 @@
 
 #include "migrator/CGException.h"
 #include "store/Parser.h"
+#include "store/StoreError.h"
 #include "store/TreeNode.h"
 
 namespace tarmig {
+
+namespace {
+
+// Parses an account file that the account cannot do without; `kind` names it
+// in the error ("settings", "info").
+void parseOrFail(const std::string& path, const std::string& kind, TreeNode& tree, std::ostream& output) {
+    try {
+        Parser::parse(path, tree);
+    } catch (const CGParseException& e) {
+        reportStoreError(output, "cannot parse " + kind + " file: " + e.what());
+    }
+}
+
+}  // namespace
 
 Mailbox::Mailbox(std::ostream& output) : output(output) {}
 
@@ -43,13 +58,7 @@ void Mailbox::initialize(std::string username, std::string domain, std::string d
     }
 
     TreeNode settings;
-    try {
-        Parser::parse(settingsPath, settings);
-    } catch (const CGParseException& e) {
-        std::string text = std::string("cannot parse settings file: ") + e.what();
-        output << "Error: " << text << "\n";
-        throw CGStoreException(text);
-    }
+    parseOrFail(settingsPath, "settings", settings, output);
     fullName = settings["RealName"].value;
     // Only a password stored in clear text can be carried over.
     const std::string& encryption = settings["PasswordEncryption"].value;
@@ -58,13 +67,7 @@ void Mailbox::initialize(std::string username, std::string domain, std::string d
 
 void Mailbox::getFolderList(std::vector<Folder>& folders) {
     TreeNode info;
-    try {
-        Parser::parse(infoPath, info);
-    } catch (const CGParseException& e) {
-        std::string text = std::string("cannot parse info file: ") + e.what();
-        output << "Error: " << text << "\n";
-        throw CGStoreException(text);
-    }
+    parseOrFail(infoPath, "info", info, output);
     for (auto& [key, entry] : info.children) {
         if (key.empty() || key[0] == '#') continue;
         Folder folder(output);

@@ -14,6 +14,18 @@ namespace {
 
 [[noreturn]] void failRead() { throw CGStoreException("message cannot be read"); }
 
+// Holds the write lock of a KMutex for one scope, released also by an exception.
+class WriteLock {
+public:
+    explicit WriteLock(zenqa::tiny::KMutex& mutex) : mutex_(mutex) { mutex_.lockWrite(); }
+    ~WriteLock() { mutex_.unlock(); }
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+
+private:
+    zenqa::tiny::KMutex& mutex_;
+};
+
 }  // namespace
 
 Message::Message(Folder& folder) : folder_(folder) {}
@@ -66,7 +78,7 @@ bool Message::getNextDataPart(std::string& part) {
 }
 
 std::int64_t Message::getFixedSize() {
-    std::lock_guard<std::mutex> lock(sizeLock_);
+    WriteLock lock(sizeLock_);
     if (fixedSize_ != 0) return fixedSize_;
     try {
         if (fixLineEnds_) {

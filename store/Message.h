@@ -2,11 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "utils/IMessage.h"
+#include "utils/KMutex.h"
 
 namespace tarmig {
 
@@ -54,7 +54,7 @@ private:
     bool fixLineEnds_ = true;
     bool followsCr_ = false;
     Folder& folder_;
-    std::mutex sizeLock_;
+    zenqa::tiny::KMutex sizeLock_;
 };
 
 }  // namespace tarmig

@@ -22,7 +22,13 @@ bool isTimeStampChar(int c) { return (c >= '0' && c <= '9') || c == '-' || c == 
 void Parser::parse(const std::string& path, TreeNode& root) {
     zenqa::utils::KFile file;
     if (!file.open(path)) fail("cannot open file " + path);
-    parse(&file, root);
+    try {
+        parse(&file, root);
+    } catch (const CGParseException&) {
+        if (!file.readFailed()) throw;
+    }
+    // What was read before a read error cannot be trusted, even when it parses.
+    if (file.readFailed()) fail("cannot read file " + path);
 }
 
 void Parser::parse(KStream* stream, TreeNode& root) {
@@ -87,11 +93,16 @@ std::string Parser::getString() {
     return peek() == '"' ? getSSymbol() : getAtom();
 }
 
-std::string Parser::getAtom() {
-    std::string atom;
+std::string Parser::collect(bool (*keep)(int)) {
+    std::string text;
     int c;
-    while ((c = stream->get()) != KStream::EndOfInput && !isAtomTerminator(c)) atom += static_cast<char>(c);
+    while ((c = stream->get()) != KStream::EndOfInput && keep(c)) text += static_cast<char>(c);
     stream->unget(c);
+    return text;
+}
+
+std::string Parser::getAtom() {
+    std::string atom = collect([](int c) { return !isAtomTerminator(c); });
     if (atom.empty()) fail("atom expected");
     return atom;
 }
@@ -146,22 +157,14 @@ std::string Parser::getNumber() {
     }
     if (c == KStream::EndOfInput) fail("unexpected EOF");
     if (!isDigit(c)) fail("digit expected");
-    do {
-        number += static_cast<char>(c);
-        c = stream->get();
-    } while (isDigit(c));
     stream->unget(c);
-    return number;
+    return number + collect(isDigit);
 }
 
 std::string Parser::getTimeStamp() {
     expect('#');
     expect('T');
-    std::string stamp;
-    int c;
-    while (isTimeStampChar(c = stream->get())) stamp += static_cast<char>(c);
-    stream->unget(c);
-    return stamp;
+    return collect(isTimeStampChar);
 }
 
 std::string Parser::getDataBlock() {

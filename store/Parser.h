@@ -29,6 +29,8 @@ private:
     void getObject(TreeNode& node);
     std::string getString();
     std::string getSSymbol();
+    // Bytes while `keep` holds for them; the first other byte is pushed back.
+    std::string collect(bool (*keep)(int));
     std::string getAtom();
     std::string getNumber();
     std::string getTimeStamp();

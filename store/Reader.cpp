@@ -3,8 +3,8 @@
 #include <ostream>
 #include <utility>
 
-#include "migrator/CGException.h"
 #include "store/Domain.h"
+#include "store/StoreError.h"
 #include "utils/FileNameMatch.h"
 
 namespace tarmig {
@@ -27,8 +27,7 @@ bool Reader::getFirstDomain(Domain& domain, const std::string& mask) {
 
     DirectoryReader accounts;
     if (!accounts.open(storePath + "/Accounts")) {
-        output << "Error: default domain not found, wrong path\n";
-        throw CGStoreException("default domain not found, wrong path");
+        reportStoreError(output, "default domain not found, wrong path");
     }
     domain.initialize(primaryDomain, storePath + "/Accounts");
     output << "Info: read default domain (" << domain.name << ") path: \"" << domain.path << "\"\n";

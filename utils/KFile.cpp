@@ -12,6 +12,7 @@ KFile::~KFile() { close(); }
 
 bool KFile::open(const std::string& path) {
     close();
+    readFailed_ = false;
     // Non-blocking so that opening a FIFO without a writer cannot hang; the
     // flag has no effect on reading a regular file.
     fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -35,8 +36,8 @@ bool KFile::nextBlock(const char*& begin, const char*& end) {
     do {
         n = ::read(fd_, buffer_, BlockSize);
     } while (n < 0 && errno == EINTR);
-    // A read error ends the data like the end of the file: the parser then
-    // reports the value as cut short.
+    // A read error ends the data like the end of the file; readFailed() tells them apart.
+    if (n < 0) readFailed_ = true;
     if (n <= 0) return false;
     begin = buffer_;
     end = buffer_ + n;

@@ -18,12 +18,15 @@ public:
     // a directory, a FIFO or a device is refused without blocking.
     bool open(const std::string& path);
     void close();
+    // True once a read failed; the data then ended early, as at the end of the file.
+    bool readFailed() const { return readFailed_; }
 
 protected:
     bool nextBlock(const char*& begin, const char*& end) override;
 
 private:
     int fd_ = -1;
+    bool readFailed_ = false;
     char buffer_[BlockSize];
 };
 

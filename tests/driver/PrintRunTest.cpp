@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <ctime>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "driver/Help.h"
+#include "driver/RunFiles.h"
 #include "support/RunTool.h"
 #include "support/StoreBuilder.h"
 
@@ -63,15 +66,26 @@ TEST_F(PrintRun, ListsDomainsAndAccountsWithSizes) {
     EXPECT_TRUE(filesMatching(work.path(), "tarmig_", ".pass").empty());
 }
 
-TEST_F(PrintRun, LogIsNamedAfterTheStartAndPrivate) {
+TEST_F(PrintRun, LogIsNamedAfterTheStartAndPrivateAndKeepsAnEarlierRunOfTheSameSecond) {
     builder.addMacnt("", "ann", settings("", ""), infoText("10", {}));
+    // Logs of runs that started in the same second, readable by all.
+    const std::string earlier = "earlier run\n";
+    std::time_t now = std::time(nullptr);
+    for (std::time_t second = now; second < now + 10; ++second) {
+        std::string path = work.path() + "/tarmig_" + tarmig::formatRunStamp(second) + ".log";
+        writeFile(path, earlier);
+        chmod(path.c_str(), 0644);
+    }
     runTool({"-path", store.path(), "-primaryDomain", "example.com"}, work.path());
-    auto logs = filesMatching(work.path(), "tarmig_", ".log");
-    ASSERT_EQ(logs.size(), 1u);
-    std::string name = logs[0].substr(logs[0].rfind('/') + 1);
+    std::vector<std::string> written;
+    for (const std::string& log : filesMatching(work.path(), "tarmig_", ".log"))
+        if (readFile(log) != earlier) written.push_back(log);
+    ASSERT_EQ(written.size(), 1u);
+    std::string name = written[0].substr(written[0].rfind('/') + 1);
     EXPECT_TRUE(std::regex_match(name, std::regex("tarmig_\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d\\.log"))) << name;
+    EXPECT_EQ(readFile(written[0]).rfind(earlier + header(store.path()), 0), 0u);
     struct stat info {};
-    ASSERT_EQ(stat(logs[0].c_str(), &info), 0);
+    ASSERT_EQ(stat(written[0].c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 

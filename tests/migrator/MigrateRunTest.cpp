@@ -85,6 +85,16 @@ MboxMessage mboxMessage(const std::string& data, const std::string& flags, const
     return m;
 }
 
+// Messages "Subject: 1" to "Subject: count", each with its number as uid and body.
+std::vector<MboxMessage> numberedMessages(int count) {
+    std::vector<MboxMessage> messages;
+    for (int i = 1; i <= count; ++i) {
+        std::string n = std::to_string(i);
+        messages.push_back(mboxMessage("Subject: " + n + "\n\n" + n + "\n", "", n));
+    }
+    return messages;
+}
+
 class MigrateRun : public ::testing::Test {
 protected:
     TempDir store, work;
@@ -101,6 +111,14 @@ protected:
     std::string logText() {
         auto logs = filesMatching(workDir, "tarmig_", ".log");
         return logs.size() == 1 ? readFile(logs[0]) : "";
+    }
+    // An account of the primary domain whose INBOX holds these messages, with
+    // the count recorded to match.
+    void addInboxAccount(const std::string& name, const std::string& password,
+                         const std::vector<MboxMessage>& messages) {
+        std::string path = builder.addMacnt("", name, settings("", password),
+                                            infoText("1", {{"INBOX", "", std::to_string(messages.size()), ""}}));
+        builder.addMboxFolder(path, "INBOX", mboxText(messages));
     }
     std::string passText() {
         auto files = filesMatching(workDir, "tarmig_", ".pass");
@@ -224,8 +242,7 @@ TEST_F(MigrateRun, EverythingArrivesIntactWithFlagsDatesTypesAndPasswords) {
 }
 
 TEST_F(MigrateRun, DisabledLineEndFixingSendsTheBytesAsStored) {
-    std::string ann = builder.addMacnt("", "ann", settings("", "pw"), infoText("1", {{"INBOX", "", "2", ""}}));
-    builder.addMboxFolder(ann, "INBOX", mboxText({mboxMessage(inbox1, "", "1"), mboxMessage(inbox2, "", "2")}));
+    addInboxAccount("ann", "pw", {mboxMessage(inbox1, "", "1"), mboxMessage(inbox2, "", "2")});
     VantrelTarget target({"--server-version", "6.2.9"});
     auto run = migrate(target, {"-disableCrLfFixing"});
     ServerState server = target.stop();
@@ -238,11 +255,28 @@ TEST_F(MigrateRun, DisabledLineEndFixingSendsTheBytesAsStored) {
     EXPECT_EQ(logText().find("6.3.0 or newer detected"), std::string::npos);
 }
 
+TEST_F(MigrateRun, RecordedCountsBeyondIntStillReadTheFolder) {
+    std::string ann = builder.addMacnt("", "ann", settings("", "pw"),
+                                       infoText("1", {{"Huge", "", "99999999999999999999", ""},
+                                                      {"Wraps", "", "4294967296", ""},
+                                                      {"Negative", "", "-1", ""}}));
+    for (const char* folder : {"Huge", "Wraps", "Negative"})
+        builder.addMboxFolder(ann, folder, mboxText({mboxMessage(std::string("Subject: ") + folder + "\n\nx\n", "", "1")}));
+    VantrelTarget target({});
+    auto run = migrate(target);
+    ServerState server = target.stop();
+    EXPECT_EQ(run.exitStatus, 0);
+    auto& folders = server["ann@example.com"].folders;
+    EXPECT_EQ(folders["Huge"].messages.size(), 1u);
+    EXPECT_EQ(folders["Wraps"].messages.size(), 1u);
+    EXPECT_TRUE(folders["Negative"].messages.empty());  // a count below 1 reads nothing
+    std::string log = logText();
+    EXPECT_NE(log.find("   - \"Wraps\", messages: 2147483647\n"), std::string::npos);
+    EXPECT_NE(log.find("   - \"Negative\", messages: -1\n"), std::string::npos);
+}
+
 TEST_F(MigrateRun, RefusedMessageIsReportedAndTheFolderGoesOn) {
-    std::string ann = builder.addMacnt("", "ann", settings("", "pw"), infoText("1", {{"INBOX", "", "3", ""}}));
-    builder.addMboxFolder(ann, "INBOX",
-                          mboxText({mboxMessage("Subject: 1\n\n1\n", "", "1"), mboxMessage("Subject: 2\n\n2\n", "", "2"),
-                                    mboxMessage("Subject: 3\n\n3\n", "", "3")}));
+    addInboxAccount("ann", "pw", numberedMessages(3));
     VantrelTarget target({"--refuse-append", "2"});
     auto run = migrate(target);
     ServerState server = target.stop();
@@ -253,7 +287,11 @@ TEST_F(MigrateRun, RefusedMessageIsReportedAndTheFolderGoesOn) {
     EXPECT_EQ(inbox[1].data, "Subject: 3\r\n\r\n3\r\n");
     std::string log = logText();
     EXPECT_NE(log.find("Error: append message error\nError: cannot migrate message nr.: 2\n"), std::string::npos);
-    EXPECT_NE(run.out.find("\nError: cannot migrate message nr.: 2\n"), std::string::npos);
+    // The counter's length is erased after the error line too, then the next one is drawn.
+    const std::string erase3 = "\b \b\b \b\b \b";
+    EXPECT_NE(run.out.find("2/3\nError: cannot migrate message nr.: 2\n" + erase3 + "3/3" + erase3 + "3\n"),
+              std::string::npos)
+        << run.out;
     EXPECT_NE(log.find("Info: messages appended: 2, failed: 1\n"), std::string::npos);
     EXPECT_TRUE(log.ends_with("Result: migration failed\n"));
 }
@@ -285,8 +323,7 @@ TEST_F(MigrateRun, UnreadableFolderFileReconnectsIntoTheSameAccount) {
 }
 
 TEST_F(MigrateRun, ExistingAccountIsSkippedWithoutForceAndFilledWithIt) {
-    std::string ann = builder.addMacnt("", "ann", settings("", "new"), infoText("1", {{"INBOX", "", "1", ""}}));
-    builder.addMboxFolder(ann, "INBOX", mboxText({mboxMessage("Subject: a\n\na\n", "", "1")}));
+    addInboxAccount("ann", "new", {mboxMessage("Subject: a\n\na\n", "", "1")});
     {
         VantrelTarget target({"--account", "ann@example.com:old"});
         auto run = migrate(target);
@@ -339,10 +376,7 @@ TEST_F(MigrateRun, UnreachableServerEndsTheRun) {
 }
 
 TEST_F(MigrateRun, ConnectionDroppedMidAccountEndsTheRunAfterLoggingOut) {
-    std::string ann = builder.addMacnt("", "ann", settings("", "pw"), infoText("1", {{"INBOX", "", "3", ""}}));
-    builder.addMboxFolder(ann, "INBOX",
-                          mboxText({mboxMessage("Subject: 1\n\n1\n", "", "1"), mboxMessage("Subject: 2\n\n2\n", "", "2"),
-                                    mboxMessage("Subject: 3\n\n3\n", "", "3")}));
+    addInboxAccount("ann", "pw", numberedMessages(3));
     builder.addMacnt("other.org", "bob", settings("", "pw"), infoText("1", {}));
     VantrelTarget target({"--drop-after", "1", "--fault-commands", "APPEND,X-APPEND"});
     auto run = migrate(target);
@@ -357,9 +391,21 @@ TEST_F(MigrateRun, ConnectionDroppedMidAccountEndsTheRunAfterLoggingOut) {
     EXPECT_TRUE(log.ends_with("Result: migration failed\n"));
 }
 
+TEST_F(MigrateRun, ConnectionLostWhileCreatingTheAccountIsNotTakenForAnExistingOne) {
+    addInboxAccount("ann", "pw", {mboxMessage("Subject: a\n\na\n", "", "1")});
+    VantrelTarget target({"--drop-after", "0", "--fault-commands", "X-CREATEUSER"});
+    auto run = migrate(target);
+    target.stop();
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(passText(), "");  // neither created nor found existing
+    std::string log = logText();
+    EXPECT_EQ(log.find("user already exist"), std::string::npos);
+    EXPECT_NE(log.find("Network error: cannot create user\n\nError: cannot create user\n"), std::string::npos) << log;
+    EXPECT_TRUE(log.ends_with("Result: migration failed\n"));
+}
+
 TEST_F(MigrateRun, QuietRunKeepsTheWholeLog) {
-    std::string ann = builder.addMacnt("", "ann", settings("", "pw"), infoText("1", {{"INBOX", "", "1", ""}}));
-    builder.addMboxFolder(ann, "INBOX", mboxText({mboxMessage("Subject: q\n\nq\n", "", "1")}));
+    addInboxAccount("ann", "pw", {mboxMessage("Subject: q\n\nq\n", "", "1")});
     VantrelTarget target({});
     auto run = migrate(target, {"-quiet"});
     target.stop();
@@ -371,8 +417,7 @@ TEST_F(MigrateRun, QuietRunKeepsTheWholeLog) {
 }
 
 TEST_F(MigrateRun, TlsNeedsAVerifiedCertificateUnlessInsecureIsGiven) {
-    std::string ann = builder.addMacnt("", "ann", settings("", "pw"), infoText("1", {{"INBOX", "", "1", ""}}));
-    builder.addMboxFolder(ann, "INBOX", mboxText({mboxMessage("Subject: t\n\nt\n", "S", "1")}));
+    addInboxAccount("ann", "pw", {mboxMessage("Subject: t\n\nt\n", "S", "1")});
     {
         VantrelTarget target({}, true);
         auto run = migrate(target, {"-ssl"});
@@ -416,8 +461,7 @@ TEST_F(MigrateRun, AccountFailuresSkipOnlyThatAccount) {
     std::remove((bob + "/account.info").c_str());
     std::string carol = builder.addMacnt("", "carol", settings("", "pw"), infoText("1", {}));
     std::remove((carol + "/account.settings").c_str());
-    std::string dave = builder.addMacnt("", "dave", settings("", "pw"), infoText("1", {{"INBOX", "", "1", ""}}));
-    builder.addMboxFolder(dave, "INBOX", mboxText({mboxMessage("Subject: d\n\nd\n", "", "1")}));
+    addInboxAccount("dave", "pw", {mboxMessage("Subject: d\n\nd\n", "", "1")});
     VantrelTarget target({"--refuse-setuser", "ann@example.com"});
     auto run = migrate(target);
     ServerState server = target.stop();

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,9 @@ TEST(MigratorParseArgs, PortFollowsStrtolWithZeroMeaningDefault) {
     EXPECT_EQ(parse({"-port", "993x"}).port, 993);
     EXPECT_EQ(parse({"-port", "  +25"}).port, 25);
     EXPECT_EQ(parse({"-port", "-7"}).port, -7);
+    // 2^32 + 143 must not wrap around to 143.
+    EXPECT_EQ(parse({"-port", "4294967439"}).port, INT_MAX);
+    EXPECT_EQ(parse({"-port", "-4294967153"}).port, INT_MIN);
 }
 
 TEST(MigratorParseArgs, TlsMovesTheDefaultPortOnly) {

@@ -28,6 +28,16 @@ void masterLogin(ScriptedPeer& peer) {
 
 std::string taggedOk(const std::string& tag) { return tag + " OK done\r\n"; }
 
+// X-CREATEUSER and X-SETUSER of ann@example.com, each answered OK, with the
+// tags T<first> and T<first + 1>.
+ScriptedPeer& provisionAnn(ScriptedPeer& peer, int first) {
+    return peer.expect("X-CREATEUSER")
+        .expect("\r\n")
+        .send(taggedOk("T" + std::to_string(first)))
+        .expect("X-SETUSER \"ann@example.com\"\r\n")
+        .send(taggedOk("T" + std::to_string(first + 1)));
+}
+
 unsigned closedPort() {
     int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -72,6 +82,21 @@ TEST_F(Session, UnreachableServerEndsTheRunWithTheConnectError) {
     EXPECT_EQ(log.str(), "Network error: cannot connect to Vantrel\n");
 }
 
+TEST_F(Session, PortOutsideTheTcpRangeIsNotWrappedOntoAnotherPort) {
+    ScriptedPeer peer;
+    masterLogin(peer);
+    peer.start();
+    // Both would reach the peer if only the low 16 bits were used.
+    for (int port : {static_cast<int>(peer.port()) + 65536, static_cast<int>(peer.port()) - 65536}) {
+        migrator.initialize("/nowhere", "127.0.0.1", port, "master", true, false, "", "", true, true);
+        EXPECT_THROW(migrator.connect(true), tarmig::CGNetworkException) << port;
+    }
+    EXPECT_EQ(log.str(),
+              "Network error: cannot connect to Vantrel\n"
+              "Network error: cannot connect to Vantrel\n");
+    EXPECT_EQ(peer.connectionCount(), 0u);
+}
+
 TEST_F(Session, SecondConnectKeepsTheSessionAndWarns) {
     ScriptedPeer peer;
     masterLogin(peer);
@@ -102,12 +127,8 @@ public:
 TEST_F(Session, MessageFailingInsideItsLiteralContinuesOnAFreshSessionInTheSameAccount) {
     ScriptedPeer peer;
     masterLogin(peer);
-    peer.send(taggedOk("T0"))
-        .expect("X-CREATEUSER")
-        .expect("\r\n")
-        .send(taggedOk("T1"))
-        .expect("X-SETUSER \"ann@example.com\"\r\n")
-        .send(taggedOk("T2"))
+    peer.send(taggedOk("T0"));
+    provisionAnn(peer, 1)
         .expect("APPEND \"INBOX\" {100+}\r\nSubject: x\r\n")
         .acceptNext();
     masterLogin(peer);
@@ -154,12 +175,8 @@ TEST_F(Session, AccountWhoseIdentityCannotBeRestoredIsAbandoned) {
     masterLogin(peer);  // the domain's check
     peer.send(taggedOk("T0")).expect("T1 LOGOUT\r\n").send("* BYE\r\n").send(taggedOk("T1")).acceptNext();
     masterLogin(peer);  // the account's session
-    peer.send(taggedOk("T2"))
-        .expect("X-CREATEUSER")
-        .expect("\r\n")
-        .send(taggedOk("T3"))
-        .expect("X-SETUSER \"ann@example.com\"\r\n")
-        .send(taggedOk("T4"))
+    peer.send(taggedOk("T2"));
+    provisionAnn(peer, 3)
         .expect("X-CHECKVERSION\r\n")
         .send("T5 BAD unknown\r\n")
         .expect("SELECT \"Broken\"\r\n")

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "ErrorText.h"
 #include "migrator/CGException.h"
 #include "store/Mailbox.h"
 #include "support/StoreBuilder.h"
@@ -20,15 +21,27 @@ namespace {
 const std::string goodSettings = settingsText({{"RealName", "R"}, {"Password", "pw"}});
 const std::string goodInfo = infoText("100", {});
 
-// Account name -> type for every account the domain yields for mask.
-std::map<std::string, MailboxType> accounts(Domain& domain, const std::string& mask, std::ostream& out) {
-    Mailbox mailbox(out);
-    std::map<std::string, MailboxType> found;
-    for (bool more = domain.getFirstMailbox(mailbox, mask); more; more = domain.getNextMailbox(mailbox, mask)) {
-        found[mailbox.username] = mailbox.type;
+// The domain d.org of a store in a temporary directory, with its directory dir.
+class DomainStore : public ::testing::Test {
+protected:
+    TempDir tmp;
+    StoreBuilder store{tmp.path()};
+    std::string dir = store.domainDir("d.org");
+    std::ostringstream out;
+    Domain domain{out};
+
+    void SetUp() override { domain.initialize("d.org", dir); }
+
+    // Account name -> type for every account the domain yields for mask.
+    std::map<std::string, MailboxType> accounts(const std::string& mask) {
+        Mailbox mailbox(out);
+        std::map<std::string, MailboxType> found;
+        for (bool more = domain.getFirstMailbox(mailbox, mask); more; more = domain.getNextMailbox(mailbox, mask)) {
+            found[mailbox.username] = mailbox.type;
+        }
+        return found;
     }
-    return found;
-}
+};
 
 }  // namespace
 
@@ -63,10 +76,7 @@ TEST(Domain, AccountNamesFromEntryNames) {
     }
 }
 
-TEST(Domain, OnlyAccountEntriesOfTheRightKindAreTaken) {
-    TempDir tmp;
-    StoreBuilder store(tmp.path());
-    std::string dir = store.domainDir("d.org");
+TEST_F(DomainStore, OnlyAccountEntriesOfTheRightKindAreTaken) {
     store.addMacnt("d.org", "x", goodSettings, goodInfo);
     store.addMboxAccount("d.org", "y", goodSettings, goodInfo, "");
     store.addMdirAccount("d.org", "z", goodSettings, goodInfo);
@@ -80,31 +90,21 @@ TEST(Domain, OnlyAccountEntriesOfTheRightKindAreTaken) {
     ASSERT_EQ(0, symlink("x.macnt", (dir + "/link.macnt").c_str()));
     ASSERT_EQ(0, symlink("y.mbox", (dir + "/linked.mbox").c_str()));
 
-    std::ostringstream out;
-    Domain domain(out);
-    domain.initialize("d.org", dir);
     EXPECT_EQ((std::map<std::string, MailboxType>{{"x", MailboxMacnt},
                                                   {"y", MailboxMbox},
                                                   {"z", MailboxMdir},
                                                   {"First.Last", MailboxMacnt},
                                                   {"with space \xC3\xA9", MailboxMacnt}}),
-              accounts(domain, "*", out));
+              accounts("*"));
 }
 
-TEST(Domain, AccountLineAndMasks) {
-    TempDir tmp;
-    StoreBuilder store(tmp.path());
-    std::string dir = store.domainDir("d.org");
+TEST_F(DomainStore, AccountLineAndMasks) {
     store.addMacnt("d.org", "ANN", settingsText({{"RealName", "Ann \"A\""}, {"Password", "s3cret"}}), goodInfo);
     store.addMboxAccount("d.org", "anna", goodSettings, "", "");
     store.addMdirAccount("d.org", "joe", goodSettings, goodInfo);
 
-    std::ostringstream out;
-    Domain domain(out);
-    domain.initialize("d.org", dir);
-    EXPECT_EQ((std::map<std::string, MailboxType>{{"ANN", MailboxMacnt}, {"anna", MailboxMbox}}),
-              accounts(domain, "ann*", out));
-    EXPECT_EQ((std::map<std::string, MailboxType>{{"joe", MailboxMdir}}), accounts(domain, "J?E", out));
+    EXPECT_EQ((std::map<std::string, MailboxType>{{"ANN", MailboxMacnt}, {"anna", MailboxMbox}}), accounts("ann*"));
+    EXPECT_EQ((std::map<std::string, MailboxType>{{"joe", MailboxMdir}}), accounts("J?E"));
 
     out.str("");
     Mailbox mailbox(out);
@@ -117,18 +117,12 @@ TEST(Domain, AccountLineAndMasks) {
     EXPECT_FALSE(domain.getNextMailbox(mailbox, "ANN"));
 }
 
-TEST(Domain, BrokenAccountIsRaisedAndTheListingGoesOn) {
-    TempDir tmp;
-    StoreBuilder store(tmp.path());
-    std::string dir = store.domainDir("d.org");
+TEST_F(DomainStore, BrokenAccountIsRaisedAndTheListingGoesOn) {
     store.addMacnt("d.org", "a1", goodSettings, goodInfo);
     store.addMacnt("d.org", "bad", "{\x01\xFF\xFE", goodInfo);
     store.addMacnt("d.org", "a2", goodSettings, goodInfo);
     store.addMacnt("d.org", "a3", goodSettings, goodInfo);
 
-    std::ostringstream out;
-    Domain domain(out);
-    domain.initialize("d.org", dir);
     Mailbox mailbox(out);
     std::set<std::string> good;
     int failures = 0;
@@ -157,12 +151,8 @@ TEST(Domain, MissingDirectoryIsReported) {
     Domain domain(out);
     domain.initialize("gone.org", "/nonexistent/tarmig/gone.org");
     Mailbox mailbox(out);
-    try {
-        domain.getFirstMailbox(mailbox, "*");
-        FAIL() << "no exception";
-    } catch (const CGStoreException& e) {
-        EXPECT_STREQ("cannot open directory /nonexistent/tarmig/gone.org", e.what());
-    }
+    EXPECT_EQ("cannot open directory /nonexistent/tarmig/gone.org",
+              errorText<CGStoreException>([&] { domain.getFirstMailbox(mailbox, "*"); }));
     EXPECT_EQ("Error: cannot open directory /nonexistent/tarmig/gone.org\n", out.str());
     EXPECT_FALSE(domain.getNextMailbox(mailbox, "*"));
 }

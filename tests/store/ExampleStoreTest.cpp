@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "MessageReading.h"
 #include "store/Domain.h"
 #include "store/Mailbox.h"
 #include "store/Message.h"
@@ -91,50 +93,55 @@ std::pair<int, std::uintmax_t> onDisk(const Mailbox& mailbox, const std::string&
     return {count, size};
 }
 
-}  // namespace
-
-TEST(ExampleStore, MatchesItsDescription) {
-    std::ostringstream out;
+// Walks every domain and account of the example store; returns the domain names.
+std::vector<std::string> walkExample(std::ostream& out, const std::function<void(Mailbox&)>& visit) {
     Reader reader(out);
     reader.initialize(std::string(TARMIG_SOURCE_DIR) + "/examples/store", "example.com");
     Domain domain(out);
     Mailbox mailbox(out);
     std::vector<std::string> domains;
-    std::map<std::string, int> seen;
-
     for (bool d = reader.getFirstDomain(domain, "*"); d; d = reader.getNextDomain(domain, "*")) {
         domains.push_back(domain.name);
-        for (bool m = domain.getFirstMailbox(mailbox, "*"); m; m = domain.getNextMailbox(mailbox, "*")) {
-            SCOPED_TRACE(mailbox.username);
-            ++seen[mailbox.username];
-            auto it = expected.find(mailbox.username);
-            ASSERT_NE(expected.end(), it);
-            const ExpectedAccount& account = it->second;
-            EXPECT_EQ(account.domain, mailbox.domain);
-            EXPECT_EQ(account.type, mailbox.type);
-            EXPECT_EQ(account.fullName, mailbox.fullName);
-            EXPECT_EQ(account.password, mailbox.password);
-            EXPECT_EQ(account.size, mailbox.size);
-
-            std::vector<Folder> folders;
-            mailbox.getFolderList(folders);
-            ASSERT_EQ(account.folders.size(), folders.size());
-            std::uintmax_t total = 0;
-            for (std::size_t i = 0; i < folders.size(); ++i) {
-                const ExpectedFolder& want = account.folders[i];
-                SCOPED_TRACE(want.name);
-                EXPECT_EQ(want.name, folders[i].getName());
-                EXPECT_EQ(want.folderClass, folders[i].getClass());
-                EXPECT_EQ(want.messages, folders[i].getMessageCount());
-                EXPECT_EQ(want.size, folders[i].getSize());
-                auto [count, size] = onDisk(mailbox, want.name);
-                EXPECT_EQ(want.messages, std::to_string(count));
-                EXPECT_EQ(want.size, std::to_string(size));
-                total += size;
-            }
-            EXPECT_EQ(account.size, std::to_string(total));
-        }
+        for (bool m = domain.getFirstMailbox(mailbox, "*"); m; m = domain.getNextMailbox(mailbox, "*")) visit(mailbox);
     }
+    return domains;
+}
+
+}  // namespace
+
+TEST(ExampleStore, MatchesItsDescription) {
+    std::ostringstream out;
+    std::map<std::string, int> seen;
+    std::vector<std::string> domains = walkExample(out, [&](Mailbox& mailbox) {
+        SCOPED_TRACE(mailbox.username);
+        ++seen[mailbox.username];
+        auto it = expected.find(mailbox.username);
+        ASSERT_NE(expected.end(), it);
+        const ExpectedAccount& account = it->second;
+        EXPECT_EQ(account.domain, mailbox.domain);
+        EXPECT_EQ(account.type, mailbox.type);
+        EXPECT_EQ(account.fullName, mailbox.fullName);
+        EXPECT_EQ(account.password, mailbox.password);
+        EXPECT_EQ(account.size, mailbox.size);
+
+        std::vector<Folder> folders;
+        mailbox.getFolderList(folders);
+        ASSERT_EQ(account.folders.size(), folders.size());
+        std::uintmax_t total = 0;
+        for (std::size_t i = 0; i < folders.size(); ++i) {
+            const ExpectedFolder& want = account.folders[i];
+            SCOPED_TRACE(want.name);
+            EXPECT_EQ(want.name, folders[i].getName());
+            EXPECT_EQ(want.folderClass, folders[i].getClass());
+            EXPECT_EQ(want.messages, folders[i].getMessageCount());
+            EXPECT_EQ(want.size, folders[i].getSize());
+            auto [count, size] = onDisk(mailbox, want.name);
+            EXPECT_EQ(want.messages, std::to_string(count));
+            EXPECT_EQ(want.size, std::to_string(size));
+            total += size;
+        }
+        EXPECT_EQ(account.size, std::to_string(total));
+    });
     EXPECT_EQ((std::vector<std::string>{"example.com", "example.org"}), domains);
     EXPECT_EQ((std::map<std::string, int>{{"ann", 1}, {"bob", 1}, {"carol", 1}, {"dave", 1}}), seen);
     EXPECT_EQ(std::string::npos, out.str().find("Error"));
@@ -145,38 +152,30 @@ TEST(ExampleStore, MatchesItsDescription) {
 // form, and the message stored with bare LF grows by one byte per line.
 TEST(ExampleStore, EveryMessageReadsWithItsFlagsAndDate) {
     std::ostringstream out;
-    Reader reader(out);
-    reader.initialize(std::string(TARMIG_SOURCE_DIR) + "/examples/store", "example.com");
-    Domain domain(out);
-    Mailbox mailbox(out);
     std::set<std::string> flags;
     int messages = 0, bareLf = 0;
-    for (bool d = reader.getFirstDomain(domain, "*"); d; d = reader.getNextDomain(domain, "*")) {
-        for (bool m = domain.getFirstMailbox(mailbox, "*"); m; m = domain.getNextMailbox(mailbox, "*")) {
-            std::vector<Folder> folders;
-            mailbox.getFolderList(folders);
-            for (Folder& folder : folders) {
-                SCOPED_TRACE(mailbox.username + "/" + folder.getName());
-                Message message(folder);
-                folder.openMessagesFile(mailbox.username);
-                int count = 0;
-                for (bool more = folder.getFirstMessage(message, true); more;
-                     more = folder.getNextMessage(message, true)) {
-                    ++count;
-                    EXPECT_FALSE(message.getDate().empty());
-                    flags.insert(message.getFlags());
-                    std::string data, part;
-                    for (bool p = message.getFirstDataPart(part); p; p = message.getNextDataPart(part)) data += part;
-                    EXPECT_EQ(message.getFixedSize(), static_cast<std::int64_t>(data.size()));
-                    EXPECT_EQ(0u, data.rfind("From: ", 0));
-                    if (message.getFixedSize() != message.getSize()) ++bareLf;
-                }
-                folder.closeMessagesFile();
-                EXPECT_EQ(folder.getMessageCount(), std::to_string(count));
-                messages += count;
+    walkExample(out, [&](Mailbox& mailbox) {
+        std::vector<Folder> folders;
+        mailbox.getFolderList(folders);
+        for (Folder& folder : folders) {
+            SCOPED_TRACE(mailbox.username + "/" + folder.getName());
+            Message message(folder);
+            folder.openMessagesFile(mailbox.username);
+            int count = 0;
+            for (bool more = folder.getFirstMessage(message, true); more; more = folder.getNextMessage(message, true)) {
+                ++count;
+                EXPECT_FALSE(message.getDate().empty());
+                flags.insert(message.getFlags());
+                std::string data = streamData(message);
+                EXPECT_EQ(message.getFixedSize(), static_cast<std::int64_t>(data.size()));
+                EXPECT_EQ(0u, data.rfind("From: ", 0));
+                if (message.getFixedSize() != message.getSize()) ++bareLf;
             }
+            folder.closeMessagesFile();
+            EXPECT_EQ(folder.getMessageCount(), std::to_string(count));
+            messages += count;
         }
-    }
+    });
     EXPECT_EQ(20, messages);
     EXPECT_EQ(1, bareLf);
     EXPECT_EQ((std::set<std::string>{"", "\\Seen ", "\\Seen \\Answered ", "\\Answered ", "\\Recent ",

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <sstream>
 
+#include "ErrorText.h"
 #include "MessageReading.h"
 #include "migrator/CGException.h"
 #include "support/StoreBuilder.h"
@@ -11,21 +14,11 @@ using namespace tarmig::testing;
 
 namespace {
 
-class FolderMbox : public ::testing::Test {
+class FolderMbox : public AccountFolder {
 protected:
-    TempDir tmp;
-    StoreBuilder store{tmp.path()};
-    std::string account = store.addMacnt("", "ann", "{}\n", "{}\n");
-    std::ostringstream output;
-    Folder folder{output};
-
     std::vector<ReadMessage> read(const std::string& mboxBytes, bool fixLineEnds = true) {
         store.addMboxFolder(account, "Mail", mboxBytes);
-        folder.initialize("Mail", account, MailboxMacnt);
-        folder.openMessagesFile("ann");
-        auto messages = readAll(folder, fixLineEnds);
-        folder.closeMessagesFile();
-        return messages;
+        return readFolder("Mail", account, MailboxMacnt, "ann", fixLineEnds);
     }
 };
 
@@ -139,8 +132,7 @@ TEST_F(FolderMbox, LastLineWithoutLineEndBelongsToTheMessage) {
 
 TEST_F(FolderMbox, EndStaysTheEnd) {
     store.addMboxFolder(account, "Mail", mboxText({mboxMessage("x", "1")}));
-    folder.initialize("Mail", account, MailboxMacnt);
-    folder.openMessagesFile("ann");
+    open("Mail");
     Message message(folder);
     ASSERT_TRUE(folder.getFirstMessage(message, true));
     EXPECT_FALSE(folder.getNextMessage(message, true));
@@ -157,8 +149,7 @@ TEST_F(FolderMbox, ReadingDataBetweenMessagesKeepsTheEnumerationInPlace) {
     std::string big(200000, 'x');
     store.addMboxFolder(account, "Mail",
                         mboxText({mboxMessage(big, "1"), mboxMessage("two", "2"), mboxMessage("three", "3")}));
-    folder.initialize("Mail", account, MailboxMacnt);
-    folder.openMessagesFile("ann");
+    open("Mail");
     Message message(folder);
     ASSERT_TRUE(folder.getFirstMessage(message, true));
     EXPECT_EQ(big, streamData(message));
@@ -189,12 +180,8 @@ TEST_F(FolderMbox, HugeLineInsideAMessageIsStreamedThrough) {
 TEST_F(FolderMbox, MissingFileIsAStoreError) {
     folder.initialize("Gone/Deeper", account, MailboxMacnt);
     std::string path = account + "/Gone.folder/Deeper.mbox";
-    try {
-        folder.openMessagesFile("ann");
-        FAIL() << "no exception";
-    } catch (const CGStoreException& e) {
-        EXPECT_EQ("cannot read messages file \"" + path + "\"", std::string(e.what()));
-    }
+    EXPECT_EQ("cannot read messages file \"" + path + "\"",
+              errorText<CGStoreException>([&] { folder.openMessagesFile("ann"); }));
     EXPECT_EQ("Error: cannot read messages file \"" + path + "\"\n", output.str());
     EXPECT_EQ(nullptr, folder.getFileStream());
     Message message(folder);
@@ -202,20 +189,34 @@ TEST_F(FolderMbox, MissingFileIsAStoreError) {
 }
 
 TEST_F(FolderMbox, UnreadableFileIsAReadError) {
-    makeDirs(account + "/Mail.mbox");  // opens, but cannot be read
-    folder.initialize("Mail", account, MailboxMacnt);
-    folder.openMessagesFile("ann");
+    // A regular file whose first read fails (EIO at address 0).
+    ASSERT_EQ(0, symlink("/proc/self/mem", (account + "/Mail.mbox").c_str()));
+    open("Mail");
     Message message(folder);
     EXPECT_THROW(folder.getFirstMessage(message, true), CGStoreException);
     EXPECT_EQ("Error: message cannot be read\n", output.str());
     folder.closeMessagesFile();
 }
 
+TEST_F(FolderMbox, OnlyRegularFilesAreOpened) {
+    // A directory cannot be read as messages, and a FIFO without a writer must
+    // not block the open.
+    makeDirs(account + "/Dir.mbox");
+    ASSERT_EQ(0, mkfifo((account + "/Fifo.mbox").c_str(), 0600));
+    for (std::string name : {"Dir", "Fifo"}) {
+        output.str("");
+        folder.initialize(name, account, MailboxMacnt);
+        std::string text = "cannot read messages file \"" + account + "/" + name + ".mbox\"";
+        EXPECT_EQ(text, errorText<CGStoreException>([&] { folder.openMessagesFile("ann"); }));
+        EXPECT_EQ("Error: " + text + "\n", output.str());
+        EXPECT_EQ(nullptr, folder.getFileStream());
+    }
+}
+
 TEST_F(FolderMbox, NamesWithSpacesAndHighBytes) {
     std::string name = "Sent Items/\xC3\xA9t\xE9 2004";
     store.addMboxFolder(account, name, mboxText({mboxMessage("x", "1")}));
-    folder.initialize(name, account, MailboxMacnt);
-    folder.openMessagesFile("ann");
+    open(name);
     EXPECT_EQ(1u, readAll(folder, true).size());
     folder.closeMessagesFile();
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "ErrorText.h"
 #include "MessageReading.h"
 #include "migrator/CGException.h"
 #include "support/StoreBuilder.h"
@@ -13,23 +14,7 @@ using namespace tarmig::testing;
 
 namespace {
 
-class FolderMdir : public ::testing::Test {
-protected:
-    TempDir tmp;
-    StoreBuilder store{tmp.path()};
-    std::string account = store.addMacnt("", "ann", "{}\n", "{}\n");
-    std::ostringstream output;
-    Folder folder{output};
-
-    std::vector<ReadMessage> readFolder(const std::string& name, const std::string& accountDir, MailboxType type,
-                                        const std::string& accountName = "ann") {
-        folder.initialize(name, accountDir, type);
-        folder.openMessagesFile(accountName);
-        auto messages = readAll(folder, true);
-        folder.closeMessagesFile();
-        return messages;
-    }
-};
+class FolderMdir : public AccountFolder {};
 
 std::vector<std::string> sortedData(const std::vector<ReadMessage>& messages) {
     std::vector<std::string> data;
@@ -97,8 +82,7 @@ TEST_F(FolderMdir, EmptyMessageFileGivesNoData) {
 TEST_F(FolderMdir, UidIsLeftAsItWas) {
     std::string dir = store.addMdirFolder(account, "Mail");
     store.addMdirMessage(dir, "S", "20040220123456", "x");
-    folder.initialize("Mail", account, MailboxMacnt);
-    folder.openMessagesFile("ann");
+    open("Mail");
     Message message(folder);
     message.setUid("77");
     ASSERT_TRUE(folder.getFirstMessage(message, true));
@@ -118,17 +102,11 @@ TEST_F(FolderMdir, MessageFileThatCannotBeOpenedEndsTheFolder) {
     std::string dir = store.addMdirFolder(account, "Mail");
     std::string path = store.addMdirMessage(dir, "S", "20040220123456", "x");
     std::string name = path.substr(dir.size() + 1);
-    folder.initialize("Mail", account, MailboxMacnt);
-    folder.openMessagesFile("ann");
+    open("Mail");
     Message message(folder);
 
     EXPECT_TRUE(withUnreadableFile(tmp, path, [&] {
-        std::string what;
-        try {
-            folder.getFirstMessage(message, true);
-        } catch (const CGStoreException& e) {
-            what = e.what();
-        }
+        std::string what = errorText<CGStoreException>([&] { folder.getFirstMessage(message, true); });
         return what == "cannot read messages file \"" + name + "\"" &&
                output.str() == "    Info: read message, filename: " + name + "\nError: cannot read messages file \"" +
                                    name + "\"\n" &&
@@ -141,8 +119,7 @@ TEST_F(FolderMdir, TruncatedFileEndsTheDataEarlyAndTheSizesAgree) {
     std::string path = store.addMdirMessage(dir, "", "20040220123456", std::string(100000, '\n'));
     for (bool fix : {true, false}) {
         writeFile(path, std::string(100000, '\n'));
-        folder.initialize("Mail", account, MailboxMacnt);
-        folder.openMessagesFile("ann");
+        open("Mail");
         Message message(folder);
         ASSERT_TRUE(folder.getFirstMessage(message, fix));
         ASSERT_EQ(0, truncate(path.c_str(), 70000));
@@ -158,8 +135,7 @@ TEST_F(FolderMdir, TruncatedFileEndsTheDataEarlyAndTheSizesAgree) {
 TEST_F(FolderMdir, FixedSizeIsReadOnceAndForgottenAtTheNextMessage) {
     std::string dir = store.addMdirFolder(account, "Mail");
     std::string path = store.addMdirMessage(dir, "", "20040220123456", "a\nb\n");
-    folder.initialize("Mail", account, MailboxMacnt);
-    folder.openMessagesFile("ann");
+    open("Mail");
     Message message(folder);
     ASSERT_TRUE(folder.getFirstMessage(message, true));
     EXPECT_EQ(6, message.getFixedSize());
@@ -200,9 +176,6 @@ TEST_F(FolderStorage, InboxOfSingleFileAccountIsNamedAfterTheAccount) {
                                                  mboxText({MboxMessage{"carl's", "", "1"}}));
     EXPECT_EQ(std::vector<std::string>{"carl's"},
               sortedData(readFolder("INBOX", domainDir, MailboxMbox, "carl")));
-    // Any other folder of such an account is a file named after the folder.
-    writeFile(domainDir + "/Other.mbox", mboxText({MboxMessage{"other", "", "1"}}));
-    EXPECT_EQ(std::vector<std::string>{"other"}, sortedData(readFolder("Other", domainDir, MailboxMbox, "carl")));
 }
 
 TEST_F(FolderStorage, InboxOfMdirAccountIsTheAccountDirectory) {
@@ -215,4 +188,39 @@ TEST_F(FolderStorage, InboxOfMdirAccountIsTheAccountDirectory) {
     makeDirs(sub);
     writeFile(sub + "/1-S-20040220123456-x", "sent");
     EXPECT_EQ(std::vector<std::string>{"sent"}, sortedData(readFolder("Sent", mdirAccount, MailboxMdir, "dora")));
+}
+
+// A folder is read from inside its own account or not at all.
+TEST_F(FolderStorage, FoldersThatWouldReadOutsideTheAccountAreRefused) {
+    std::string domainDir =
+        store.addMboxAccount("", "carl", "{}\n", "{}\n", mboxText({MboxMessage{"carl's", "", "1"}}));
+    store.addMboxAccount("", "bob", "{Password = secret;}\n", "{}\n", mboxText({MboxMessage{"bob's", "", "1"}}));
+    struct Case {
+        std::string name, printed, accountDir;
+        MailboxType type;
+    };
+    const Case cases[] = {
+        // A NUL byte cuts the path: "<account>/.." would list the domain directory.
+        {std::string("..\0", 3), "..\\000", account, MailboxMacnt},
+        {std::string("x/..\0/y", 7), "x/..\\000/y", account, MailboxMacnt},
+        // A single-file account has only its inbox; any other name is another account's file.
+        {"bob", "bob", domainDir, MailboxMbox},
+        {"Other", "Other", domainDir, MailboxMbox},
+    };
+    Message message(folder);
+    for (const auto& c : cases) {
+        output.str("");
+        folder.initialize(c.name, c.accountDir, c.type);
+        std::string text = "cannot read folder \"" + c.printed + "\": its storage would lie outside the account";
+        EXPECT_EQ(text, errorText<CGStoreException>([&] { folder.openMessagesFile("carl"); }));
+        EXPECT_EQ("Error: " + text + "\n", output.str());
+        EXPECT_FALSE(folder.getFirstMessage(message, true)) << c.printed;
+        folder.closeMessagesFile();
+    }
+
+    // Dots and slashes cannot climb out: every level gets its own suffix.
+    for (const std::string name : {"../x", "/etc/passwd", ".."}) {
+        store.addMboxFolder(account, name, mboxText({MboxMessage{"inside " + name, "", "1"}}));
+        EXPECT_EQ(std::vector<std::string>{"inside " + name}, sortedData(readFolder(name, account, MailboxMacnt)));
+    }
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ErrorText.h"
 #include "migrator/CGException.h"
 #include "support/StoreBuilder.h"
 
@@ -18,29 +19,29 @@ namespace {
 
 const std::string goodSettings = settingsText({{"RealName", "Ann Lee"}, {"Password", "pw"}});
 
-// The CGStoreException message of initialize, or "" when it succeeds.
-std::string initializeError(Mailbox& mailbox, const std::string& domainDir, const std::string& name,
-                            MailboxType type) {
-    try {
-        mailbox.initialize(name, "d.org", domainDir, name, type);
-    } catch (const CGStoreException& e) {
-        return e.what();
+// A store in a temporary directory with the domain directory d of d.org, and
+// one mailbox reused for its accounts.
+class MailboxStore : public ::testing::Test {
+protected:
+    TempDir tmp;
+    StoreBuilder store{tmp.path()};
+    std::string d = store.domainDir("d.org");
+    std::ostringstream out;
+    Mailbox mailbox{out};
+
+    // The CGStoreException message of initialize, or "" when it succeeds.
+    std::string initializeError(const std::string& name, MailboxType type) {
+        return errorText<CGStoreException>([&] { mailbox.initialize(name, "d.org", d, name, type); });
     }
-    return "";
-}
+};
 
 }  // namespace
 
-TEST(Mailbox, LocationsByStorageType) {
-    TempDir tmp;
-    StoreBuilder store(tmp.path());
-    std::string d = store.domainDir("d.org");
+TEST_F(MailboxStore, LocationsByStorageType) {
     store.addMacnt("d.org", "m", goodSettings, infoText("1", {}));
     store.addMboxAccount("d.org", "ann", goodSettings, infoText("2", {}), "");
     store.addMdirAccount("d.org", "z", goodSettings, infoText("3", {}));
 
-    std::ostringstream out;
-    Mailbox mailbox(out);
     mailbox.initialize("m", "d.org", d, "m", MailboxMacnt);
     EXPECT_EQ(d + "/m.macnt", mailbox.path);
     EXPECT_EQ(d + "/m.macnt/account.info", mailbox.infoPath);
@@ -65,7 +66,7 @@ TEST(Mailbox, LocationsByStorageType) {
     EXPECT_EQ("", out.str());
 }
 
-TEST(Mailbox, PasswordOnlyWhenStoredInClearText) {
+TEST_F(MailboxStore, PasswordOnlyWhenStoredInClearText) {
     struct Case {
         std::map<std::string, std::string> settings;
         std::string password;
@@ -79,13 +80,9 @@ TEST(Mailbox, PasswordOnlyWhenStoredInClearText) {
         {{{"PasswordEncryption", "clear"}}, ""},
         {{}, ""},
     };
-    TempDir tmp;
-    StoreBuilder store(tmp.path());
-    std::ostringstream out;
-    Mailbox mailbox(out);
     for (const auto& c : cases) {
         store.addMacnt("d.org", "a", settingsText(c.settings), infoText("", {}));
-        mailbox.initialize("a", "d.org", store.domainDir("d.org"), "a", MailboxMacnt);
+        mailbox.initialize("a", "d.org", d, "a", MailboxMacnt);
         EXPECT_EQ(c.password, mailbox.password) << settingsText(c.settings);
         EXPECT_EQ("", mailbox.fullName);
         EXPECT_EQ("", mailbox.size);
@@ -93,15 +90,9 @@ TEST(Mailbox, PasswordOnlyWhenStoredInClearText) {
     EXPECT_EQ("", out.str());
 }
 
-TEST(Mailbox, UnreadableInfoFileWarnsAndSizeIsUnknown) {
-    TempDir tmp;
-    StoreBuilder store(tmp.path());
-    std::string d = store.domainDir("d.org");
-    std::ostringstream out;
-    Mailbox mailbox(out);
-
+TEST_F(MailboxStore, UnreadableInfoFileWarnsAndSizeIsUnknown) {
     std::string dir = store.addMacnt("d.org", "a", goodSettings, "{#StorageUsed = #5;");
-    EXPECT_EQ("", initializeError(mailbox, d, "a", MailboxMacnt));
+    EXPECT_EQ("", initializeError("a", MailboxMacnt));
     EXPECT_EQ("unknown", mailbox.size);
     EXPECT_EQ("Ann Lee", mailbox.fullName);
     EXPECT_EQ("Warning: cannot parse info file: unexpected EOF\n", out.str());
@@ -109,52 +100,43 @@ TEST(Mailbox, UnreadableInfoFileWarnsAndSizeIsUnknown) {
     // Missing info file: the account is still read, but its folders cannot be listed.
     unlink((dir + "/account.info").c_str());
     out.str("");
-    EXPECT_EQ("", initializeError(mailbox, d, "a", MailboxMacnt));
+    EXPECT_EQ("", initializeError("a", MailboxMacnt));
     EXPECT_EQ("unknown", mailbox.size);
     EXPECT_EQ("Warning: cannot parse info file: cannot open file " + dir + "/account.info\n", out.str());
 
     std::vector<Folder> folders;
     folders.emplace_back(out);
     out.str("");
-    try {
-        mailbox.getFolderList(folders);
-        FAIL() << "no exception";
-    } catch (const CGStoreException& e) {
-        EXPECT_EQ("cannot parse info file: cannot open file " + dir + "/account.info", std::string(e.what()));
-    }
+    EXPECT_EQ("cannot parse info file: cannot open file " + dir + "/account.info",
+              errorText<CGStoreException>([&] { mailbox.getFolderList(folders); }));
     EXPECT_EQ("Error: cannot parse info file: cannot open file " + dir + "/account.info\n", out.str());
     EXPECT_EQ(1u, folders.size());
 
     // An info file that is a directory or a dangling link reads like a missing one.
     makeDirs(dir + "/account.info");
     out.str("");
-    EXPECT_EQ("", initializeError(mailbox, d, "a", MailboxMacnt));
+    EXPECT_EQ("", initializeError("a", MailboxMacnt));
     EXPECT_EQ("unknown", mailbox.size);
     rmdir((dir + "/account.info").c_str());
     ASSERT_EQ(0, symlink("nowhere", (dir + "/account.info").c_str()));
-    EXPECT_EQ("", initializeError(mailbox, d, "a", MailboxMacnt));
+    EXPECT_EQ("", initializeError("a", MailboxMacnt));
     EXPECT_EQ("unknown", mailbox.size);
 }
 
-TEST(Mailbox, UnreadableSettingsFileFailsTheAccount) {
-    TempDir tmp;
-    StoreBuilder store(tmp.path());
-    std::string d = store.domainDir("d.org");
-    std::ostringstream out;
-    Mailbox mailbox(out);
+TEST_F(MailboxStore, UnreadableSettingsFileFailsTheAccount) {
     store.addMacnt("d.org", "good", goodSettings, infoText("1", {}));
     mailbox.initialize("good", "d.org", d, "good", MailboxMacnt);
 
     std::string bad = store.addMacnt("d.org", "bad", "\x7F\x80{\"RealName\" = x", infoText("1", {}));
     out.str("");
     // A bare string followed by garbage is one value: it parses, with no keys.
-    EXPECT_EQ("", initializeError(mailbox, d, "bad", MailboxMacnt));
+    EXPECT_EQ("", initializeError("bad", MailboxMacnt));
     EXPECT_EQ("", mailbox.fullName);
 
     writeFile(bad + "/account.settings", "{RealName = \"Other\"; Password = \"x\"");
     mailbox.initialize("good", "d.org", d, "good", MailboxMacnt);
     out.str("");
-    EXPECT_EQ("cannot parse settings file: unexpected EOF", initializeError(mailbox, d, "bad", MailboxMacnt));
+    EXPECT_EQ("cannot parse settings file: unexpected EOF", initializeError("bad", MailboxMacnt));
     EXPECT_EQ("Error: cannot parse settings file: unexpected EOF\n", out.str());
     EXPECT_EQ("bad", mailbox.username);
     // The failed account's values never reach the mailbox.
@@ -164,23 +146,18 @@ TEST(Mailbox, UnreadableSettingsFileFailsTheAccount) {
     unlink((bad + "/account.settings").c_str());
     out.str("");
     std::string missing = "cannot parse settings file: cannot open file " + bad + "/account.settings";
-    EXPECT_EQ(missing, initializeError(mailbox, d, "bad", MailboxMacnt));
+    EXPECT_EQ(missing, initializeError("bad", MailboxMacnt));
     EXPECT_EQ("Error: " + missing + "\n", out.str());
 
     makeDirs(bad + "/account.settings");
-    EXPECT_EQ(missing, initializeError(mailbox, d, "bad", MailboxMacnt));
+    EXPECT_EQ(missing, initializeError("bad", MailboxMacnt));
 }
 
-TEST(Mailbox, FolderListFromTheInfoFileInKeyOrder) {
-    TempDir tmp;
-    StoreBuilder store(tmp.path());
-    std::string d = store.domainDir("d.org");
+TEST_F(MailboxStore, FolderListFromTheInfoFileInKeyOrder) {
     store.addMacnt("d.org", "a", goodSettings,
                    "{#StorageUsed = #2048; Sent = {Class = IPF.Note; Messages = #3; Size = #1500;}; "
                    "INBOX = {Messages = #12;}; #Foo = x; Plain = text; \"\" = {Messages = #9;}; "
                    "\"Archive/2004\" = {Class = IPF.Appointment; Other = y;}; \"Archive 2\" = {}; Archive = {};}");
-    std::ostringstream out;
-    Mailbox mailbox(out);
     mailbox.initialize("a", "d.org", d, "a", MailboxMacnt);
     EXPECT_EQ("2048", mailbox.size);
 
@@ -220,14 +197,9 @@ TEST(Mailbox, FolderListFromTheInfoFileInKeyOrder) {
     EXPECT_EQ(12u, folders.size());
 }
 
-TEST(Mailbox, FoldersOfSingleFileAndMessageDirectoryAccounts) {
-    TempDir tmp;
-    StoreBuilder store(tmp.path());
-    std::string d = store.domainDir("d.org");
+TEST_F(MailboxStore, FoldersOfSingleFileAndMessageDirectoryAccounts) {
     store.addMboxAccount("d.org", "ann", goodSettings, infoText("", {{"INBOX", "", "2", "10"}}), "");
     store.addMdirAccount("d.org", "zed", goodSettings, infoText("", {{"INBOX", "IPF.Note", "", ""}}));
-    std::ostringstream out;
-    Mailbox mailbox(out);
     std::vector<Folder> folders;
 
     mailbox.initialize("ann", "d.org", d, "ann", MailboxMbox);
@@ -243,13 +215,9 @@ TEST(Mailbox, FoldersOfSingleFileAndMessageDirectoryAccounts) {
     EXPECT_EQ("0", folders[1].getMessageCount());
 }
 
-TEST(Mailbox, EmptyInfoDictionaryGivesNoSizeAndNoFolders) {
-    TempDir tmp;
-    StoreBuilder store(tmp.path());
+TEST_F(MailboxStore, EmptyInfoDictionaryGivesNoSizeAndNoFolders) {
     store.addMacnt("d.org", "a", goodSettings, "{}");
-    std::ostringstream out;
-    Mailbox mailbox(out);
-    mailbox.initialize("a", "d.org", store.domainDir("d.org"), "a", MailboxMacnt);
+    mailbox.initialize("a", "d.org", d, "a", MailboxMacnt);
     std::vector<Folder> folders;
     mailbox.getFolderList(folders);
     EXPECT_EQ("", mailbox.size);
@@ -257,27 +225,19 @@ TEST(Mailbox, EmptyInfoDictionaryGivesNoSizeAndNoFolders) {
     EXPECT_EQ("", out.str());
 }
 
-TEST(Mailbox, SettingsFileReachedThroughALinkIsRead) {
-    TempDir tmp;
-    StoreBuilder store(tmp.path());
+TEST_F(MailboxStore, SettingsFileReachedThroughALinkIsRead) {
     std::string dir = store.addMacnt("d.org", "a", "", infoText("1", {}));
     writeFile(tmp.path() + "/shared.settings", goodSettings);
     unlink((dir + "/account.settings").c_str());
     ASSERT_EQ(0, symlink((tmp.path() + "/shared.settings").c_str(), (dir + "/account.settings").c_str()));
-    std::ostringstream out;
-    Mailbox mailbox(out);
-    mailbox.initialize("a", "d.org", store.domainDir("d.org"), "a", MailboxMacnt);
+    mailbox.initialize("a", "d.org", d, "a", MailboxMacnt);
     EXPECT_EQ("Ann Lee", mailbox.fullName);
 }
 
 // Random bytes as settings and info files: the account either reads or fails
 // with CGStoreException; nothing else escapes.
-TEST(Mailbox, BinaryGarbageFilesOnlyFailTheAccount) {
-    TempDir tmp;
-    StoreBuilder store(tmp.path());
+TEST_F(MailboxStore, BinaryGarbageFilesOnlyFailTheAccount) {
     std::string dir = store.addMacnt("d.org", "a", "", "");
-    std::ostringstream out;
-    Mailbox mailbox(out);
     std::mt19937 rng(7);
     int failed = 0;
     for (int round = 0; round < 200; ++round) {
@@ -290,7 +250,7 @@ TEST(Mailbox, BinaryGarbageFilesOnlyFailTheAccount) {
         }
         std::vector<Folder> folders;
         try {
-            mailbox.initialize("a", "d.org", store.domainDir("d.org"), "a", MailboxMacnt);
+            mailbox.initialize("a", "d.org", d, "a", MailboxMacnt);
             mailbox.getFolderList(folders);
         } catch (const CGStoreException&) {
             ++failed;
@@ -299,16 +259,11 @@ TEST(Mailbox, BinaryGarbageFilesOnlyFailTheAccount) {
     EXPECT_GT(failed, 0);
 }
 
-TEST(Mailbox, DeeplyNestedFilesFailCleanly) {
-    TempDir tmp;
-    StoreBuilder store(tmp.path());
+TEST_F(MailboxStore, DeeplyNestedFilesFailCleanly) {
     std::string deep;
     for (int i = 0; i < 100000; ++i) deep += "{a = ";
     store.addMacnt("d.org", "a", deep, deep);
-    std::ostringstream out;
-    Mailbox mailbox(out);
-    EXPECT_EQ("cannot parse settings file: nesting too deep",
-              initializeError(mailbox, store.domainDir("d.org"), "a", MailboxMacnt));
+    EXPECT_EQ("cannot parse settings file: nesting too deep", initializeError("a", MailboxMacnt));
     EXPECT_EQ("Warning: cannot parse info file: nesting too deep\n"
               "Error: cannot parse settings file: nesting too deep\n",
               out.str());

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "store/Folder.h"
 #include "store/Message.h"
+#include "support/StoreBuilder.h"
 
 // What a folder handed out for one message, data streamed through the parts.
 struct ReadMessage {
@@ -48,3 +52,30 @@ inline std::vector<ReadMessage> readAll(tarmig::Folder& folder, bool fixLineEnds
     }
     return out;
 }
+
+// An empty .macnt account "ann" in a temporary store, and one folder object.
+class AccountFolder : public ::testing::Test {
+protected:
+    tarmig::testing::TempDir tmp;
+    tarmig::testing::StoreBuilder store{tmp.path()};
+    std::string account = store.addMacnt("", "ann", "{}\n", "{}\n");
+    std::ostringstream output;
+    tarmig::Folder folder{output};
+
+    // Opens the folder `name` of account ann.
+    void open(const std::string& name) {
+        folder.initialize(name, account, tarmig::MailboxMacnt);
+        folder.openMessagesFile("ann");
+    }
+
+    // Opens a folder of any account, reads all its messages and closes it.
+    std::vector<ReadMessage> readFolder(const std::string& name, const std::string& accountDir,
+                                        tarmig::MailboxType type, const std::string& accountName = "ann",
+                                        bool fixLineEnds = true) {
+        folder.initialize(name, accountDir, type);
+        folder.openMessagesFile(accountName);
+        auto messages = readAll(folder, fixLineEnds);
+        folder.closeMessagesFile();
+        return messages;
+    }
+};

@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "ErrorText.h"
 #include "MessageReading.h"
 #include "migrator/CGException.h"
 #include "support/StoreBuilder.h"
@@ -178,12 +179,7 @@ TEST(MessageWithoutFile, ReadingFailsAndUnfixedSizeNeedsNoFile) {
     std::string part;
     message.initialize(0, 10, true);
     EXPECT_THROW(message.getFirstDataPart(part), CGStoreException);
-    try {
-        message.getFixedSize();
-        FAIL() << "no exception";
-    } catch (const CGStoreException& e) {
-        EXPECT_STREQ("message cannot be read", e.what());
-    }
+    EXPECT_EQ("message cannot be read", errorText<CGStoreException>([&] { message.getFixedSize(); }));
     message.initialize(0, 10, false);
     EXPECT_EQ(10, message.getFixedSize());
     EXPECT_EQ("", output.str());

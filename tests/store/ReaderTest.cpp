@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "ErrorText.h"
 #include "migrator/CGException.h"
 #include "store/Domain.h"
 #include "support/StoreBuilder.h"
@@ -16,27 +17,32 @@ using namespace tarmig::testing;
 
 namespace {
 
-// Names of all domains the reader yields for mask, in order.
-std::vector<std::string> walk(Reader& reader, const std::string& mask, std::ostream& out) {
-    Domain domain(out);
-    std::vector<std::string> names;
-    for (bool more = reader.getFirstDomain(domain, mask); more; more = reader.getNextDomain(domain, mask)) {
-        names.push_back(domain.name);
+// A reader on an empty store in a temporary directory, primary domain example.com.
+class ReaderWalk : public ::testing::Test {
+protected:
+    TempDir tmp;
+    std::ostringstream out;
+    Reader reader{out};
+    Domain domain{out};
+
+    void SetUp() override { reader.initialize(tmp.path(), "example.com"); }
+
+    // Names of all domains the reader yields for mask, in order.
+    std::vector<std::string> walk(const std::string& mask) {
+        std::vector<std::string> names;
+        for (bool more = reader.getFirstDomain(domain, mask); more; more = reader.getNextDomain(domain, mask)) {
+            names.push_back(domain.name);
+        }
+        return names;
     }
-    return names;
-}
+};
 
 }  // namespace
 
-TEST(Reader, PrimaryDomainFirstThenTheDomainsDirectory) {
-    TempDir tmp;
+TEST_F(ReaderWalk, PrimaryDomainFirstThenTheDomainsDirectory) {
     StoreBuilder store(tmp.path());
     makeDirs(store.domainDir(""));
     makeDirs(store.domainDir("other.org"));
-    std::ostringstream out;
-    Reader reader(out);
-    reader.initialize(tmp.path(), "example.com");
-    Domain domain(out);
 
     ASSERT_TRUE(reader.getFirstDomain(domain, "*"));
     EXPECT_EQ("example.com", domain.name);
@@ -51,81 +57,54 @@ TEST(Reader, PrimaryDomainFirstThenTheDomainsDirectory) {
               out.str());
 }
 
-TEST(Reader, WithoutDomainsDirectoryOnlyThePrimaryDomain) {
-    TempDir tmp;
+TEST_F(ReaderWalk, WithoutDomainsDirectoryOnlyThePrimaryDomain) {
     makeDirs(tmp.path() + "/Accounts");
-    std::ostringstream out;
-    Reader reader(out);
-    reader.initialize(tmp.path(), "example.com");
-    EXPECT_EQ(std::vector<std::string>{"example.com"}, walk(reader, "*", out));
+    EXPECT_EQ(std::vector<std::string>{"example.com"}, walk("*"));
 }
 
-TEST(Reader, MasksAreCaseInsensitiveAndOnlyDirectoriesAreDomains) {
-    TempDir tmp;
+TEST_F(ReaderWalk, MasksAreCaseInsensitiveAndOnlyDirectoriesAreDomains) {
     makeDirs(tmp.path() + "/Domains/Alpha.org");
     makeDirs(tmp.path() + "/Domains/beta.org");
     makeDirs(tmp.path() + "/Domains/example.com");  // the primary name again: a further domain
     writeFile(tmp.path() + "/Domains/afile.org", "");
     ASSERT_EQ(0, symlink("Alpha.org", (tmp.path() + "/Domains/alink.org").c_str()));
-    std::ostringstream out;
-    Reader reader(out);
     // No Accounts directory: not an error while the primary domain is not selected.
-    reader.initialize(tmp.path(), "example.com");
-    EXPECT_EQ(std::vector<std::string>{"Alpha.org"}, walk(reader, "a*", out));
-    EXPECT_EQ(std::vector<std::string>{"beta.org"}, walk(reader, "[!ae]*", out));
-    std::vector<std::string> all = walk(reader, "*.ORG", out);
+    EXPECT_EQ(std::vector<std::string>{"Alpha.org"}, walk("a*"));
+    EXPECT_EQ(std::vector<std::string>{"beta.org"}, walk("[!ae]*"));
+    std::vector<std::string> all = walk("*.ORG");
     EXPECT_EQ((std::set<std::string>{"Alpha.org", "beta.org"}), std::set<std::string>(all.begin(), all.end()));
-    EXPECT_TRUE(walk(reader, "nothing", out).empty());
+    EXPECT_TRUE(walk("nothing").empty());
     EXPECT_EQ(std::string::npos, out.str().find("Error"));
 }
 
-TEST(Reader, PrimaryDomainSelectedButAccountsMissingStillWalksTheOtherDomains) {
-    TempDir tmp;
+TEST_F(ReaderWalk, PrimaryDomainSelectedButAccountsMissingStillWalksTheOtherDomains) {
     makeDirs(tmp.path() + "/Domains/other.org");
-    std::ostringstream out;
-    Reader reader(out);
-    reader.initialize(tmp.path(), "example.com");
-    Domain domain(out);
-    try {
-        reader.getFirstDomain(domain, "*");
-        FAIL() << "no exception";
-    } catch (const CGStoreException& e) {
-        EXPECT_STREQ("default domain not found, wrong path", e.what());
-    }
+    EXPECT_EQ("default domain not found, wrong path",
+              errorText<CGStoreException>([&] { reader.getFirstDomain(domain, "*"); }));
     EXPECT_EQ("Error: default domain not found, wrong path\n", out.str());
     ASSERT_TRUE(reader.getNextDomain(domain, "*"));
     EXPECT_EQ("other.org", domain.name);
     EXPECT_FALSE(reader.getNextDomain(domain, "*"));
 }
 
-TEST(Reader, GetFirstDomainRestartsTheWalk) {
-    TempDir tmp;
+TEST_F(ReaderWalk, GetFirstDomainRestartsTheWalk) {
     makeDirs(tmp.path() + "/Accounts");
     makeDirs(tmp.path() + "/Domains/d1");
-    std::ostringstream out;
-    Reader reader(out);
     reader.initialize(tmp.path(), "p");
-    EXPECT_EQ((std::vector<std::string>{"p", "d1"}), walk(reader, "*", out));
-    EXPECT_EQ((std::vector<std::string>{"p", "d1"}), walk(reader, "*", out));
+    EXPECT_EQ((std::vector<std::string>{"p", "d1"}), walk("*"));
+    EXPECT_EQ((std::vector<std::string>{"p", "d1"}), walk("*"));
 }
 
-TEST(Reader, MissingStoreYieldsNothingUnlessThePrimaryDomainIsSelected) {
-    std::ostringstream out;
-    Reader reader(out);
+TEST_F(ReaderWalk, MissingStoreYieldsNothingUnlessThePrimaryDomainIsSelected) {
     reader.initialize("/nonexistent/tarmig-store", "example.com");
-    Domain domain(out);
     EXPECT_FALSE(reader.getFirstDomain(domain, "other*"));
     EXPECT_THROW(reader.getFirstDomain(domain, "*"), CGStoreException);
     EXPECT_FALSE(reader.getNextDomain(domain, "*"));
 }
 
-TEST(Reader, DomainNamesWithBlanksAndNonAsciiBytes) {
-    TempDir tmp;
+TEST_F(ReaderWalk, DomainNamesWithBlanksAndNonAsciiBytes) {
     makeDirs(tmp.path() + "/Domains/my domain \xC3\xA9.org");
-    std::ostringstream out;
-    Reader reader(out);
-    reader.initialize(tmp.path(), "example.com");
-    EXPECT_EQ(std::vector<std::string>{"my domain \xC3\xA9.org"}, walk(reader, "MY*\xC3\xA9.ORG", out));
+    EXPECT_EQ(std::vector<std::string>{"my domain \xC3\xA9.org"}, walk("MY*\xC3\xA9.ORG"));
     EXPECT_EQ("Info: read domain (my domain \xC3\xA9.org) path: \"" + tmp.path() + "/Domains/my domain \xC3\xA9.org\"\n",
               out.str());
 }

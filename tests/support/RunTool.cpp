@@ -4,8 +4,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 
 #include "support/StoreBuilder.h"
 
@@ -32,8 +35,18 @@ ToolRun runTool(const std::vector<std::string>& args, const std::string& workDir
         execv(argv[0], argv.data());
         _exit(127);
     }
+    // A tool that hangs must fail its test, not stall the whole suite: the
+    // longest legitimate run waits out a few 180-second network time-outs.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(600);
     int status = 0;
-    waitpid(pid, &status, 0);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     ToolRun run;
     run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     run.out = readFile(outPath);

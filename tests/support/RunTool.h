@@ -14,7 +14,8 @@ struct ToolRun {
 
 // Runs TARMIG_BINARY with the arguments in workDir. When removeWorkDir is set,
 // the child removes its (empty) working directory before starting the tool, so
-// no file can be created there, even by root.
+// no file can be created there, even by root. A run still going after ten
+// minutes is killed (exit status 128 + SIGKILL).
 ToolRun runTool(const std::vector<std::string>& args, const std::string& workDir, bool removeWorkDir = false);
 
 // Files in dir whose names start with prefix and end with suffix.

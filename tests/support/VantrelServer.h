@@ -10,7 +10,8 @@
 
 // Starts the Vantrel test server (tests/peers/vantrel_server.py, Python 3,
 // standard library only) as a child process on 127.0.0.1 for tests and
-// benchmarks, and reads its state back as a VantrelDump. Free of gtest.
+// benchmarks, and reads its state back as a VantrelDump. Free of gtest. The
+// server also ends when the thread that started it ends.
 //
 //   VantrelServer server({.arguments = {"--account", "ann@sales:pw"}});
 //   ... run tarmig or a client against 127.0.0.1:server.port() ...
