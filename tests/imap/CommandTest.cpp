@@ -19,13 +19,7 @@ using tarmig::testing::TestMessage;
 // the failure's text.
 template <class Failure>
 std::string failure(Command& command, long errorCode, IMessage* message = nullptr) {
-    try {
-        command.execute(message);
-    } catch (const Failure& error) {
-        EXPECT_EQ(error.errorCode(), errorCode);
-        return error.what();
-    }
-    return "no exception";
+    return tarmig::testing::failureText<Failure>([&] { command.execute(message); }, errorCode);
 }
 
 // The append must fail as a message load failure with this text and leave the

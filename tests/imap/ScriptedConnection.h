@@ -25,17 +25,23 @@ inline void openScripted(ConnectionInternal& connection, ScriptedPeer& peer, boo
     connection.init(login);
 }
 
-// The text of the Failure that opening the connection raises, after checking
-// its error code; "opened" when nothing was raised.
-template <class Failure>
-std::string initFailure(ConnectionInternal& connection, bool login, long errorCode) {
+// The text of the Failure that action raises, after checking its error code;
+// "no exception" when nothing was raised.
+template <class Failure, class Action>
+std::string failureText(Action action, long errorCode) {
     try {
-        connection.init(login);
+        action();
     } catch (const Failure& error) {
         EXPECT_EQ(error.errorCode(), errorCode);
         return error.what();
     }
-    return "opened";
+    return "no exception";
+}
+
+// The text of the Failure that opening the connection raises.
+template <class Failure>
+std::string initFailure(ConnectionInternal& connection, bool login, long errorCode) {
+    return failureText<Failure>([&] { connection.init(login); }, errorCode);
 }
 
 }  // namespace tarmig::testing
