@@ -16,9 +16,18 @@ constexpr std::size_t lineReserve = 1024;
 // as the data actually arrives.
 constexpr std::size_t maxLiteralReserve = 1024 * 1024;
 
-bool startsWithBye(const std::string& line) { return line.compare(0, 5, "* BYE") == 0; }
-
 }  // namespace
+
+void Command::recvResponseLine(ConnectionInternal& connection, std::string& line, bool byeEnds) {
+    connection.recvLine(line);
+    if (byeEnds && line.compare(0, 5, "* BYE") == 0) {
+        connection.close();
+        throw ImapServerBrokeConnection("", 3);
+    }
+    if (line.empty()) {
+        throw ImapTimeoutException("", 3);
+    }
+}
 
 Command::Command(ConnectionInternal& connection, const std::string& name)
     : tag(connection.getTag()), name(name), connection(connection) {
@@ -65,14 +74,7 @@ void Command::readResponses(Response& result) {
     std::string response;
     response.reserve(lineReserve);
     for (;;) {
-        connection.recvLine(line);
-        if (startsWithBye(line)) {
-            connection.close();
-            throw ImapServerBrokeConnection("", 3);
-        }
-        if (line.empty()) {
-            throw ImapTimeoutException("", 3);
-        }
+        recvResponseLine(connection, line);
         unsigned int literalLength = 0;
         if (!isWholeResponse(line, literalLength)) {
             response.reserve(response.size() + line.size() + lineReserve +
@@ -85,14 +87,33 @@ void Command::readResponses(Response& result) {
             continue;
         }
         response += line;
-        const bool tagged = isTaggedResponse(response, result);
-        removeEOL(response);
-        if (tagged) {
-            taggedResponse = std::move(response);
+        if (fileResponse(response, result)) {
             return;
         }
-        untaggedResponses.push_back(std::move(response));
         response.clear();
+    }
+}
+
+bool Command::fileResponse(std::string& response, Response& result) {
+    const bool tagged = isTaggedResponse(response, result);
+    removeEOL(response);
+    if (tagged) {
+        taggedResponse = std::move(response);
+    } else {
+        untaggedResponses.push_back(std::move(response));
+    }
+    return tagged;
+}
+
+void Command::visitUntagged(std::initializer_list<int> types,
+                            const std::function<bool(const ResponseResult&)>& visit) const {
+    for (const std::string& text : untaggedResponses) {
+        ResponseResult response;
+        Parser(text).parseResponse(response);
+        if (std::find(types.begin(), types.end(), response.getType()) != types.end() &&
+            !visit(response)) {
+            return;
+        }
     }
 }
 
@@ -158,13 +179,9 @@ Command::Response Command::executeChallenge(
     for (;;) {
         std::string response = readChallengeResponse(true);
         Response result = BAD;
-        const bool tagged = isTaggedResponse(response, result);
-        removeEOL(response);
-        if (tagged) {
-            taggedResponse = std::move(response);
+        if (fileResponse(response, result)) {
             return result;
         }
-        untaggedResponses.push_back(std::move(response));
     }
 }
 
@@ -172,27 +189,13 @@ Command::Response Command::executeChallenge(
 // by line until more than its count has arrived.
 std::string Command::readChallengeResponse(bool afterAnswer) {
     std::string line;
-    connection.recvLine(line);
-    if (startsWithBye(line)) {
-        connection.close();
-        throw ImapServerBrokeConnection("", 3);
-    }
-    if (line.empty()) {
-        throw ImapTimeoutException("", 3);
-    }
+    recvResponseLine(connection, line);
     std::string response = line;
     unsigned int literalLength = 0;
     while (!isWholeResponse(response, literalLength)) {
         std::size_t collected = 0;
         while (collected <= literalLength) {
-            connection.recvLine(line);
-            if (line.empty()) {
-                throw ImapTimeoutException("", 3);
-            }
-            if (afterAnswer && startsWithBye(line)) {
-                connection.close();
-                throw ImapServerBrokeConnection("", 3);
-            }
+            recvResponseLine(connection, line, afterAnswer);
             collected += line.size();
             response += line;
         }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "imap/ResponseResult.h"
 #include "imap/Synthesizer.h"
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -57,9 +59,20 @@ public:
     bool isTaggedResponse(const std::string& response, Response& result) const;
     // Removes one line end (LF, or CR LF) at the very end.
     static void removeEOL(std::string& text);
+    // One response line: a line starting "* BYE" (when byeEnds) closes the
+    // connection and throws ImapServerBrokeConnection; nothing within the
+    // time-out throws ImapTimeoutException.
+    static void recvResponseLine(ConnectionInternal& connection, std::string& line,
+                                 bool byeEnds = true);
 
 protected:
     ConnectionInternal& getConnection() { return connection; }
+
+    // Parses the untagged responses of the last execute in arrival order and
+    // hands each one whose type is listed to visit, until visit returns false.
+    // A response that cannot be parsed throws ImapParserException.
+    void visitUntagged(std::initializer_list<int> types,
+                       const std::function<bool(const ResponseResult&)>& visit) const;
 
     // A challenge-response login: sends the command line, hands the "+"
     // continuation to respond and sends its answer plus CR LF, then reads to
@@ -71,6 +84,10 @@ protected:
 private:
     void sendMessage(IMessage& message);
     void readResponses(Response& result);
+    // Stores one whole response (line end removed) as the tagged line, with
+    // its status in result, or as the next untagged response; true for the
+    // tagged line. The response text is moved out.
+    bool fileResponse(std::string& response, Response& result);
     std::string readChallengeResponse(bool afterAnswer);
 
     Synthesizer commandText;

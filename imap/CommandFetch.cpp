@@ -12,23 +12,20 @@ CommandFetch::CommandFetch(ConnectionInternal& connection, unsigned number,
 }
 
 bool CommandFetch::getDateAndFlags(FetchMessage& target) {
-    std::string tagged;
-    std::vector<std::string> untagged;
-    getResponse(tagged, untagged);
-    for (const auto& line : untagged) {
-        ResponseResult response;
-        Parser(line).parseResponse(response);
-        if (response.getType() != ImapResponseType::Fetch) continue;
+    bool taken = false;
+    visitUntagged({ImapResponseType::Fetch}, [&](const ResponseResult& response) {
         std::string items;
         Parser(response.getString()).getNodeData(items);
         Parser reader(items);
         std::string key, value;
         reader.getNode(key);
         reader.getNode(value);
-        if (!target.setData(key, value)) return false;
-        reader.getNode(key);
-        reader.getNode(value);
-        return target.setData(key, value);
-    }
-    return false;
+        if (target.setData(key, value)) {
+            reader.getNode(key);
+            reader.getNode(value);
+            taken = target.setData(key, value);
+        }
+        return false;
+    });
+    return taken;
 }

@@ -2,7 +2,6 @@
 
 #include "imap/ConnectionInternal.h"
 #include "imap/FetchMessage.h"
-#include "imap/ImapException.h"
 
 CommandFetchBody::CommandFetchBody(ConnectionInternal& connection, unsigned number,
                                    FetchMessage& message)
@@ -17,11 +16,6 @@ int CommandFetchBody::execute() {
     completeCommandString();
     connection.send(getCommandString());
     std::string line;
-    connection.recvLine(line);
-    if (line.starts_with("* BYE")) {
-        connection.close();
-        throw ImapServerBrokeConnection();
-    }
-    if (line.empty()) throw ImapTimeoutException();
+    recvResponseLine(connection, line);
     return message->parseResponse(line) ? 0 : 1;
 }

@@ -12,23 +12,17 @@ CommandList::CommandList(ConnectionInternal& connection, const std::string& refe
 
 int CommandList::getList(std::vector<FolderInfo>& out, bool checkNoSelect) {
     out.clear();
-    std::string tagged;
-    std::vector<std::string> untagged;
-    getResponse(tagged, untagged);
-    for (const auto& line : untagged) {
-        ResponseResult response;
-        Parser(line).parseResponse(response);
-        if (response.getType() != ImapResponseType::List &&
-            response.getType() != ImapResponseType::Lsub)
-            continue;
-        const std::string& text = response.getString();
-        Parser reader(text);
-        std::string attributes, delimiter, name;
-        reader.getNode(attributes);
-        reader.getNode(delimiter);
-        reader.getNode(name);
-        bool selectable = !checkNoSelect || !containsNoCase(attributes, "\\NoSelect");
-        out.push_back({name, selectable});
-    }
+    visitUntagged({ImapResponseType::List, ImapResponseType::Lsub},
+                  [&](const ResponseResult& response) {
+                      Parser reader(response.getString());
+                      std::string attributes, delimiter, name;
+                      reader.getNode(attributes);
+                      reader.getNode(delimiter);
+                      reader.getNode(name);
+                      bool selectable =
+                          !checkNoSelect || !containsNoCase(attributes, "\\NoSelect");
+                      out.push_back({name, selectable});
+                      return true;
+                  });
     return static_cast<int>(out.size());
 }

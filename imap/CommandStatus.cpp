@@ -10,16 +10,12 @@ CommandStatus::CommandStatus(ConnectionInternal& connection, const std::string& 
 }
 
 int CommandStatus::getMessagesCount() {
-    std::string tagged;
-    std::vector<std::string> untagged;
-    getResponse(tagged, untagged);
-    for (const auto& line : untagged) {
-        ResponseResult response;
-        Parser(line).parseResponse(response);
-        if (response.getType() == ImapResponseType::Status)
-            return parseStatusMessages(response.getString());
-    }
-    return 0;
+    int count = 0;
+    visitUntagged({ImapResponseType::Status}, [&count](const ResponseResult& response) {
+        count = parseStatusMessages(response.getString());
+        return false;
+    });
+    return count;
 }
 
 int parseStatusMessages(std::string statusText) {

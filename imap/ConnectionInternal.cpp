@@ -121,7 +121,10 @@ void ConnectionInternal::open(bool login) {
         }
         state = Connected;
         greeting.clear();
-        std::getline(*stream, greeting);
+        if (!getLimitedLine(*stream, greeting, maxLineLength)) {
+            close();
+            throw ImapConnectionFailed("", 3);
+        }
         if (!streamGood() || greeting.empty() || greeting.find("* BYE") != std::string::npos) {
             close();
             throw ImapConnectionFailed(greeting, 3);

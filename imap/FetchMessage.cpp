@@ -43,10 +43,10 @@ bool FetchMessage::setSize(const std::string& text) {
     const char* last = text.data() + text.size() - 3;
     std::uint64_t value = 0;
     auto [end, ec] = std::from_chars(first, last, value);
-    if (ec != std::errc() || end != last || value == 0) return false;
+    if (ec != std::errc() || end != last) return false;
     size = value;
     remaining = value;
-    return true;
+    return value != 0;
 }
 
 bool FetchMessage::setFlags(const std::string& text) {

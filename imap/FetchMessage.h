@@ -25,8 +25,8 @@ public:
     // Data from an IMAP server already has CR LF line ends: nothing is repaired.
     std::int64_t getFixedSize() override { return getSize(); }
 
-    // A literal announcement "{n}" plus the line end; false (nothing changed)
-    // for another shape or a size of 0.
+    // A literal announcement "{n}" plus the line end; false for a size of 0,
+    // and false with nothing changed for another shape.
     bool setSize(const std::string& text);
     // A parenthesised flag list; only the standard flags that a client may
     // set are kept (not \Recent), so the message can be appended elsewhere.

@@ -222,21 +222,7 @@ void Parser::parseTagged(ResponseResult& result) {
         throw ImapParserException("");
     }
     result.type = lookup(imapResponseGroup1, word);
-    std::string next;
-    if (!getNode(next)) {
-        return;
-    }
-    if (!next.empty() && next[0] == '[') {
-        result.code = next;
-        getRest(result.string);
-        return;
-    }
-    result.string = next;
-    std::string rest;
-    if (getRest(rest)) {
-        result.string += ' ';
-        result.string += rest;
-    }
+    parseCodeAndText(result);
 }
 
 void Parser::parseUntagged(ResponseResult& result) {
@@ -244,23 +230,11 @@ void Parser::parseUntagged(ResponseResult& result) {
     if (!getNode(word)) {
         throw ImapParserException("");
     }
-    if (word == "OK") {
-        std::string next;
-        if (getNode(next)) {
-            if (!next.empty() && next[0] == '[') {
-                result.code = next;
-                getRest(result.string);
-                parseResponseOption(result);
-                return;
-            }
-            result.string = next;
-            std::string rest;
-            if (getRest(rest)) {
-                result.string += ' ';
-                result.string += rest;
-            }
-            return;
+    if (word == "OK" && parseCodeAndText(result)) {
+        if (!result.code.empty()) {
+            parseResponseOption(result);
         }
+        return;
     }
     if (const int found = lookup(imapResponseGroup2, word)) {
         result.type = found;
@@ -278,6 +252,24 @@ void Parser::parseUntagged(ResponseResult& result) {
     }
     result.type = found;
     getRest(result.string);
+}
+
+bool Parser::parseCodeAndText(ResponseResult& result) {
+    std::string next;
+    if (!getNode(next)) {
+        return false;
+    }
+    if (!next.empty() && next[0] == '[') {
+        result.code = next;
+        getRest(result.string);
+        return true;
+    }
+    std::string rest;
+    getRest(rest);
+    result.string = next;
+    result.string += ' ';
+    result.string += rest;
+    return true;
 }
 
 void Parser::parseResponseOption(ResponseResult& result) {

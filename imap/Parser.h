@@ -74,6 +74,9 @@ public:
 private:
     void parseTagged(ResponseResult& result);
     void parseUntagged(ResponseResult& result);
+    // The text after a status word: a bracketed code and the rest, or the
+    // next token, one space and the rest. False when nothing follows.
+    bool parseCodeAndText(ResponseResult& result);
     static void parseResponseOption(ResponseResult& result);
 
     const std::string& text;

@@ -11,12 +11,17 @@
 #include "imap/ListExtension.h"
 #include "utils/IMessage.h"
 
-#include <cstdlib>
+#include <algorithm>
 
 namespace {
 
-unsigned leadingNumber(const std::string& text, std::string::size_type from) {
-    return static_cast<unsigned>(std::strtoul(text.c_str() + from, nullptr, 10));
+// The digits at `from`; a sign or any other character ends them, so "-7" is 0.
+unsigned long long leadingNumber(const std::string& text, std::string::size_type from) {
+    unsigned long long value = 0;
+    for (; from < text.size() && text[from] >= '0' && text[from] <= '9'; ++from) {
+        value = std::min(value * 10 + static_cast<unsigned>(text[from] - '0'), 1000000ULL);
+    }
+    return value;
 }
 
 // The version is the last word of the X-CHECKVERSION completion and needs
@@ -27,8 +32,8 @@ bool versionAtLeast63(const std::string& completion) {
     auto firstDot = completion.find('.', space + 1);
     if (firstDot == std::string::npos) return false;
     if (completion.find('.', firstDot + 1) == std::string::npos) return false;
-    unsigned major = leadingNumber(completion, space + 1);
-    unsigned minor = leadingNumber(completion, firstDot + 1);
+    const auto major = leadingNumber(completion, space + 1);
+    const auto minor = leadingNumber(completion, firstDot + 1);
     return major > 6 || (major == 6 && minor >= 3);
 }
 

@@ -75,12 +75,7 @@ SimpleImapClient::ImapClientResult SimpleImapClient::copyFolder(
         message.attach(connection);
         for (;;) {
             std::string line;
-            connection.recvLine(line);
-            if (line.empty()) throw ImapTimeoutException();
-            if (line.starts_with("* BYE")) {
-                connection.close();
-                throw ImapServerBrokeConnection();
-            }
+            Command::recvResponseLine(connection, line);
             if (line[0] != '*') {
                 if (showing) writeProgress(*progress, outputLock, eraseProgress);
                 return parseTaggedResponse(line);

@@ -8,9 +8,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <limits>
 #include <utility>
 
 namespace zenqa::utils {
@@ -22,8 +24,11 @@ using Clock = std::chrono::steady_clock;
 // Waits until the socket is readable; false on time-out or failure.
 // A negative wait means no limit.
 bool waitReadable(int socket, long long microseconds) {
+    // Clamped: a time-out beyond poll's range must not wrap into "no limit".
     const int milliseconds =
-        microseconds < 0 ? -1 : static_cast<int>((microseconds + 999) / 1000);
+        microseconds < 0 ? -1
+                         : static_cast<int>(std::min<long long>(
+                               (microseconds + 999) / 1000, std::numeric_limits<int>::max()));
     pollfd entry{socket, POLLIN, 0};
     int eagainRetries = 3;
     for (;;) {

@@ -7,7 +7,9 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <ctime>
+#include <limits>
 
 namespace zenqa::ssl {
 
@@ -44,6 +46,11 @@ private:
     sigset_t previous;
     bool alreadyPending = false;
 };
+
+// The library counts in int; a larger block is written in several calls.
+int clampToInt(std::size_t size) {
+    return static_cast<int>(std::min<std::size_t>(size, std::numeric_limits<int>::max()));
+}
 
 bool isIpAddress(const std::string& host) {
     in_addr v4;
@@ -118,7 +125,7 @@ bool TlsSession::handshake(int socket, const std::string& host) {
 
 long TlsSession::read(char* data, std::size_t size) {
     ERR_clear_error();
-    const int result = SSL_read(session, data, static_cast<int>(size));
+    const int result = SSL_read(session, data, clampToInt(size));
     if (result > 0) {
         return result;
     }
@@ -136,7 +143,7 @@ long TlsSession::read(char* data, std::size_t size) {
 long TlsSession::write(const char* data, std::size_t size) {
     SigPipeBlock guard;
     ERR_clear_error();
-    const int result = SSL_write(session, data, static_cast<int>(size));
+    const int result = SSL_write(session, data, clampToInt(size));
     if (result <= 0) {
         established = false;
         return Error;

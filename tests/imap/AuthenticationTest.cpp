@@ -4,7 +4,7 @@
 #include "imap/ConnectionInternal.h"
 #include "imap/ImapException.h"
 
-#include "support/ScriptedPeer.h"
+#include "ScriptedConnection.h"
 
 #include <gtest/gtest.h>
 
@@ -18,13 +18,7 @@ const char* const masterDigest = "e0249cc5240ceeec80d57aae98eed3bd";
 const char* const rfcChallenge = "PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+";
 
 std::string loginFailure(ConnectionInternal& connection) {
-    try {
-        connection.init(true);
-    } catch (const AuthenticateFailedException& error) {
-        EXPECT_EQ(error.errorCode(), 0);
-        return error.what();
-    }
-    return "logged in";
+    return tarmig::testing::initFailure<AuthenticateFailedException>(connection, true, 0);
 }
 
 TEST(AuthenticationTest, MasterDigestCoversOnlyTheBracketedToken) {

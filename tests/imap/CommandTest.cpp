@@ -2,8 +2,8 @@
 #include "imap/ConnectionInternal.h"
 #include "imap/ImapException.h"
 
-#include "ScriptedMessage.h"
-#include "support/ScriptedPeer.h"
+#include "TestMessage.h"
+#include "ScriptedConnection.h"
 
 #include <gtest/gtest.h>
 
@@ -11,13 +11,29 @@
 
 namespace {
 
+using tarmig::testing::openScripted;
 using tarmig::testing::ScriptedPeer;
+using tarmig::testing::TestMessage;
 
-// Opens the connection without a login; the script's first step must send the greeting.
-void openWithoutLogin(ConnectionInternal& connection, ScriptedPeer& peer) {
-    peer.start();
-    connection.initialize("127.0.0.1", peer.port(), "master", 5, false);
-    connection.init(false);
+// Runs the command, which must fail with Failure and this error code; returns
+// the failure's text.
+template <class Failure>
+std::string failure(Command& command, long errorCode, IMessage* message = nullptr) {
+    return tarmig::testing::failureText<Failure>([&] { command.execute(message); }, errorCode);
+}
+
+// The append must fail as a message load failure with this text and leave the
+// connection closed; the next command then opens a new connection.
+void expectLoadFailureThenNewConnection(ConnectionInternal& connection, ScriptedPeer& peer,
+                                        Command& append, IMessage& message,
+                                        const std::string& text) {
+    EXPECT_EQ(failure<IMessageLoadFailedException>(append, 9, &message), text);
+    EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
+
+    Command next(connection, "NOOP");
+    EXPECT_EQ(next.execute(nullptr), Command::OK);
+    connection.close();
+    EXPECT_EQ(peer.wait(), "");
 }
 
 struct Outcome {
@@ -41,7 +57,7 @@ TEST(CommandTest, CollectsUntaggedResponsesUntilItsTag) {
         .expectClosed();
     {
         ConnectionInternal connection;
-        openWithoutLogin(connection, peer);
+        openScripted(connection, peer, false);
         Command command(connection, "NOOP");
         const Outcome outcome = run(command);
         EXPECT_EQ(outcome.status, Command::OK);
@@ -63,7 +79,7 @@ TEST(CommandTest, CompletionStatuses) {
         .expect("T3 X\r\n").send("T3\r\n")
         .expect("T4 X\r\n").send("T4NO glued\r\nT4 OK\r\n");
     ConnectionInternal connection;
-    openWithoutLogin(connection, peer);
+    openScripted(connection, peer, false);
 
     Command create(connection, "CREATE");
     create.addParamString("x");
@@ -110,7 +126,7 @@ TEST(CommandTest, LiteralsAreReadRawAndJoinedWithTheirLine) {
         .send("* 1 FETCH (BODY[] {" + std::to_string(body.size()) + "}\r\n" + body +
               " FLAGS {2}\r\n\\S)\r\n* 2 EXISTS\r\nT0 OK\r\n");
     ConnectionInternal connection;
-    openWithoutLogin(connection, peer);
+    openScripted(connection, peer, false);
     Command fetch(connection, "FETCH");
     fetch.addParam(1u);
     fetch.addParam("BODY[]");
@@ -137,21 +153,14 @@ TEST(CommandTest, LiteralAnnouncement) {
 }
 
 TEST(CommandTest, RemoveEOL) {
-    std::string text = "a\r\n";
-    Command::removeEOL(text);
-    EXPECT_EQ(text, "a");
-    text = "a\n\n";
-    Command::removeEOL(text);
-    EXPECT_EQ(text, "a\n");
-    text = "a\r";
-    Command::removeEOL(text);
-    EXPECT_EQ(text, "a");
-    text = "\r\r\n";
-    Command::removeEOL(text);
-    EXPECT_EQ(text, "\r");
-    text = "";
-    Command::removeEOL(text);
-    EXPECT_EQ(text, "");
+    const std::pair<std::string, std::string> cases[] = {
+        {"a\r\n", "a"}, {"a\n\n", "a\n"}, {"a\r", "a"}, {"\r\r\n", "\r"}, {"", ""},
+    };
+    for (const auto& [text, expected] : cases) {
+        std::string trimmed = text;
+        Command::removeEOL(trimmed);
+        EXPECT_EQ(trimmed, expected);
+    }
 }
 
 TEST(CommandTest, UntaggedByeEndsTheCommand) {
@@ -160,15 +169,9 @@ TEST(CommandTest, UntaggedByeEndsTheCommand) {
         .expect("T0 NOOP\r\n")
         .send("* 1 EXISTS\r\n* BYE shutting down\r\nT0 OK\r\n");
     ConnectionInternal connection;
-    openWithoutLogin(connection, peer);
+    openScripted(connection, peer, false);
     Command command(connection, "NOOP");
-    try {
-        command.execute(nullptr);
-        FAIL() << "no exception";
-    } catch (const ImapServerBrokeConnection& error) {
-        EXPECT_STREQ(error.what(), "");
-        EXPECT_EQ(error.errorCode(), 3);
-    }
+    EXPECT_EQ(failure<ImapServerBrokeConnection>(command, 3), "");
     EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
     EXPECT_EQ(peer.wait(), "");
 }
@@ -177,16 +180,10 @@ TEST(CommandTest, StalledServerTimesOut) {
     ScriptedPeer peer;
     peer.send("* OK ready\r\n").expect("T0 NOOP\r\n").stall(std::chrono::seconds(4));
     ConnectionInternal connection;
-    openWithoutLogin(connection, peer);
+    openScripted(connection, peer, false);
     connection.setTimeout(1);
     Command command(connection, "NOOP");
-    try {
-        command.execute(nullptr);
-        FAIL() << "no exception";
-    } catch (const ImapTimeoutException& error) {
-        EXPECT_STREQ(error.what(), "");
-        EXPECT_EQ(error.errorCode(), 3);
-    }
+    EXPECT_EQ(failure<ImapTimeoutException>(command, 3), "");
 }
 
 TEST(CommandTest, StreamEndingInsideLiteralFailsTheConnection) {
@@ -196,14 +193,9 @@ TEST(CommandTest, StreamEndingInsideLiteralFailsTheConnection) {
         .send("* 1 FETCH (BODY[] {100}\r\nonly this")
         .closeConnection();
     ConnectionInternal connection;
-    openWithoutLogin(connection, peer);
+    openScripted(connection, peer, false);
     Command command(connection, "FETCH");
-    try {
-        command.execute(nullptr);
-        FAIL() << "no exception";
-    } catch (const ImapConnectionFailed& error) {
-        EXPECT_EQ(error.errorCode(), 3);
-    }
+    EXPECT_NE(failure<ImapConnectionFailed>(command, 3), "no exception");
     EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
     EXPECT_EQ(peer.wait(), "");
 }
@@ -215,7 +207,7 @@ TEST(CommandTest, HostileLiteralCountReservesNoMemoryUpFront) {
         .send("* 1 FETCH (BODY[] {4000000000}\r\nabc")
         .stall(std::chrono::seconds(2));
     ConnectionInternal connection;
-    openWithoutLogin(connection, peer);
+    openScripted(connection, peer, false);
     connection.setTimeout(1);
     Command command(connection, "FETCH");
     EXPECT_THROW(command.execute(nullptr), ImapConnectionFailed);
@@ -231,8 +223,8 @@ TEST(CommandTest, StreamsMessageLiteralAfterTheCommandLine) {
     ScriptedPeer peer;
     peer.send("* OK ready\r\n").expect(line).readBytes(total).expect("\r\n").send("T0 OK\r\n");
     ConnectionInternal connection;
-    openWithoutLogin(connection, peer);
-    ScriptedMessage message({first, second, last});
+    openScripted(connection, peer, false);
+    TestMessage message({first, second, last});
     Command append(connection, "APPEND");
     append.addParamString("INBOX");
     append.addParam("{" + std::to_string(message.getFixedSize()) + "+}\r\n");
@@ -251,12 +243,10 @@ TEST(CommandTest, FailingMessageSourceClosesTheConnection) {
         .send("* OK again\r\n")
         .expect("T3 LOGIN \"u\" \"p\"\r\n").send("T3 OK\r\n")
         .expect("T2 NOOP\r\n").send("T2 OK\r\n");
-    peer.start();
     ConnectionInternal connection;
-    connection.initialize("127.0.0.1", peer.port(), "u", "p", false, 5, false);
-    connection.init(true);
+    openScripted(connection, peer, true);
 
-    ScriptedMessage message({"part1", "!"});
+    TestMessage message({"part1", "!"});
     message.beforePart = [](std::size_t index) {
         if (index == 1) {
             throw std::runtime_error("message cannot be read");
@@ -264,25 +254,17 @@ TEST(CommandTest, FailingMessageSourceClosesTheConnection) {
     };
     Command append(connection, "APPEND");
     append.addParam("{6+}\r\n");
-    try {
-        append.execute(&message);
-        FAIL() << "no exception";
-    } catch (const IMessageLoadFailedException& error) {
-        EXPECT_STREQ(error.what(), "message cannot be read");
-        EXPECT_EQ(error.errorCode(), 9);
-    }
-    EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
-
-    Command next(connection, "NOOP");
-    EXPECT_EQ(next.execute(nullptr), Command::OK);
-    connection.close();
-    EXPECT_EQ(peer.wait(), "");
+    expectLoadFailureThenNewConnection(connection, peer, append, message,
+                                       "message cannot be read");
     EXPECT_EQ(peer.connection(0), "T0 LOGIN \"u\" \"p\"\r\nT1 APPEND {6+}\r\npart1");
 }
 
 TEST(CommandTest, FailedLiteralWriteIsNeverReplayed) {
-    const std::string part(65535, 'm');
-    const std::string line = "T1 APPEND \"INBOX\" {65535+}\r\n";
+    // More than the socket buffers hold, so the write meets the reset even
+    // when the reset reaches the client late.
+    const std::string part(16 * 1024 * 1024, 'm');
+    const std::string announcement = "{" + std::to_string(part.size()) + "+}\r\n";
+    const std::string line = "T1 APPEND \"INBOX\" " + announcement;
     ScriptedPeer peer;
     peer.send("* OK ready\r\n")
         .expect("T0 LOGIN \"u\" \"p\"\r\n").send("T0 OK\r\n")
@@ -291,31 +273,17 @@ TEST(CommandTest, FailedLiteralWriteIsNeverReplayed) {
         .send("* OK again\r\n")
         .expect("T3 LOGIN \"u\" \"p\"\r\n").send("T3 OK\r\n")
         .expect("T2 NOOP\r\n").send("T2 OK\r\n");
-    peer.start();
     ConnectionInternal connection;
-    connection.initialize("127.0.0.1", peer.port(), "u", "p", false, 5, false);
-    connection.init(true);
+    openScripted(connection, peer, true);
 
-    ScriptedMessage message({part});
+    TestMessage message({part});
     // The part is produced only once the server has dropped the connection.
     message.beforePart = [&peer](std::size_t) { peer.waitForSteps(4); };
     Command append(connection, "APPEND");
     append.addParamString("INBOX");
-    append.addParam("{65535+}\r\n");
-    try {
-        append.execute(&message);
-        FAIL() << "no exception";
-    } catch (const IMessageLoadFailedException& error) {
-        EXPECT_STREQ(error.what(), "Send failed");
-        EXPECT_EQ(error.errorCode(), 9);
-    }
-    EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
-
+    append.addParam(announcement);
     // The next command starts a new connection; the message data never follows.
-    Command next(connection, "NOOP");
-    EXPECT_EQ(next.execute(nullptr), Command::OK);
-    connection.close();
-    EXPECT_EQ(peer.wait(), "");
+    expectLoadFailureThenNewConnection(connection, peer, append, message, "Send failed");
     EXPECT_EQ(peer.connection(1), "T3 LOGIN \"u\" \"p\"\r\nT2 NOOP\r\n");
 }
 

@@ -3,28 +3,20 @@
 #include "imap/ConnectionInternal.h"
 #include "imap/ImapException.h"
 
-#include "support/ScriptedPeer.h"
+#include "ScriptedConnection.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
 using tarmig::testing::ScriptedPeer;
+using tarmig::testing::configure;
+using tarmig::testing::openScripted;
 
-const std::string login = "LOGIN \"u\" \"p\"\r\n";
-
-void configure(ConnectionInternal& connection, const ScriptedPeer& peer) {
-    connection.initialize("127.0.0.1", peer.port(), "u", "p", false, 5, false);
-}
+const std::string& login = tarmig::testing::userLogin;
 
 std::string connectionFailure(ConnectionInternal& connection, bool withLogin) {
-    try {
-        connection.init(withLogin);
-    } catch (const ImapConnectionFailed& error) {
-        EXPECT_EQ(error.errorCode(), 3);
-        return error.what();
-    }
-    return "connected";
+    return tarmig::testing::initFailure<ImapConnectionFailed>(connection, withLogin, 3);
 }
 
 TEST(ConnectionInternalTest, GreetingsThatRefuse) {
@@ -63,10 +55,8 @@ TEST(ConnectionInternalTest, UnreachableServers) {
 TEST(ConnectionInternalTest, PreauthGreetingStillLogsIn) {
     ScriptedPeer peer;
     peer.send("* PREAUTH already in\r\n").expect("T0 " + login).send("T0 OK\r\n");
-    peer.start();
     ConnectionInternal connection;
-    configure(connection, peer);
-    connection.init(true);
+    openScripted(connection, peer, true);
     EXPECT_EQ(connection.getGreeting(), "* PREAUTH already in\r");
     EXPECT_EQ(connection.getState(), ConnectionInternal::Authenticated);
     connection.close();
@@ -76,11 +66,9 @@ TEST(ConnectionInternalTest, PreauthGreetingStillLogsIn) {
 TEST(ConnectionInternalTest, DestructorLogsOutOnlyWhenLoggedIn) {
     ScriptedPeer plain;
     plain.send("* OK ready\r\n").expectClosed();
-    plain.start();
     {
         ConnectionInternal connection;
-        configure(connection, plain);
-        connection.init(false);
+        openScripted(connection, plain, false);
         EXPECT_EQ(connection.getState(), ConnectionInternal::Connected);
         EXPECT_EQ(connection.getGreeting(), "* OK ready\r");
     }
@@ -92,11 +80,9 @@ TEST(ConnectionInternalTest, DestructorLogsOutOnlyWhenLoggedIn) {
         .expect("T0 " + login).send("T0 OK\r\n")
         .expect("T1 LOGOUT\r\n").send("* BYE bye\r\nT1 OK\r\n")
         .expectClosed();
-    loggedIn.start();
     {
         ConnectionInternal connection;
-        configure(connection, loggedIn);
-        connection.init(true);
+        openScripted(connection, loggedIn, true);
     }
     EXPECT_EQ(loggedIn.wait(), "");
 }
@@ -107,10 +93,8 @@ TEST(ConnectionInternalTest, LogoutAcceptsTheServersBye) {
         .expect("T0 " + login).send("T0 OK\r\n")
         .expect("T1 LOGOUT\r\n").send("* BYE logging out\r\nT1 OK\r\n")
         .expectClosed();
-    peer.start();
     ConnectionInternal connection;
-    configure(connection, peer);
-    connection.init(true);
+    openScripted(connection, peer, true);
     connection.logout();
     EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
     connection.close();
@@ -124,10 +108,8 @@ TEST(ConnectionInternalTest, ReadsLinesAndLiteralData) {
         .send("* line one\r\n" + data + "short")
         .stall(std::chrono::milliseconds(1500))
         .closeConnection();
-    peer.start();
     ConnectionInternal connection;
-    configure(connection, peer);
-    connection.init(false);
+    openScripted(connection, peer, false);
     connection.setTimeout(1);
 
     std::string line;
@@ -151,10 +133,8 @@ TEST(ConnectionInternalTest, ReadsLinesAndLiteralData) {
 TEST(ConnectionInternalTest, RecvDataStopsWhenThePeerCloses) {
     ScriptedPeer peer;
     peer.send("* OK ready\r\n").send(std::string(15000, 'z')).closeConnection();
-    peer.start();
     ConnectionInternal connection;
-    configure(connection, peer);
-    connection.init(false);
+    openScripted(connection, peer, false);
     std::string out;
     EXPECT_EQ(connection.recvData(out, 30000), 15000u);
     EXPECT_EQ(out, std::string(15000, 'z'));
@@ -202,11 +182,9 @@ TEST(ConnectionInternalTest, CapabilitiesAreAskedOnce) {
         .expect("T0 CAPABILITY\r\n")
         .send("* CAPABILITY IMAP4rev1 LITERAL+ X-MASTERAUTH\r\nT0 OK\r\n")
         .expectClosed();
-    peer.start();
     {
         ConnectionInternal connection;
-        configure(connection, peer);
-        connection.init(false);
+        openScripted(connection, peer, false);
         const std::vector<std::string> expected{"IMAP4rev1", "LITERAL+", "X-MASTERAUTH"};
         EXPECT_EQ(connection.getCapability(), expected);
         EXPECT_EQ(connection.getCapability(), expected);
@@ -216,10 +194,8 @@ TEST(ConnectionInternalTest, CapabilitiesAreAskedOnce) {
 
     ScriptedPeer empty;
     empty.send("* OK ready\r\n").expect("T0 CAPABILITY\r\n").send("T0 OK\r\n");
-    empty.start();
     ConnectionInternal connection;
-    configure(connection, empty);
-    connection.init(false);
+    openScripted(connection, empty, false);
     EXPECT_THROW(connection.getCapability(), ImapConnectionFailed);
 }
 
@@ -233,10 +209,8 @@ TEST(ConnectionInternalTest, FailedWriteReconnectsAndResendsWithTagsContinuing) 
         .expect("T2 " + login).send("T2 OK\r\n")
         .expect("T1 NOOP\r\n").send("T1 OK\r\n")
         .expect("T3 NOOP\r\n").send("T3 OK\r\n");
-    peer.start();
     ConnectionInternal connection;
-    configure(connection, peer);
-    connection.init(true);
+    openScripted(connection, peer, true);
     peer.waitForSteps(4);
 
     Command first(connection, "NOOP");
@@ -250,8 +224,9 @@ TEST(ConnectionInternalTest, FailedWriteReconnectsAndResendsWithTagsContinuing) 
     EXPECT_EQ(peer.connection(1), "T2 " + login + "T1 NOOP\r\nT3 NOOP\r\n");
 }
 
-TEST(ConnectionInternalTest, ReconnectSwitchesBackToTheAccount) {
-    ScriptedPeer peer;
+// Logs in and switches to ann@sales, then drops the connection; the reconnect
+// logs in again (T3) and switches back (T4), whose reply the test adds.
+void scriptSwitchThenDrop(ScriptedPeer& peer) {
     peer.send("* OK ready\r\n")
         .expect("T0 " + login).send("T0 OK\r\n")
         .expect("T1 X-SETUSER \"ann@sales\"\r\n").send("T1 OK\r\n")
@@ -259,15 +234,23 @@ TEST(ConnectionInternalTest, ReconnectSwitchesBackToTheAccount) {
         .acceptNext()
         .send("* OK again\r\n")
         .expect("T3 " + login).send("T3 OK\r\n")
-        .expect("T4 X-SETUSER \"ann@sales\"\r\n").send("T4 OK\r\n")
-        .expect("T2 CREATE \"Sent\"\r\n").send("T2 OK\r\n");
-    peer.start();
-    ConnectionInternal connection;
-    configure(connection, peer);
-    connection.init(true);
+        .expect("T4 X-SETUSER \"ann@sales\"\r\n");
+}
+
+// Opens the connection, switches to ann@sales and waits until the server dropped it.
+void switchAndWaitForDrop(ConnectionInternal& connection, ScriptedPeer& peer) {
+    openScripted(connection, peer, true);
     CommandXSetUser setUser(connection, "ann@sales");
     ASSERT_EQ(setUser.execute(), Command::OK);
     peer.waitForSteps(6);
+}
+
+TEST(ConnectionInternalTest, ReconnectSwitchesBackToTheAccount) {
+    ScriptedPeer peer;
+    scriptSwitchThenDrop(peer);
+    peer.send("T4 OK\r\n").expect("T2 CREATE \"Sent\"\r\n").send("T2 OK\r\n");
+    ConnectionInternal connection;
+    switchAndWaitForDrop(connection, peer);
 
     Command create(connection, "CREATE");
     create.addParamString("Sent");
@@ -279,22 +262,10 @@ TEST(ConnectionInternalTest, ReconnectSwitchesBackToTheAccount) {
 
 TEST(ConnectionInternalTest, AccountThatCannotBeRestoredFailsTheSend) {
     ScriptedPeer peer;
-    peer.send("* OK ready\r\n")
-        .expect("T0 " + login).send("T0 OK\r\n")
-        .expect("T1 X-SETUSER \"ann@sales\"\r\n").send("T1 OK\r\n")
-        .resetConnection()
-        .acceptNext()
-        .send("* OK again\r\n")
-        .expect("T3 " + login).send("T3 OK\r\n")
-        .expect("T4 X-SETUSER \"ann@sales\"\r\n").send("T4 NO gone\r\n")
-        .expectClosed();
-    peer.start();
+    scriptSwitchThenDrop(peer);
+    peer.send("T4 NO gone\r\n").expectClosed();
     ConnectionInternal connection;
-    configure(connection, peer);
-    connection.init(true);
-    CommandXSetUser setUser(connection, "ann@sales");
-    ASSERT_EQ(setUser.execute(), Command::OK);
-    peer.waitForSteps(6);
+    switchAndWaitForDrop(connection, peer);
 
     Command create(connection, "CREATE");
     create.addParamString("Sent");
@@ -322,10 +293,8 @@ TEST(ConnectionInternalTest, NewSessionForgetsTheAccount) {
         .send("* OK again\r\n")
         .expect("T4 " + login).send("T4 OK\r\n")
         .expect("T3 NOOP\r\n").send("T3 OK\r\n");
-    peer.start();
     ConnectionInternal connection;
-    configure(connection, peer);
-    connection.init(true);
+    openScripted(connection, peer, true);
     CommandXSetUser setUser(connection, "ann@sales");
     ASSERT_EQ(setUser.execute(), Command::OK);
     connection.close();
@@ -345,10 +314,8 @@ TEST(ConnectionInternalTest, EndlessLineFailsInsteadOfExhaustingMemory) {
     const std::string endless(17 * 1024 * 1024, 'A');
     ScriptedPeer peer;
     peer.send("* OK ready\r\n").send(endless).stall(std::chrono::milliseconds(2000));
-    peer.start();
     ConnectionInternal connection;
-    configure(connection, peer);
-    connection.init(false);
+    openScripted(connection, peer, false);
 
     std::string line;
     try {
@@ -358,4 +325,13 @@ TEST(ConnectionInternalTest, EndlessLineFailsInsteadOfExhaustingMemory) {
         EXPECT_STREQ(error.what(), "recvLine failed");
     }
     EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
+
+    ScriptedPeer endlessGreeting;
+    endlessGreeting.send("* OK " + endless + "\r\n").expectClosed();
+    endlessGreeting.start();
+    ConnectionInternal greeted;
+    configure(greeted, endlessGreeting);
+    EXPECT_EQ(connectionFailure(greeted, false), "");
+    EXPECT_EQ(greeted.getState(), ConnectionInternal::Disconnected);
+    EXPECT_EQ(endlessGreeting.wait(), "");
 }

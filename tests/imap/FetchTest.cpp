@@ -23,11 +23,14 @@ TEST(FetchMessage, SizeNeedsAWholeNonZeroAnnouncement) {
     EXPECT_EQ(message.getFixedSize(), 12);
     EXPECT_TRUE(message.setSize("{5000000000}\r\n"));
     EXPECT_EQ(message.getSize(), 5000000000LL);
-    for (const char* bad : {"{0}\r\n", "{12}", "{}\r\n", "12}\r\n", "{-5}\r\n", "{1x}\r\n", "{12\r\n"}) {
+    for (const char* bad : {"{12}", "{}\r\n", "12}\r\n", "{-5}\r\n", "{1x}\r\n", "{12\r\n"}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(message.setSize(bad));
         EXPECT_EQ(message.getSize(), 5000000000LL);
     }
+    // A zero-length body is announced, but refused.
+    EXPECT_FALSE(message.setSize("{0}\r\n"));
+    EXPECT_EQ(message.getSize(), 0);
 }
 
 TEST(FetchMessage, DataItemsAndFlagLists) {
@@ -246,4 +249,14 @@ TEST_F(CopyFolderTest, AbortStopsAfterTheCurrentMessageAndCountsIt) {
     EXPECT_EQ(failed, 0u);
     EXPECT_EQ(target.wait(), "");
     EXPECT_EQ(target.connection(0).find("T2 APPEND"), std::string::npos);
+}
+
+TEST_F(CopyFolderTest, SourceByeIsAConnectionErrorNotAFailedMessage) {
+    source.expect(fetchAll).send("* BYE shutting down\r\n").expectClosed();
+    start();
+    EXPECT_EQ(copy(1), C::ConnectionError);
+    EXPECT_EQ(copied, 0u);
+    EXPECT_EQ(failed, 0u);
+    EXPECT_EQ(source.wait(), "");
+    EXPECT_EQ(target.wait(), "");
 }

@@ -15,6 +15,17 @@ ResponseResult parse(const std::string& text) {
     return result;
 }
 
+// The text of the ImapParserException that read raises, or "no exception".
+template <class Read>
+std::string failureText(Read read) {
+    try {
+        read();
+    } catch (const ImapParserException& error) {
+        return error.what();
+    }
+    return "no exception";
+}
+
 // Parses the response and reads every token of its text, as the command
 // classes do.
 std::string parserError(const std::string& text) {
@@ -45,6 +56,9 @@ TEST(ParserTest, TaggedStatusWords) {
     EXPECT_EQ(parse("T1 NO no such folder").getString(), "no such folder");
     EXPECT_EQ(parse("T1 BAD").getType(), 102);
     EXPECT_EQ(parse("T1 BAD").getString(), "");
+    // The text is the first token, one space and the rest, also when no rest follows.
+    EXPECT_EQ(parse("T1 OK done").getString(), "done ");
+    EXPECT_EQ(parse("T1 OK  spaced   out").getString(), "spaced out");
     EXPECT_EQ(parse("T1 PREAUTH hi").getType(), 103);
     EXPECT_EQ(parse("T1 BYE").getType(), 104);
     // Not a status word: no type, no exception. Codes of tagged lines are not looked up.
@@ -79,6 +93,8 @@ TEST(ParserTest, UntaggedResponses) {
     const ResponseResult plain = parse("* OK server ready");
     EXPECT_EQ(plain.getType(), 0);
     EXPECT_EQ(plain.getString(), "server ready");
+    EXPECT_EQ(parse("* OK ready").getString(), "ready ");
+    EXPECT_EQ(parse("* OK [ALERT]").getString(), "");
 
     const ResponseResult flags = parse("* OK [PERMANENTFLAGS (\\Seen \\Deleted \\*)] Limited");
     EXPECT_EQ(flags.getType(), 1004);
@@ -143,20 +159,10 @@ TEST(ParserTest, StringTokens) {
 
     const std::string lfOnly = "{5}\nhello";
     it = 0;
-    try {
-        readString(lfOnly, it, out);
-        FAIL() << "no exception";
-    } catch (const ImapParserException& error) {
-        EXPECT_STREQ(error.what(), "Character different");
-    }
+    EXPECT_EQ(failureText([&] { readString(lfOnly, it, out); }), "Character different");
     const std::string cut = "{5}";
     it = 0;
-    try {
-        readString(cut, it, out);
-        FAIL() << "no exception";
-    } catch (const ImapParserException& error) {
-        EXPECT_STREQ(error.what(), "Bad ");
-    }
+    EXPECT_EQ(failureText([&] { readString(cut, it, out); }), "Bad ");
 }
 
 TEST(ParserTest, GroupsSkipQuotedStringsAndLiterals) {
@@ -200,12 +206,7 @@ TEST(ParserTest, PositionHelpers) {
     it = 0;
     EXPECT_FALSE(skipSpace("   ", it));
     it = 0;
-    try {
-        skipSpaceEx("  ", it);
-        FAIL() << "no exception";
-    } catch (const ImapParserException& error) {
-        EXPECT_STREQ(error.what(), "Space not presented");
-    }
+    EXPECT_EQ(failureText([&] { skipSpaceEx("  ", it); }), "Space not presented");
 
     it = 1;
     EXPECT_TRUE(testWord("xOKAY", it, "OK"));
@@ -271,7 +272,7 @@ TEST(ParserTest, MalformedResponsesThrowParserExceptions) {
     // Binary bytes are ordinary bytes of a token.
     const ResponseResult binary = parse(std::string("T\xff\x01 OK \x80\0x", 10));
     EXPECT_EQ(binary.getTag(), "T\xff\x01");
-    EXPECT_EQ(binary.getString(), std::string("\x80\0x", 3));
+    EXPECT_EQ(binary.getString(), std::string("\x80\0x ", 4));
 }
 
 // Builds well-formed responses with known fields, then damages them; every

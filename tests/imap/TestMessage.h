@@ -3,6 +3,7 @@
 #include "utils/IMessage.h"
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,8 +13,12 @@ namespace tarmig::testing {
 // A message source over fixed parts, as the store's messages deliver them.
 class TestMessage : public IMessage {
 public:
-    TestMessage(std::vector<std::string> parts, std::string flags, std::string date)
+    TestMessage(std::vector<std::string> parts, std::string flags = "", std::string date = "")
         : parts(std::move(parts)), flags(std::move(flags)), date(std::move(date)) {}
+
+    // Runs before each part is handed out (with its index); may throw to
+    // simulate a failing source, or wait for the server.
+    std::function<void(std::size_t index)> beforePart;
 
     // Makes the part with this index fail as a store read error does.
     void failAtPart(std::size_t index) { failingPart = index; }
@@ -25,6 +30,7 @@ public:
     bool getNextDataPart(std::string& part) override {
         if (next == failingPart) throw std::runtime_error("message cannot be read");
         if (next >= parts.size()) return false;
+        if (beforePart) beforePart(next);
         part = parts[next++];
         return true;
     }

@@ -1,5 +1,7 @@
 #include "support/DovecotServer.h"
 
+#include "support/LoopbackSocket.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -71,30 +73,10 @@ bool runToEnd(const std::vector<std::string>& args, const std::string& logFile) 
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// A port the kernel reports free on 127.0.0.1 now; a start that loses the
-// race for it is retried with another one.
-unsigned freeLoopbackPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return 0;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    unsigned port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    close(fd);
-    return port;
-}
-
 bool acceptsConnections(unsigned port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return false;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
+    sockaddr_in addr = loopbackAddress(port);
     bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     close(fd);
     return ok;
@@ -246,6 +228,7 @@ bool DovecotServer::start(std::string& error) {
     }
     if (dir_.empty() && !prepare(error)) return false;
     for (int attempt = 0; attempt < 3; ++attempt) {
+        // A start that loses the race for the free port retries with another one.
         port_ = freeLoopbackPort();
         if (port_ != 0 && launch(error)) return true;
     }

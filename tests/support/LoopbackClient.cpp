@@ -1,11 +1,11 @@
 #include "support/LoopbackClient.h"
 
-#include <arpa/inet.h>
+#include "support/LoopbackSocket.h"
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <stdexcept>
 
 namespace tarmig::testing {
@@ -15,10 +15,7 @@ LoopbackClient::LoopbackClient(unsigned port, bool tls) {
     if (fd_ < 0) throw std::runtime_error("loopback client: socket failed");
     timeval timeout{10, 0};
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = loopbackAddress(port);
     if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         close(fd_);
         throw std::runtime_error("loopback client: cannot connect to port " + std::to_string(port));

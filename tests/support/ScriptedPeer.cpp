@@ -1,7 +1,7 @@
 #include "support/ScriptedPeer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include "support/LoopbackSocket.h"
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -39,36 +39,13 @@ bool pollReadable(int socket, Clock::time_point deadline, const std::atomic<bool
 }  // namespace
 
 ScriptedPeer::ScriptedPeer(std::chrono::milliseconds stepTimeout) : stepTimeout(stepTimeout) {
-    listenSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listenSocket = listenOnLoopback(8, listenPort);
     if (listenSocket < 0) {
-        throw std::runtime_error("ScriptedPeer: socket failed");
-    }
-    const int on = 1;
-    setsockopt(listenSocket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listenSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listenSocket, 8) != 0 ||
-        getsockname(listenSocket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(listenSocket);
         throw std::runtime_error("ScriptedPeer: cannot listen on 127.0.0.1");
     }
-    listenPort = ntohs(address.sin_port);
 }
 
-unsigned ScriptedPeer::closedPort() {
-    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(probe);
-    return ntohs(address.sin_port);
-}
+unsigned ScriptedPeer::closedPort() { return freeLoopbackPort(); }
 
 ScriptedPeer::~ScriptedPeer() {
     stopping = true;

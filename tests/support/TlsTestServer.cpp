@@ -1,9 +1,8 @@
 #include "support/TlsTestServer.h"
 
+#include "support/LoopbackSocket.h"
 #include "support/StoreBuilder.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -59,18 +58,10 @@ void TestCertificates::issue(const std::string& d, const std::string& name,
 TlsTestServer::TlsTestServer(const std::string& certFile, const std::string& keyFile,
                              std::string greeting)
     : certFile(certFile), keyFile(keyFile), greeting(std::move(greeting)) {
-    listenSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listenSocket < 0 ||
-        ::bind(listenSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listenSocket, 1) != 0 ||
-        getsockname(listenSocket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    listenSocket = listenOnLoopback(1, listenPort);
+    if (listenSocket < 0) {
         throw std::runtime_error("TlsTestServer: cannot listen on 127.0.0.1");
     }
-    listenPort = ntohs(address.sin_port);
     thread = std::thread(&TlsTestServer::run, this);
 }
 
