@@ -1,1 +1,117 @@
-int main() { return 0; }
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "driver/Help.h"
+#include "driver/RunFiles.h"
+#include "migrator/CGException.h"
+#include "migrator/Migrator.h"
+
+namespace {
+
+// Exit statuses: the run's outcome, so scripts need not parse the log.
+constexpr int exitSuccess = 0;
+constexpr int exitFailure = 1;
+constexpr int exitUsage = 2;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace tarmig;
+
+    std::string path, domain, user, password, setPass, forceSetPass, server, primaryDomain;
+    int port = 0;
+    bool migrate = false, force = false, quiet = false, help = false, fixLineEnds = true;
+    Migrator::parseArgs(argc, argv, path, domain, user, password, setPass, forceSetPass, server, port, primaryDomain,
+                        migrate, force, quiet, help, fixLineEnds);
+
+    if (help || argc == 1) {
+        printHelp(std::cout);
+        return exitSuccess;
+    }
+    if (path.empty() || (migrate && (server.empty() || password.empty()))) {
+        std::cout << "Argument error: missing required command line arguments, for help use \"-help\"\n";
+        return exitUsage;
+    }
+    if (!user.empty() && domain.empty()) {
+        std::cout << "Argument error: unknown domain for user <" << user << ">\n";
+        return exitUsage;
+    }
+    std::string hostName;
+    bool primaryGiven = !primaryDomain.empty();
+    if (!primaryGiven) {
+        hostName = getHostname();
+        primaryDomain = hostName;
+    }
+    if (initSockets() != 0) {
+        std::cout << "Error: socket initialization failed" << std::flush;
+        return exitUsage;
+    }
+
+    std::time_t startTime = std::time(nullptr);
+    std::string stamp = formatRunStamp(startTime);
+    std::ofstream logFile;
+    std::ostream* output = &logFile;
+    if (!openPrivateFile(logFile, "./tarmig_" + stamp + ".log")) {
+        output = &std::clog;
+        quiet = true;
+    }
+    if (user.empty()) {
+        setPass.clear();
+        forceSetPass.clear();
+    }
+
+    bool runEnded = false;
+    {
+        Migrator migrator(*output);
+        migrator.initialize(path, server, port, password, migrate, force, setPass, forceSetPass, quiet, fixLineEnds);
+        migrator << "\n"
+                 << "Stalker CommuniGate Pro to Vantrel migration tool " << getProductVersion() << "\n"
+                 << productNotice << "\n"
+                 << "\n"
+                 << "CommuniGate path: \"" << path << "\"\n";
+
+        std::string domainMask = domain.empty() ? "*" : domain;
+        std::string userMask = user.empty() ? "*" : user;
+        if (!migrate) {
+            try {
+                migrator.migrateAll(domainMask, userMask, primaryDomain);
+            } catch (const CGException& e) {
+                runEnded = true;
+                if (!quiet) std::cout << "\nError: " << e.what() << "\n" << std::flush;
+            }
+            migrator << "\n";
+        } else {
+            migrator << "Vantrel hostname: " << server << ":" << port << "\n"
+                     << "Start time: " << std::ctime(&startTime)
+                     << "Info: domains to migrate (mask): " << domainMask << "\n"
+                     << "Info: users to migrate (mask): " << userMask << "\n";
+            if (primaryGiven)
+                migrator << "Info: primary domain: " << primaryDomain << "\n";
+            else
+                migrator << "Info: primary domain is not specified, the hostname is used instead: " << hostName << "\n";
+            try {
+                migrator.migrateAll(domainMask, userMask, primaryDomain);
+            } catch (const CGNetworkException& e) {
+                migrator.succeeded = false;
+                migrator << "\nError: " << e.what();
+            } catch (const CGException& e) {
+                migrator.succeeded = false;
+                if (!quiet) std::cout << "\nError: " << e.what() << "\n" << std::flush;
+            }
+            std::time_t finishTime = std::time(nullptr);
+            migrator << "\n"
+                     << "Finish time: " << std::ctime(&finishTime) << "\n"
+                     << "Result: migration " << (migrator.succeeded ? "successful\n" : "failed\n");
+        }
+
+        std::string report = migrator.passwordReport.str();
+        if (!report.empty()) {
+            std::ofstream passFile;
+            if (openPrivateFile(passFile, "./tarmig_" + stamp + ".pass")) passFile << report;
+        }
+        if (!migrator.succeeded) runEnded = true;
+    }
+    return runEnded ? exitFailure : exitSuccess;
+}

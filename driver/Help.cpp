@@ -1,0 +1,47 @@
+#include "driver/Help.h"
+
+#include <cstdio>
+
+namespace tarmig {
+
+const char* const productNotice =
+    "Moves CommuniGate Pro accounts, folders and messages into Vantrel over IMAP";
+
+const char* getProductVersion() {
+    static char serverVersion[128];
+    int written = std::snprintf(serverVersion, sizeof serverVersion, "%d.%d.%d-%s-%d", 9, 0, 4, "T1", 1154);
+    if (written <= 0) std::snprintf(serverVersion, sizeof serverVersion, "%s", "ManualBuild");
+    return serverVersion;
+}
+
+void printHelp(std::ostream& out) {
+    out << "\n"
+        << "Stalker CommuniGate Pro to Vantrel migration tool v" << getProductVersion() << "\n"
+        << productNotice << "\n"
+        << "Usage: tarmig -path PATH [options]\n"
+        << "       -path      path to CommuniGate store,\n"
+        << "                  typically \"/var/CommuniGate\", \"c:\\CommuniGate Files\", etc.\n"
+        << "       -migrate   required for migration, leave out to print info\n"
+        << "       -server    Vantrel hostname (required for migration)\n"
+        << "       -port      IMAP port number (optional, default 143)\n"
+        << "       -password  Vantrel master password (required for migration)\n"
+        << "       -domain    migrated/printed domain (required if user is specified)\n"
+        << "       -user      migrated user (optional)\n"
+        << "       -force     migrate users who already exist in Vantrel (optional)\n"
+        << "       -setPass   password for migrated user (optional), see readme.html\n"
+        << "       -forceSetPass   password for migrated user (optional), see readme.html\n"
+        << "       -primaryDomain  the name of primary domain (optional but recommended)\n"
+        << "       -quiet     disable standard output (optional)\n"
+        << "       -help      print help and exit (optional)\n"
+        << "       -ssl       connect over TLS, verifying the server's certificate (optional, default port 993)\n"
+        << "       -insecure  with -ssl, accept a certificate that cannot be verified (optional)\n"
+        << "\n"
+        << "Notes: CommuniGate must be stopped before migration!\n"
+        << "       migration process is logged into tarmig_[datetime].log file\n"
+        << "\n"
+        << "For more details, see readme.html\n"
+        << "\n";
+    out.flush();
+}
+
+}  // namespace tarmig

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "imap/Synthesizer.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class ConnectionInternal;
+class IMessage;
+
+// One IMAP command: builds its line, sends it (with a message streamed as
+// a non-synchronizing literal when given), and collects the responses up
+// to its tagged completion. Made for one exchange: build, execute once,
+// read the responses.
+class Command {
+public:
+    enum Response { OK = 0, NO = 1, BAD = 2 };
+
+    // Takes the next tag from the connection; the text starts "<tag> <name>".
+    Command(ConnectionInternal& connection, const std::string& name);
+    Command(const Command&) = delete;
+    Command& operator=(const Command&) = delete;
+
+    void addParam(const std::string& value) { commandText.addParam(value); }
+    void addParam(unsigned int number) { commandText.addParam(number); }
+    void addParamString(const std::string& value) { commandText.addParamString(value); }
+    void addParamStringEx(const std::string& value) { commandText.addParamStringEx(value); }
+    void addParamVector(const std::string& value) { commandText.addParamVector(value); }
+    void addParamVector(const std::vector<std::string>& values) { commandText.addParamVector(values); }
+    void addParamVectorString(const std::vector<std::string>& values) {
+        commandText.addParamVectorString(values);
+    }
+
+    const std::string& getCommandString() const { return commandText.get(); }
+    const std::string& getTag() const { return tag; }
+    const std::string& getName() const { return name; }
+    void completeCommandString();
+
+    // Sends the command and reads until its tagged line. With a message the
+    // text must already end with the literal announcement "{size+}\r\n".
+    // NO and BAD are results, not exceptions; a status word other than OK,
+    // NO or BAD counts as BAD. Throws the ImapException family: a server BYE,
+    // a time-out, a broken connection, or (code 9) a message whose data could
+    // not be produced or written, after which the connection is closed.
+    Response execute(IMessage* message);
+
+    // The tagged line and the untagged responses of the last execute, each
+    // without its final line end; an untagged response holds any literal
+    // data it announced, followed by the rest of its text.
+    void getResponse(std::string& tagged, std::vector<std::string>& untagged) const;
+
+    // False when the line (ending in CR LF) announces a literal; literalLength
+    // is then its byte count.
+    static bool isWholeResponse(const std::string& line, unsigned int& literalLength);
+    // True when the response carries this command's tag; result is its status.
+    bool isTaggedResponse(const std::string& response, Response& result) const;
+    // Removes one line end (LF, or CR LF) at the very end.
+    static void removeEOL(std::string& text);
+
+protected:
+    ConnectionInternal& getConnection() { return connection; }
+
+    // A challenge-response login: sends the command line, hands the "+"
+    // continuation to respond and sends its answer plus CR LF, then reads to
+    // the tagged line. A reply other than a continuation, or respond
+    // returning false, ends the exchange as NO with nothing more sent.
+    Response executeChallenge(
+        const std::function<bool(const std::string& continuation, std::string& answer)>& respond);
+
+private:
+    void sendMessage(IMessage& message);
+    void readResponses(Response& result);
+    std::string readChallengeResponse(bool afterAnswer);
+
+    Synthesizer commandText;
+    std::string tag;
+    std::string name;
+    ConnectionInternal& connection;
+    std::vector<std::string> untaggedResponses;
+    std::string taggedResponse;
+};

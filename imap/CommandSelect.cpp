@@ -1,0 +1,6 @@
+#include "imap/CommandSelect.h"
+
+CommandSelect::CommandSelect(ConnectionInternal& connection, const std::string& name)
+    : Command(connection, "SELECT") {
+    addParamString(name);
+}

@@ -1,0 +1,311 @@
+#include "imap/ConnectionInternal.h"
+
+#include "imap/Command.h"
+#include "imap/CommandAuthCramMD5.h"
+#include "imap/CommandXMasterAuth.h"
+#include "imap/CommandXSetUser.h"
+#include "imap/ImapException.h"
+#include "imap/Parser.h"
+#include "utils/CantResolveException.h"
+#include "utils/InetSocketAddress.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::size_t streamBufferSize = 4096;
+constexpr unsigned chunkSize = 10240;
+
+}  // namespace
+
+ConnectionInternal::ConnectionInternal() : chunk(chunkSize) { partBuffer.reserve(chunkSize); }
+
+ConnectionInternal::~ConnectionInternal() {
+    try {
+        if ((state == Authenticated || state == Selected) && streamGood()) {
+            Command command(*this, "LOGOUT");
+            command.execute(nullptr);
+        }
+    } catch (...) {
+        // A server gone before LOGOUT changes nothing for a connection being destroyed.
+    }
+    try {
+        close();
+    } catch (...) {
+    }
+}
+
+void ConnectionInternal::initialize(const std::string& host, unsigned port,
+                                    const std::string& user, const std::string& password,
+                                    bool useCramMD5, unsigned timeoutSeconds, bool useSsl) {
+    this->host = host;
+    this->port = port;
+    this->user = user;
+    this->password = password;
+    this->useCramMD5 = useCramMD5;
+    this->timeoutSeconds = timeoutSeconds;
+    this->useSsl = useSsl;
+    masterAuth = false;
+}
+
+void ConnectionInternal::initialize(const std::string& host, unsigned port,
+                                    const std::string& masterPassword, unsigned timeoutSeconds,
+                                    bool useSsl) {
+    this->host = host;
+    this->port = port;
+    password = masterPassword;
+    this->timeoutSeconds = timeoutSeconds;
+    this->useSsl = useSsl;
+    masterAuth = true;
+    useCramMD5 = false;
+}
+
+void ConnectionInternal::openStream() {
+    const std::string address = "imap://" + host + ":" + std::to_string(port);
+    try {
+        const zenqa::utils::InetSocketAddress remote(address);
+        const zenqa::utils::InetSocketAddress local = zenqa::utils::InetSocketAddress::any();
+        if (useSsl) {
+            stream = std::make_unique<zenqa::utils::basic_tcpclientiostream>(
+                remote, local, streamBufferSize, streamBufferSize, true, tlsSettings);
+        } else {
+            stream = std::make_unique<zenqa::utils::basic_tcpclientiostream>(
+                remote, local, streamBufferSize, streamBufferSize);
+        }
+    } catch (const zenqa::utils::CantResolveException&) {
+        throw ImapConnectionFailed("", 3);
+    }
+    stream->setTimeoutInSeconds(timeoutSeconds);
+}
+
+void ConnectionInternal::init(bool login) {
+    currentAccount.clear();
+    open(login);
+}
+
+void ConnectionInternal::reconnect() {
+    close();
+    open(true);
+}
+
+void ConnectionInternal::open(bool login) {
+    struct OpeningFlag {
+        bool& flag;
+        explicit OpeningFlag(bool& flag) : flag(flag) { flag = true; }
+        ~OpeningFlag() { flag = false; }
+    } openingFlag(opening);
+    try {
+        openStream();
+        stream->create();
+        if (!streamGood()) {
+            close();
+            throw ImapConnectionFailed("", 3);
+        }
+        state = Connected;
+        greeting.clear();
+        std::getline(*stream, greeting);
+        if (!streamGood() || greeting.empty() || greeting.find("* BYE") != std::string::npos) {
+            close();
+            throw ImapConnectionFailed(greeting, 3);
+        }
+        if (login) {
+            this->login();
+            if (!currentAccount.empty()) {
+                applyRememberedAccount();
+            }
+        }
+    } catch (const ImapException&) {
+        close();
+        throw;
+    }
+}
+
+// Without this a reconnect would leave later commands in the master's context.
+void ConnectionInternal::applyRememberedAccount() {
+    Command::Response result = Command::BAD;
+    try {
+        CommandXSetUser command(*this, currentAccount);
+        result = command.execute();
+    } catch (const ImapException&) {
+        result = Command::BAD;
+    }
+    if (result != Command::OK) {
+        throw ImapConnectionFailed("Send failed", 3);
+    }
+}
+
+void ConnectionInternal::login() {
+    if (masterAuth) {
+        masterAuthenticate();
+    } else if (useCramMD5) {
+        authenticateCramMD5();
+    } else {
+        Command command(*this, "LOGIN");
+        command.addParamString(user);
+        command.addParamString(password);
+        if (command.execute(nullptr) != Command::OK) {
+            throw AuthenticateFailedException("Authentication failed - Login");
+        }
+        setState(Authenticated);
+    }
+}
+
+void ConnectionInternal::masterAuthenticate() {
+    CommandXMasterAuth command(*this, password);
+    if (command.execute() != Command::OK) {
+        throw AuthenticateFailedException("Authentication failed - Master Authentication");
+    }
+    setState(Authenticated);
+}
+
+void ConnectionInternal::authenticateCramMD5() {
+    CommandAuthCramMD5 command(*this, user, password);
+    if (command.execute() != Command::OK) {
+        throw AuthenticateFailedException("Authentication failed - Authentication CRAM-MD5");
+    }
+    setState(Authenticated);
+}
+
+void ConnectionInternal::logout() {
+    Command command(*this, "LOGOUT");
+    try {
+        command.execute(nullptr);
+    } catch (const ImapServerBrokeConnection&) {
+        // The BYE is the server's normal answer to LOGOUT.
+    }
+    currentAccount.clear();
+    state = Disconnected;
+}
+
+void ConnectionInternal::close() {
+    if (stream) {
+        stream->close();
+    }
+    state = Disconnected;
+}
+
+void ConnectionInternal::setState(State newState) {
+    bool allowed = false;
+    switch (state) {
+    case Disconnected:
+        allowed = newState == Connected;
+        break;
+    case Connected:
+        allowed = newState == Disconnected || newState == Authenticated;
+        break;
+    case Authenticated:
+        allowed = newState == Disconnected || newState == Connected || newState == Selected;
+        break;
+    case Selected:
+        allowed = newState == Disconnected || newState == Authenticated;
+        break;
+    }
+    if (allowed) {
+        state = newState;
+    }
+}
+
+void ConnectionInternal::setTimeout(unsigned seconds) {
+    if (stream) {
+        stream->setTimeoutInSeconds(seconds);
+    }
+}
+
+bool ConnectionInternal::streamGood() {
+    if (!stream) {
+        return false;
+    }
+    if (stream->eof()) {
+        stream->clear();
+        return true;
+    }
+    return stream->rdstate() == std::ios::goodbit;
+}
+
+void ConnectionInternal::write(const std::string& text) {
+    stream->write(text.data(), static_cast<std::streamsize>(text.size()));
+    stream->flush();
+}
+
+bool ConnectionInternal::send(const std::string& text, bool atCommandBoundary) {
+    if (streamGood() && state != Disconnected) {
+        write(text);
+        if (streamGood() && state != Disconnected) {
+            return true;
+        }
+    }
+    // Only a whole command may be sent again on a new connection: resent
+    // literal data would reach the server as command text.
+    if (!atCommandBoundary || opening) {
+        close();
+        throw ImapConnectionFailed("Send failed", 3);
+    }
+    reconnect();
+    write(text);
+    if (!streamGood()) {
+        close();
+        throw ImapConnectionFailed("Send failed", 3);
+    }
+    return true;
+}
+
+bool ConnectionInternal::recvLine(std::string& line) {
+    line.clear();
+    if (streamGood() && state != Disconnected) {
+        std::getline(*stream, line);
+        if (streamGood() && state != Disconnected) {
+            if (!line.empty()) {
+                line += '\n';
+            }
+            return true;
+        }
+    }
+    close();
+    throw ImapConnectionFailed("recvLine failed", 3);
+}
+
+unsigned ConnectionInternal::recvData(std::string& out, unsigned count) {
+    if (!stream || state == Disconnected) {
+        return 0;
+    }
+    unsigned remaining = count;
+    while (remaining > 0) {
+        const unsigned wanted = std::min(remaining, chunkSize);
+        stream->read(chunk.data(), wanted);
+        const auto received = static_cast<unsigned>(stream->gcount());
+        out.append(chunk.data(), received);
+        remaining -= received;
+        if (received < wanted) {
+            break;
+        }
+    }
+    return count - remaining;
+}
+
+std::string ConnectionInternal::getTag() { return "T" + std::to_string(tagCounter++); }
+
+std::vector<std::string> ConnectionInternal::getCapability() {
+    if (!capabilities.empty()) {
+        return capabilities;
+    }
+    Command command(*this, "CAPABILITY");
+    if (command.execute(nullptr) != Command::OK) {
+        return capabilities;
+    }
+    std::string tagged;
+    std::vector<std::string> untagged;
+    command.getResponse(tagged, untagged);
+    if (untagged.empty()) {
+        throw ImapConnectionFailed("", 3);
+    }
+    ResponseResult response;
+    Parser(untagged.front()).parseResponse(response);
+    Parser words(response.getString());
+    std::string word;
+    while (words.getNode(word)) {
+        if (!word.empty()) {
+            capabilities.push_back(word);
+        }
+    }
+    return capabilities;
+}

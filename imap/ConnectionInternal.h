@@ -1,0 +1,105 @@
+#pragma once
+
+#include "utils/TcpClientIOStream.h"
+#include "utils/TlsSettings.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One IMAP connection: owns the network stream, hands out command tags,
+// writes command text and reads response lines and literal data for the
+// commands, reads the greeting, logs in and out. Strictly synchronous.
+// The same object can open any number of connections one after another.
+class ConnectionInternal {
+public:
+    enum State { Disconnected = 0, Connected = 1, Authenticated = 2, Selected = 3 };
+
+    ConnectionInternal();
+    ~ConnectionInternal();
+    ConnectionInternal(const ConnectionInternal&) = delete;
+    ConnectionInternal& operator=(const ConnectionInternal&) = delete;
+
+    // A user login (LOGIN, or AUTHENTICATE CRAM-MD5 when useCramMD5).
+    void initialize(const std::string& host, unsigned port, const std::string& user,
+                    const std::string& password, bool useCramMD5, unsigned timeoutSeconds,
+                    bool useSsl);
+    // A master login (X-MASTERAUTH); the user name is left as it was.
+    void initialize(const std::string& host, unsigned port, const std::string& masterPassword,
+                    unsigned timeoutSeconds, bool useSsl);
+
+    // TLS connections check the server's certificate and name unless this is
+    // set to false; it applies to the next stream opened.
+    void setVerifyPeer(bool verify) { tlsSettings.verifyPeer = verify; }
+    // An extra CA file (PEM) trusted besides the system store.
+    void setTrustedCaFile(const std::string& path) { tlsSettings.caFile = path; }
+
+    // Opens a new connection: stream, connect, greeting, and the login when
+    // asked. Forgets the account of an earlier X-SETUSER. Throws the
+    // ImapException family; the stream is closed on failure.
+    void init(bool login);
+    // close(), then a new connection with login; the account of the last
+    // successful X-SETUSER is switched to again.
+    void reconnect();
+    void login();
+    void masterAuthenticate();
+    void authenticateCramMD5();
+    // Sends LOGOUT (status and the server's BYE ignored) and sets the state
+    // to Disconnected.
+    void logout();
+    void close();
+
+    State getState() const { return state; }
+    // Applies a transition if allowed; other requests are ignored.
+    void setState(State newState);
+    // The read time-out of the current stream only; ignored without a stream.
+    void setTimeout(unsigned seconds);
+    bool streamGood();
+
+    // Writes the text and flushes. At a command boundary a broken connection
+    // is reopened once (login and the last X-SETUSER account included) and
+    // the text is sent again; literal data (atCommandBoundary false) is never
+    // resent. Throws ImapConnectionFailed "Send failed" when it cannot write.
+    bool send(const std::string& text, bool atCommandBoundary = true);
+    // One line with its line end as received; empty when nothing arrived in
+    // time. Throws ImapConnectionFailed "recvLine failed" on a broken stream.
+    bool recvLine(std::string& line);
+    // Appends the next count bytes to out; returns fewer when the stream ended.
+    unsigned recvData(std::string& out, unsigned count);
+
+    std::string getTag();
+    const std::string& getGreeting() const { return greeting; }
+    // The server's capability words, asked once and cached.
+    std::vector<std::string> getCapability();
+
+    // Called by CommandXSetUser when the server accepted the switch.
+    void rememberAccount(const std::string& account) { currentAccount = account; }
+
+    // Reused by Command::execute to hold each data part of a streamed message.
+    std::string partBuffer;
+
+private:
+    void openStream();
+    void open(bool login);
+    void applyRememberedAccount();
+    void write(const std::string& text);
+
+    std::uint32_t tagCounter = 0;
+    std::uint32_t timeoutSeconds = 0;
+    State state = Disconnected;
+    std::string greeting;
+    std::vector<std::string> capabilities;
+    std::unique_ptr<zenqa::utils::basic_tcpclientiostream> stream;
+    bool useSsl = false;
+    std::string host;
+    std::string password;
+    std::string user;
+    bool masterAuth = true;
+    bool useCramMD5 = false;
+    std::uint32_t port = 0;
+    zenqa::utils::TlsSettings tlsSettings;
+    std::string currentAccount;
+    bool opening = false;  // inside open(): a failed write is not recovered
+    std::vector<char> chunk;
+};

@@ -1,0 +1,248 @@
+#include "imap/SimpleImapClient.h"
+
+#include "imap/CommandAppend.h"
+#include "imap/CommandCreate.h"
+#include "imap/CommandList.h"
+#include "imap/CommandSelect.h"
+#include "imap/CommandStatus.h"
+#include "imap/CommandXCreateUser.h"
+#include "imap/CommandXSetUser.h"
+#include "imap/ImapException.h"
+#include "imap/ListExtension.h"
+#include "utils/IMessage.h"
+
+#include <cstdlib>
+
+namespace {
+
+unsigned leadingNumber(const std::string& text, std::string::size_type from) {
+    return static_cast<unsigned>(std::strtoul(text.c_str() + from, nullptr, 10));
+}
+
+// The version is the last word of the X-CHECKVERSION completion and needs
+// three dot-separated parts ("6.3.0"); X-APPEND came with 6.3.
+bool versionAtLeast63(const std::string& completion) {
+    auto space = completion.rfind(' ');
+    if (space == std::string::npos) return false;
+    auto firstDot = completion.find('.', space + 1);
+    if (firstDot == std::string::npos) return false;
+    if (completion.find('.', firstDot + 1) == std::string::npos) return false;
+    unsigned major = leadingNumber(completion, space + 1);
+    unsigned minor = leadingNumber(completion, firstDot + 1);
+    return major > 6 || (major == 6 && minor >= 3);
+}
+
+unsigned folderTypeBit(SimpleImapClient::FolderType type) {
+    switch (type) {
+        case SimpleImapClient::FolderContact: return ListExtension::Contact;
+        case SimpleImapClient::FolderCalendar: return ListExtension::Calendar;
+        case SimpleImapClient::FolderTask: return ListExtension::Todo;
+        case SimpleImapClient::FolderJournal: return ListExtension::Journal;
+        case SimpleImapClient::FolderMail: return ListExtension::Mail;
+        case SimpleImapClient::FolderNote: return ListExtension::Note;
+        default: return 0;
+    }
+}
+
+}  // namespace
+
+SimpleImapClient::SimpleImapClient(unsigned timeoutSeconds) : timeoutSeconds(timeoutSeconds) {}
+
+void SimpleImapClient::setTls(bool tls, bool verify) {
+    useTls = tls;
+    verifyPeer = verify;
+}
+
+SimpleImapClient::ImapClientResult SimpleImapClient::init(const std::string& host, unsigned port,
+                                                          const std::string& user,
+                                                          const std::string& password,
+                                                          bool useCramMD5) {
+    if (connected) return AlreadyConnected;
+    if (masterMode)
+        connection.initialize(host, port, password, timeoutSeconds, useTls);
+    else
+        connection.initialize(host, port, user, password, useCramMD5, timeoutSeconds, useTls);
+    connection.setVerifyPeer(verifyPeer);
+    try {
+        connection.init(true);
+    } catch (ImapException& e) {
+        return handleImapException(e, AuthenticationFailed);
+    }
+    connected = true;
+    return Ok;
+}
+
+SimpleImapClient::ImapClientResult SimpleImapClient::connect(const std::string& host,
+                                                             unsigned port,
+                                                             const std::string& user,
+                                                             const std::string& password,
+                                                             bool useCramMD5) {
+    masterMode = false;
+    return init(host, port, user, password, useCramMD5);
+}
+
+SimpleImapClient::ImapClientResult SimpleImapClient::connect(const std::string& host,
+                                                             unsigned port,
+                                                             const std::string& masterPassword,
+                                                             unsigned) {
+    masterMode = true;
+    return init(host, port, "", masterPassword, false);
+}
+
+void SimpleImapClient::disconnect(bool sendLogout) {
+    if (!connected) return;
+    if (sendLogout) {
+        try {
+            connection.logout();
+        } catch (ImapException&) {
+            // The connection is closed below either way.
+        }
+    }
+    connection.close();
+    connected = false;
+}
+
+bool SimpleImapClient::isXAppendSupported() {
+    if (!connected) return false;
+    try {
+        Command probe(connection, "X-CHECKVERSION");
+        if (probe.execute(nullptr) == Command::BAD) return false;
+        std::string tagged;
+        std::vector<std::string> untagged;
+        probe.getResponse(tagged, untagged);
+        return versionAtLeast63(tagged);
+    } catch (...) {
+        return false;
+    }
+}
+
+SimpleImapClient::ImapClientResult SimpleImapClient::createUser(const std::string& name,
+                                                                const std::string& domain,
+                                                                const std::string& password,
+                                                                const std::string& fullName) {
+    if (!connected) return NotConnected;
+    try {
+        CommandXCreateUser command(connection, name, domain, password, fullName, {});
+        return command.execute(nullptr) == Command::OK ? Ok : CreateUserFailed;
+    } catch (ImapException& e) {
+        return handleImapException(e, CreateUserFailed);
+    }
+}
+
+SimpleImapClient::ImapClientResult SimpleImapClient::setUser(const std::string& user,
+                                                             const std::string& domain) {
+    if (!connected) return NotConnected;
+    try {
+        CommandXSetUser command(connection, user + "@" + domain);
+        return command.execute() == Command::OK ? Ok : SetUserFailed;
+    } catch (ImapException& e) {
+        return handleImapException(e, SetUserFailed);
+    }
+}
+
+SimpleImapClient::ImapClientResult SimpleImapClient::createFolder(const std::string& name,
+                                                                  FolderType type) {
+    if (!connected) return NotConnected;
+    try {
+        CommandCreate command(connection, name, folderTypeBit(type), "");
+        return command.execute(nullptr) == Command::OK ? Ok : CreateFolderFailed;
+    } catch (ImapException& e) {
+        return handleImapException(e, CreateFolderFailed);
+    }
+}
+
+SimpleImapClient::ImapClientResult SimpleImapClient::select(const std::string& name) {
+    if (!connected) return NotConnected;
+    try {
+        CommandSelect command(connection, name);
+        if (command.execute(nullptr) != Command::OK) return SelectFailed;
+        connection.setState(ConnectionInternal::Selected);
+        return Ok;
+    } catch (ImapException& e) {
+        return handleImapException(e, SelectFailed);
+    }
+}
+
+SimpleImapClient::ImapClientResult SimpleImapClient::list(std::vector<std::string>& names) {
+    names.clear();
+    if (!connected) return NotConnected;
+    try {
+        CommandList command(connection, "", "*");
+        if (command.execute(nullptr) != Command::OK) return ListFailed;
+        std::vector<FolderInfo> folders;
+        command.getList(folders, true);
+        for (const auto& folder : folders)
+            if (folder.selectable) names.push_back(folder.name);
+        return Ok;
+    } catch (ImapException& e) {
+        return handleImapException(e, ListFailed);
+    }
+}
+
+SimpleImapClient::ImapClientResult SimpleImapClient::status(const std::string& name,
+                                                            unsigned& count) {
+    if (!connected) return NotConnected;
+    try {
+        CommandStatus command(connection, name);
+        if (command.execute(nullptr) != Command::OK) return StatusFailed;
+        count = static_cast<unsigned>(command.getMessagesCount());
+        return Ok;
+    } catch (ImapException& e) {
+        return handleImapException(e, StatusFailed);
+    }
+}
+
+SimpleImapClient::ImapClientResult SimpleImapClient::append(const std::string& mailbox,
+                                                            IMessage* message,
+                                                            bool useXAppend) {
+    if (!connected) return NotConnected;
+    std::int64_t size = message->getFixedSize();
+    // A source that cannot tell its size cannot announce a literal.
+    if (size < 0) return MessageLoadFailed;
+    std::string date = message->getDate();
+    std::string flags = message->getFlags();
+    try {
+        CommandAppend command(connection, mailbox, flags, date,
+                              static_cast<std::uint64_t>(size), useXAppend);
+        return command.execute(message) == Command::OK ? Ok : AppendFailed;
+    } catch (ImapException& e) {
+        return handleImapException(e, AppendFailed);
+    }
+}
+
+bool SimpleImapClient::testImapServer(const std::string& host, unsigned port,
+                                      std::string& greeting) {
+    ConnectionInternal probe;
+    probe.initialize(host, port, "", "", false, timeoutSeconds, useTls);
+    probe.setVerifyPeer(verifyPeer);
+    try {
+        probe.init(false);
+    } catch (ImapConnectionFailed&) {
+        return false;
+    }
+    greeting = probe.getGreeting();
+    return true;
+}
+
+void SimpleImapClient::abort() {
+    abortLock.lockWrite();
+    aborted = true;
+    abortLock.unlock();
+}
+
+bool SimpleImapClient::wasAborted() {
+    abortLock.lockWrite();
+    bool result = aborted;
+    abortLock.unlock();
+    return result;
+}
+
+SimpleImapClient::ImapClientResult SimpleImapClient::handleImapException(
+    ImapException& e, ImapClientResult fallback) {
+    if (dynamic_cast<ImapTimeoutException*>(&e) || dynamic_cast<ImapConnectionFailed*>(&e))
+        return ConnectionError;
+    if (dynamic_cast<AuthenticateFailedException*>(&e)) return AuthenticationFailed;
+    if (dynamic_cast<ImapServerBrokeConnection*>(&e)) return ConnectionError;
+    if (dynamic_cast<IMessageLoadFailedException*>(&e)) return MessageLoadFailed;
+    return fallback;
+}

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "imap/ConnectionInternal.h"
+#include "utils/FolderType.h"
+#include "utils/KMutex.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+class FetchMessage;
+class IMessage;
+class ImapException;
+
+// The one interface of the IMAP client: every operation runs one or a few
+// commands on the owned connection and reports a result code; no IMAP
+// client exception leaves it.
+class SimpleImapClient {
+public:
+    using FolderType = ImapFolderType;
+    using enum ImapFolderType;
+
+    enum ImapClientResult {
+        Ok = 0,
+        NotConnected = 1,
+        AlreadyConnected = 2,
+        ConnectionError = 3,
+        AuthenticationFailed = 4,
+        CreateUserFailed = 5,
+        SetUserFailed = 6,
+        CreateFolderFailed = 7,
+        AppendFailed = 8,
+        MessageLoadFailed = 9,
+        SelectFailed = 10,
+        ListFailed = 11,
+        StatusFailed = 12,
+        FetchFailed = 13,
+    };
+
+    // The read time-out applies to every line the server owes us.
+    explicit SimpleImapClient(unsigned timeoutSeconds = 180);
+    SimpleImapClient(const SimpleImapClient&) = delete;
+    SimpleImapClient& operator=(const SimpleImapClient&) = delete;
+
+    // TLS from the first byte, with or without checking the server's
+    // certificate; applies from the next connect (and server probe) on.
+    void setTls(bool useTls, bool verifyPeer);
+
+    // Connects and logs in: the master authentication after the master form
+    // of connect, otherwise LOGIN or AUTHENTICATE CRAM-MD5.
+    ImapClientResult init(const std::string& host, unsigned port, const std::string& user,
+                          const std::string& password, bool useCramMD5);
+    ImapClientResult connect(const std::string& host, unsigned port, const std::string& user,
+                             const std::string& password, bool useCramMD5);
+    ImapClientResult connect(const std::string& host, unsigned port,
+                             const std::string& masterPassword, unsigned unused);
+    void disconnect(bool sendLogout);
+
+    // Whether X-CHECKVERSION reports version 6.3 or newer.
+    bool isXAppendSupported();
+
+    ImapClientResult createUser(const std::string& name, const std::string& domain,
+                                const std::string& password, const std::string& fullName);
+    ImapClientResult setUser(const std::string& user, const std::string& domain);
+    ImapClientResult createFolder(const std::string& name, FolderType type);
+    ImapClientResult select(const std::string& name);
+    // The selectable folders, in reply order.
+    ImapClientResult list(std::vector<std::string>& names);
+    ImapClientResult status(const std::string& name, unsigned& count);
+    ImapClientResult append(const std::string& mailbox, IMessage* message, bool useXAppend);
+
+    // Date, flags and the announced body of one message of the selected
+    // folder; after Ok the caller reads the body through the message's data
+    // parts before the next command.
+    ImapClientResult fetch(unsigned number, FetchMessage& message);
+    // Copies every message of this connection's selected folder into
+    // `mailbox` of the connected `target`, streaming each body through.
+    // With showProgress the percentage of `total` is written to `progress`
+    // under `outputLock` (either may be null); a total of 0 shows none.
+    ImapClientResult copyFolder(const std::string& mailbox, SimpleImapClient& target,
+                                unsigned& copied, unsigned& failed, std::ostream* progress,
+                                zenqa::tiny::KMutex* outputLock, bool showProgress,
+                                unsigned total);
+
+    // Opens a separate connection without logging in; true with its greeting
+    // line when the server answers with a greeting that is not BYE.
+    bool testImapServer(const std::string& host, unsigned port, std::string& greeting);
+
+    // Asks a running copyFolder (possibly on another thread) to stop after
+    // the current message. Stays set for the life of the object.
+    void abort();
+    bool wasAborted();
+
+    // Ok when a tagged line's status word is OK, FetchFailed otherwise.
+    static ImapClientResult parseTaggedResponse(const std::string& line);
+    static ImapClientResult handleImapException(ImapException& e, ImapClientResult fallback);
+
+private:
+    void writeProgress(std::ostream& out, zenqa::tiny::KMutex* outputLock,
+                       const std::string& text);
+
+    bool connected = false;
+    ConnectionInternal connection;
+    bool masterMode = false;
+    zenqa::tiny::KMutex abortLock;
+    bool aborted = false;
+    unsigned timeoutSeconds;
+    bool useTls = false;
+    bool verifyPeer = true;
+};

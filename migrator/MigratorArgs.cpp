@@ -1,0 +1,73 @@
+#include <strings.h>
+
+#include <cstdlib>
+
+#include "migrator/Migrator.h"
+
+namespace tarmig {
+
+namespace {
+
+constexpr int defaultPort = 143;
+
+bool optionIs(const char* argument, const char* option) { return strcasecmp(argument, option) == 0; }
+
+}  // namespace
+
+void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& domain, std::string& user,
+                         std::string& password, std::string& setPass, std::string& forceSetPass,
+                         std::string& server, int& port, std::string& primaryDomain, bool& migrate, bool& force,
+                         bool& quiet, bool& help, bool& fixLineEnds) {
+    path.clear();
+    domain.clear();
+    user.clear();
+    password.clear();
+    setPass.clear();
+    forceSetPass.clear();
+    server.clear();
+    primaryDomain.clear();
+    port = defaultPort;
+    migrate = force = quiet = help = false;
+    fixLineEnds = true;
+
+    struct ValueOption {
+        const char* name;
+        std::string* value;
+    };
+    const ValueOption valueOptions[] = {
+        {"-path", &path},         {"-domain", &domain},   {"-primarydomain", &primaryDomain},
+        {"-user", &user},         {"-password", &password}, {"-setpass", &setPass},
+        {"-forcesetpass", &forceSetPass}, {"-server", &server},
+    };
+
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (argument == nullptr) continue;
+        if (i + 1 < argc && argv[i + 1] != nullptr) {
+            bool matched = false;
+            for (const auto& option : valueOptions) {
+                if (optionIs(argument, option.name)) {
+                    *option.value = argv[i + 1];
+                    matched = true;
+                    break;
+                }
+            }
+            if (!matched && optionIs(argument, "-port")) {
+                long value = std::strtol(argv[i + 1], nullptr, 10);
+                port = value == 0 ? defaultPort : static_cast<int>(value);
+                matched = true;
+            }
+            if (matched) {
+                ++i;
+                continue;
+            }
+        }
+        if (optionIs(argument, "-migrate")) migrate = true;
+        else if (optionIs(argument, "-force")) force = true;
+        else if (optionIs(argument, "-quiet")) quiet = true;
+        else if (optionIs(argument, "-disableCrLfFixing")) fixLineEnds = false;
+        else if (optionIs(argument, "-help") || optionIs(argument, "-?")) help = true;
+    }
+}
+
+}  // namespace tarmig

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "utils/DirectoryReader.h"
+
+namespace tarmig {
+
+class Domain;
+
+// Enumerates the domains of a store: the primary domain in <store>/Accounts,
+// then every directory of <store>/Domains, filtered by a wildcard mask.
+class Reader {
+public:
+    explicit Reader(std::ostream& output);
+    virtual ~Reader() = default;
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    void initialize(std::string storePath, const std::string& primaryDomain);
+
+    // Restart and fill domain with the first domain whose name matches mask;
+    // false when there is none.
+    bool getFirstDomain(Domain& domain, const std::string& mask);
+    // The next matching domain of <store>/Domains; false at the end.
+    bool getNextDomain(Domain& domain, const std::string& mask);
+
+private:
+    std::string storePath;
+    std::string primaryDomain;
+    std::ostream& output;
+    zenqa::utils::DirectoryReader directory;
+};
+
+}  // namespace tarmig

@@ -1,0 +1,102 @@
+#include "imap/Synthesizer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(SynthesizerTest, SeparatesArgumentsWithOneSpace) {
+    std::string target;
+    Synthesizer::addSpace(target);
+    EXPECT_EQ(target, "");
+    target = "(";
+    Synthesizer::addSpace(target);
+    EXPECT_EQ(target, "( ");
+
+    Synthesizer line;
+    line.addParam("T5");
+    line.addParam("SELECT");
+    line.addParamString("Sent");
+    EXPECT_EQ(line.get(), "T5 SELECT \"Sent\"");
+    line.append("\r\n");
+    EXPECT_EQ(line.get(), "T5 SELECT \"Sent\"\r\n");
+    line.clear();
+    EXPECT_EQ(line.get(), "");
+}
+
+TEST(SynthesizerTest, NumbersAreBareDecimalDigits) {
+    Synthesizer line;
+    line.addParam(0u);
+    line.addParam(4294967295u);
+    EXPECT_EQ(line.get(), "0 4294967295");
+}
+
+TEST(SynthesizerTest, QuotedStringsEscapeOnlyQuoteAndBackslash) {
+    Synthesizer line;
+    line.addParamString("x\"y");
+    EXPECT_EQ(line.get(), "\"x\\\"y\"");
+
+    Synthesizer backslash;
+    backslash.addParamString("a\\b");
+    EXPECT_EQ(backslash.get(), "\"a\\\\b\"");
+
+    Synthesizer raw;
+    raw.addParamString(std::string("a\r\n\0\xff", 5));
+    EXPECT_EQ(raw.get(), std::string("\"a\r\n\0\xff\"", 7));
+
+    Synthesizer empty;
+    empty.addParam("X");
+    empty.addParamString("");
+    EXPECT_EQ(empty.get(), "X \"\"");
+
+    EXPECT_EQ(zenqa::mail::escapeQuotationMarks("\"\\plain\\\""), "\\\"\\\\plain\\\\\\\"");
+}
+
+TEST(SynthesizerTest, LiteralPlusCountsBytes) {
+    EXPECT_EQ(zenqa::mail::literalPlus("abc"), "{3+}\r\nabc");
+    EXPECT_EQ(zenqa::mail::literalPlus(""), "{0+}\r\n");
+    EXPECT_EQ(zenqa::mail::literalPlus("\xc3\xa9t\xc3\xa9"), "{5+}\r\n\xc3\xa9t\xc3\xa9");
+
+    Synthesizer line;
+    line.addParam("NAME");
+    line.addParamStringEx("a b\"c");
+    EXPECT_EQ(line.get(), "NAME {5+}\r\na b\"c");
+}
+
+TEST(SynthesizerTest, Lists) {
+    Synthesizer flags;
+    flags.addParam("T1");
+    flags.addParamVector("\\Seen ");
+    EXPECT_EQ(flags.get(), "T1 (\\Seen )");
+
+    Synthesizer words;
+    words.addParamVector(std::vector<std::string>{"A", "B", "C"});
+    words.addParamVector(std::vector<std::string>{});
+    words.addParamVector(std::vector<std::string>{"", "x"});
+    EXPECT_EQ(words.get(), "(A B C) () ( x)");
+
+    Synthesizer strings;
+    strings.addParamVectorString({"a", "b"});
+    strings.addParamVectorString({});
+    strings.addParamVectorString({"q\"", ""});
+    EXPECT_EQ(strings.get(), "(\"a\" \"b\") () (\"q\\\"\" \"\")");
+
+    std::string target = "GROUPS";
+    Synthesizer::addParamVectorString(target, {"g1"});
+    EXPECT_EQ(target, "GROUPS (\"g1\")");
+}
+
+TEST(SynthesizerTest, PreparedListBecomesOneArgument) {
+    Synthesizer list;
+    list.addParam("W1");
+    list.addParamStringEx("ann");
+    list.addParam("W2");
+    list.addParamString("pw");
+
+    Synthesizer line;
+    line.addParam("T0");
+    line.addParam("CMD");
+    line.addParamVector(list.get());
+    EXPECT_EQ(line.get(), "T0 CMD (W1 {3+}\r\nann W2 \"pw\")");
+}
+
+}  // namespace

@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "migrator/Migrator.h"
+
+namespace {
+
+struct Parsed {
+    std::string path, domain, user, password, setPass, forceSetPass, server, primaryDomain;
+    int port = -1;
+    bool migrate = true, force = true, quiet = true, help = true, fixLineEnds = false;
+};
+
+Parsed parse(std::vector<std::string> args) {
+    args.insert(args.begin(), "tarmig");
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    Parsed p;
+    tarmig::Migrator::parseArgs(static_cast<int>(args.size()), argv.data(), p.path, p.domain, p.user, p.password,
+                                p.setPass, p.forceSetPass, p.server, p.port, p.primaryDomain, p.migrate, p.force,
+                                p.quiet, p.help, p.fixLineEnds);
+    return p;
+}
+
+TEST(MigratorParseArgs, DefaultsAreResetBeforeScanning) {
+    Parsed p = parse({});
+    EXPECT_EQ(p.path, "");
+    EXPECT_EQ(p.server, "");
+    EXPECT_EQ(p.port, 143);
+    EXPECT_FALSE(p.migrate);
+    EXPECT_FALSE(p.force);
+    EXPECT_FALSE(p.quiet);
+    EXPECT_FALSE(p.help);
+    EXPECT_TRUE(p.fixLineEnds);
+}
+
+TEST(MigratorParseArgs, EveryOptionIsReadWhateverItsCase) {
+    Parsed p = parse({"-PATH", "/var/CG", "-Domain", "ex*.com", "-primaryDomain", "main.org", "-USER", "ann",
+                      "-password", "secret", "-SetPass", "sp", "-FORCESETPASS", "fsp", "-server", "imap.local",
+                      "-Port", "1143", "-MIGRATE", "-Force", "-quiet", "-disablecrlffixing"});
+    EXPECT_EQ(p.path, "/var/CG");
+    EXPECT_EQ(p.domain, "ex*.com");
+    EXPECT_EQ(p.primaryDomain, "main.org");
+    EXPECT_EQ(p.user, "ann");
+    EXPECT_EQ(p.password, "secret");
+    EXPECT_EQ(p.setPass, "sp");
+    EXPECT_EQ(p.forceSetPass, "fsp");
+    EXPECT_EQ(p.server, "imap.local");
+    EXPECT_EQ(p.port, 1143);
+    EXPECT_TRUE(p.migrate);
+    EXPECT_TRUE(p.force);
+    EXPECT_TRUE(p.quiet);
+    EXPECT_FALSE(p.fixLineEnds);
+    EXPECT_FALSE(p.help);
+}
+
+TEST(MigratorParseArgs, NamesMustMatchWholeArguments) {
+    Parsed p = parse({"-pa", "/x", "-pathx", "/y", "-migrat", "--force", "migrate"});
+    EXPECT_EQ(p.path, "");
+    EXPECT_FALSE(p.migrate);
+    EXPECT_FALSE(p.force);
+}
+
+TEST(MigratorParseArgs, ValuesAreTakenVerbatimEvenWhenTheyLookLikeOptions) {
+    Parsed p = parse({"-password", "-migrate", "-path", " /with space/ "});
+    EXPECT_EQ(p.password, "-migrate");
+    EXPECT_FALSE(p.migrate);
+    EXPECT_EQ(p.path, " /with space/ ");
+}
+
+TEST(MigratorParseArgs, ValueOptionAsLastArgumentIsIgnored) {
+    EXPECT_EQ(parse({"-migrate", "-path"}).path, "");
+    EXPECT_TRUE(parse({"-migrate", "-path"}).migrate);
+    EXPECT_EQ(parse({"-port"}).port, 143);
+}
+
+TEST(MigratorParseArgs, LaterOccurrenceWins) {
+    Parsed p = parse({"-path", "/a", "-user", "x", "-path", "/b"});
+    EXPECT_EQ(p.path, "/b");
+    EXPECT_EQ(p.user, "x");
+}
+
+TEST(MigratorParseArgs, HelpByEitherSpelling) {
+    EXPECT_TRUE(parse({"-path", "/a", "-?"}).help);
+    EXPECT_TRUE(parse({"-HELP"}).help);
+    EXPECT_FALSE(parse({"-path", "-help"}).help);  // "-help" is the path here
+}
+
+TEST(MigratorParseArgs, PortFollowsStrtolWithZeroMeaningDefault) {
+    EXPECT_EQ(parse({"-port", "0"}).port, 143);
+    EXPECT_EQ(parse({"-port", "abc"}).port, 143);
+    EXPECT_EQ(parse({"-port", ""}).port, 143);
+    EXPECT_EQ(parse({"-port", "993x"}).port, 993);
+    EXPECT_EQ(parse({"-port", "  +25"}).port, 25);
+    EXPECT_EQ(parse({"-port", "-7"}).port, -7);
+}
+
+TEST(MigratorParseArgs, UnknownArgumentsAreIgnoredSilently) {
+    Parsed p = parse({"stray", "-verbose", "-path", "/p"});
+    EXPECT_EQ(p.path, "/p");
+    EXPECT_FALSE(p.help);
+}
+
+}  // namespace

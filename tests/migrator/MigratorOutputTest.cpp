@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <iostream>
+#include <sstream>
+
+#include "migrator/Migrator.h"
+
+namespace {
+
+// Redirects std::cout into a string for the lifetime of the object.
+class ConsoleCapture {
+public:
+    ConsoleCapture() : old_(std::cout.rdbuf(buffer_.rdbuf())) {}
+    ~ConsoleCapture() { std::cout.rdbuf(old_); }
+    std::string text() const { return buffer_.str(); }
+
+private:
+    std::ostringstream buffer_;
+    std::streambuf* old_;
+};
+
+TEST(MigratorFormatSize, UnitBoundaries) {
+    std::ostringstream log;
+    tarmig::Migrator m(log);
+    EXPECT_EQ(m.formatSize(0), "0B");
+    EXPECT_EQ(m.formatSize(512), "512B");
+    EXPECT_EQ(m.formatSize(1023), "1023B");
+    EXPECT_EQ(m.formatSize(1024), "1.0KB");
+    EXPECT_EQ(m.formatSize(1536), "1.5KB");
+    EXPECT_EQ(m.formatSize(1048575), "1024.0KB");
+    EXPECT_EQ(m.formatSize(1048576), "1.0MB");
+    EXPECT_EQ(m.formatSize(1073741823), "1024.0MB");
+    EXPECT_EQ(m.formatSize(1073741824), "1.0GB");
+}
+
+TEST(MigratorFormatSize, AccountsBeyondTwoGigabytesKeepTheirSize) {
+    std::ostringstream log;
+    tarmig::Migrator m(log);
+    EXPECT_EQ(m.formatSize(std::int64_t{3} * 1073741824), "3.0GB");
+    EXPECT_EQ(m.formatSize(std::int64_t{INT_MAX} + 1), "2.0GB");
+    EXPECT_EQ(m.formatSize(std::int64_t{1536} * 1073741824), "1536.0GB");  // no larger unit
+}
+
+TEST(MigratorOutput, ItemsGoToConsoleAndLogInOrder) {
+    std::ostringstream log;
+    tarmig::Migrator m(log);
+    ConsoleCapture console;
+    m << "size: " << std::string("x") << 42 << -3 << "\n";
+    EXPECT_EQ(console.text(), "size: x42-3\n");
+    EXPECT_EQ(log.str(), "size: x42-3\n");
+}
+
+TEST(MigratorOutput, QuietKeepsTheLogAndSilencesTheConsole) {
+    std::ostringstream loud, silent;
+    tarmig::Migrator a(loud), b(silent);
+    a.initialize("/s", "", 143, "", false, false, "", "", false, true);
+    b.initialize("/s", "", 143, "", false, false, "", "", true, true);
+    ConsoleCapture console;
+    b << "Info: same\n" << 7;
+    EXPECT_EQ(console.text(), "");
+    a << "Info: same\n" << 7;
+    EXPECT_EQ(silent.str(), loud.str());
+    EXPECT_EQ(console.text(), "Info: same\n7");
+}
+
+TEST(MigratorOutput, ProgressCounterIsErasedInPlace) {
+    std::ostringstream log;
+    tarmig::Migrator m(log);
+    ConsoleCapture console;
+    int length = m.printProgress(7, 120, false);
+    EXPECT_EQ(length, 5);
+    m.clearOutput(length, false);
+    EXPECT_EQ(console.text(), "7/120\b \b\b \b\b \b\b \b\b \b");
+    EXPECT_EQ(log.str(), "");
+}
+
+TEST(MigratorOutput, QuietProgressWritesNothing) {
+    std::ostringstream log;
+    tarmig::Migrator m(log);
+    ConsoleCapture console;
+    EXPECT_EQ(m.printProgress(12, 3, true), 0);
+    m.clearOutput(4, true);
+    EXPECT_EQ(console.text(), "");
+    EXPECT_EQ(m.printProgress(12, 3, false), 4);  // the counter may pass its total
+}
+
+}  // namespace

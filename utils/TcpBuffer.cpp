@@ -1,0 +1,288 @@
+#include "utils/TcpBuffer.h"
+
+#include "utils/TlsSession.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <utility>
+
+namespace zenqa::utils {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waits until the socket is readable; false on time-out or failure.
+// A negative wait means no limit.
+bool waitReadable(int socket, long long microseconds) {
+    const int milliseconds =
+        microseconds < 0 ? -1 : static_cast<int>((microseconds + 999) / 1000);
+    pollfd entry{socket, POLLIN, 0};
+    int eagainRetries = 3;
+    for (;;) {
+        const int result = poll(&entry, 1, milliseconds);
+        if (result > 0) {
+            return true;
+        }
+        if (result == 0) {
+            return false;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN || eagainRetries-- == 0) {
+            return false;
+        }
+    }
+}
+
+}  // namespace
+
+tcpbuffer::tcpbuffer(const InetSocketAddress& remote, const InetSocketAddress& local,
+                     std::size_t inputSize, std::size_t outputSize, bool useTls,
+                     TlsSettings tls)
+    : remoteAddress(remote),
+      localAddress(local),
+      inputSize(inputSize == 0 ? 1 : inputSize),
+      outputSize(outputSize == 0 ? 1 : outputSize),
+      buffer(this->inputSize + this->outputSize, 0),
+      useTls(useTls),
+      tlsSettings(std::move(tls)) {
+    setp(buffer.data(), buffer.data() + this->outputSize);
+    char* getArea = buffer.data() + this->outputSize;
+    setg(getArea, getArea, getArea);
+}
+
+tcpbuffer::~tcpbuffer() {
+    if (connected) {
+        close();
+    }
+    this->tls.reset();
+    closeSocket();
+}
+
+bool tcpbuffer::create() {
+    if (!bound && !openSocket()) {
+        return false;
+    }
+    return connectSocket();
+}
+
+bool tcpbuffer::openSocket() {
+    setp(buffer.data(), buffer.data() + outputSize);
+    socketDescriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socketDescriptor < 0) {
+        return false;
+    }
+    // Command lines are small writes answered at once; do not let Nagle hold them.
+    const int on = 1;
+    setsockopt(socketDescriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    localAddress = InetSocketAddress::any();
+    const sockaddr_in& local = localAddress.getSockAddr();
+    if (::bind(socketDescriptor, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        closeSocket();
+        perror("");
+        return false;
+    }
+    bound = true;
+    return true;
+}
+
+bool tcpbuffer::connectSocket() {
+    const sockaddr_in& remote = remoteAddress.getSockAddr();
+    int eagainRetries = 2;
+    for (;;) {
+        if (::connect(socketDescriptor, reinterpret_cast<const sockaddr*>(&remote),
+                      sizeof remote) == 0) {
+            break;
+        }
+        if (errno == EINTR || (errno == EAGAIN && eagainRetries-- > 0)) {
+            continue;
+        }
+        if (errno == EISCONN) {
+            break;
+        }
+        closeSocket();
+        return false;
+    }
+    connected = true;
+    applySocketTimeout();
+    if (useTls) {
+        tls = std::make_unique<zenqa::ssl::TlsSession>(tlsSettings);
+        if (!tls->handshake(socketDescriptor, remoteAddress.getHostName())) {
+            tls.reset();
+            connected = false;
+            closeSocket();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool tcpbuffer::close() {
+    bound = false;
+    if (connected) {
+        connected = false;
+        sync();
+    }
+    tls.reset();
+    if (socketDescriptor < 0) {
+        return false;
+    }
+    const bool closed = ::close(socketDescriptor) == 0;
+    socketDescriptor = -1;
+    return closed;
+}
+
+void tcpbuffer::closeSocket() {
+    if (socketDescriptor >= 0) {
+        ::close(socketDescriptor);
+        socketDescriptor = -1;
+    }
+    bound = false;
+}
+
+void tcpbuffer::setTimeoutInSeconds(unsigned seconds) {
+    timeoutSeconds = seconds;
+    applySocketTimeout();
+}
+
+void tcpbuffer::setTimeoutInuSeconds(unsigned microseconds) {
+    timeoutMicros = microseconds;
+    applySocketTimeout();
+}
+
+long long tcpbuffer::timeoutMicroseconds() const {
+    return static_cast<long long>(timeoutSeconds) * 1000000 + timeoutMicros;
+}
+
+// Bounds the blocking calls that poll does not guard: the TLS handshake and
+// writes to a server that stopped reading.
+void tcpbuffer::applySocketTimeout() {
+    if (socketDescriptor < 0) {
+        return;
+    }
+    const long long total = timeoutMicroseconds();
+    timeval limit{static_cast<time_t>(total / 1000000), static_cast<suseconds_t>(total % 1000000)};
+    setsockopt(socketDescriptor, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(socketDescriptor, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+}
+
+bool tcpbuffer::sendAll(const char* data, std::size_t length) {
+    while (length > 0) {
+        long sent;
+        if (tls) {
+            sent = tls->write(data, length);
+        } else {
+            do {
+                sent = ::send(socketDescriptor, data, length, MSG_NOSIGNAL);
+            } while (sent < 0 && errno == EINTR);
+        }
+        if (sent <= 0) {
+            if (sent < 0) {
+                socketState = -1;
+            }
+            return false;
+        }
+        data += sent;
+        length -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+int tcpbuffer::sync() {
+    const std::size_t pending = static_cast<std::size_t>(pptr() - pbase());
+    if (pending == 0) {
+        return 0;
+    }
+    // Pending bytes are dropped on failure too: the connection is unusable then.
+    const bool sent = socketDescriptor >= 0 && sendAll(pbase(), pending);
+    setp(buffer.data(), buffer.data() + outputSize);
+    return sent ? 0 : -1;
+}
+
+tcpbuffer::int_type tcpbuffer::overflow(int_type ch) {
+    if (sync() == -1) {
+        return traits_type::eof();
+    }
+    if (!traits_type::eq_int_type(ch, traits_type::eof())) {
+        *pptr() = traits_type::to_char_type(ch);
+        pbump(1);
+    }
+    return traits_type::not_eof(ch);
+}
+
+// Large blocks (a message part) go straight to the socket after the pending
+// bytes instead of being cut into buffer-sized writes.
+std::streamsize tcpbuffer::xsputn(const char* data, std::streamsize count) {
+    if (static_cast<std::size_t>(count) < outputSize) {
+        return std::streambuf::xsputn(data, count);
+    }
+    if (sync() == -1 || socketDescriptor < 0 ||
+        !sendAll(data, static_cast<std::size_t>(count))) {
+        return 0;
+    }
+    return count;
+}
+
+tcpbuffer::int_type tcpbuffer::underflow() {
+    if (socketDescriptor < 0) {
+        return traits_type::eof();
+    }
+    if (gptr() < egptr()) {
+        return traits_type::to_int_type(*gptr());
+    }
+    char* getArea = buffer.data() + outputSize;
+    const long received = receive(getArea, inputSize);
+    if (received <= 0) {
+        setg(getArea, getArea, getArea);
+        return traits_type::eof();
+    }
+    setg(getArea, getArea, getArea + received);
+    return traits_type::to_int_type(*gptr());
+}
+
+// Bytes read into data; 0 when the peer closed or nothing came in time,
+// negative (and the socket state -1) on an error.
+long tcpbuffer::receive(char* data, std::size_t size) {
+    sync();
+    const long long limit = timeoutMicroseconds();
+    const auto deadline = Clock::now() + std::chrono::microseconds(limit);
+    for (;;) {
+        long long wait = -1;
+        if (limit != 0) {
+            wait = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now())
+                       .count();
+            if (wait < 0) {
+                wait = 0;
+            }
+        }
+        if (!(tls && tls->hasPending()) && !waitReadable(socketDescriptor, wait)) {
+            return 0;
+        }
+        long result;
+        if (tls) {
+            result = tls->read(data, size);
+            if (result == zenqa::ssl::TlsSession::WantRead) {
+                continue;
+            }
+        } else {
+            do {
+                result = ::recv(socketDescriptor, data, size, MSG_NOSIGNAL);
+            } while (result < 0 && errno == EINTR);
+        }
+        if (result < 0) {
+            socketState = -1;
+        }
+        return result;
+    }
+}
+
+}  // namespace zenqa::utils

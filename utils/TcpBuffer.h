@@ -1,0 +1,71 @@
+#pragma once
+
+#include "utils/InetSocketAddress.h"
+#include "utils/TlsSettings.h"
+
+#include <cstddef>
+#include <memory>
+#include <streambuf>
+#include <vector>
+
+namespace zenqa::ssl {
+class TlsSession;
+}
+
+namespace zenqa::utils {
+
+// Stream buffer over one client TCP socket, optionally wrapped in TLS.
+// Reads wait at most the timeout; a timed-out read and a closed peer both
+// look like end of input, a socket error also sets the socket state to -1.
+class tcpbuffer : public std::streambuf {
+public:
+    tcpbuffer(const InetSocketAddress& remote, const InetSocketAddress& local,
+              std::size_t inputSize, std::size_t outputSize,
+              bool useTls = false, TlsSettings tls = {});
+    ~tcpbuffer() override;
+    tcpbuffer(const tcpbuffer&) = delete;
+    tcpbuffer& operator=(const tcpbuffer&) = delete;
+
+    // Socket, bind, connect and (with TLS) the verified handshake.
+    bool create();
+    // Flushes pending output and closes the socket; false when none was open.
+    bool close();
+    bool isConnected() const { return connected; }
+    int getSocketState() const { return socketState; }
+
+    // Zero seconds and zero microseconds: wait without limit.
+    void setTimeoutInSeconds(unsigned seconds);
+    void setTimeoutInuSeconds(unsigned microseconds);
+
+protected:
+    int sync() override;
+    int_type underflow() override;
+    int_type overflow(int_type ch) override;
+    std::streamsize xsputn(const char* data, std::streamsize count) override;
+
+private:
+    bool openSocket();
+    bool connectSocket();
+    bool sendAll(const char* data, std::size_t length);
+    long receive(char* data, std::size_t size);
+    long long timeoutMicroseconds() const;
+    void applySocketTimeout();
+    void closeSocket();
+
+    InetSocketAddress remoteAddress;
+    InetSocketAddress localAddress;
+    std::size_t inputSize;
+    std::size_t outputSize;
+    std::vector<char> buffer;  // put area first, then get area
+    unsigned timeoutSeconds = 30;
+    unsigned timeoutMicros = 0;
+    int socketDescriptor = -1;
+    bool bound = false;
+    bool connected = false;
+    int socketState = 0;
+    bool useTls;
+    TlsSettings tlsSettings;
+    std::unique_ptr<zenqa::ssl::TlsSession> tls;
+};
+
+}  // namespace zenqa::utils
