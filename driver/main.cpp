@@ -22,9 +22,10 @@ int main(int argc, char** argv) {
 
     std::string path, domain, user, password, setPass, forceSetPass, server, primaryDomain;
     int port = 0;
-    bool migrate = false, force = false, quiet = false, help = false, fixLineEnds = true;
+    bool migrate = false, force = false, quiet = false, help = false, fixLineEnds = true, useTls = false;
+    bool insecure = false;
     Migrator::parseArgs(argc, argv, path, domain, user, password, setPass, forceSetPass, server, port, primaryDomain,
-                        migrate, force, quiet, help, fixLineEnds);
+                        migrate, force, quiet, help, fixLineEnds, useTls, insecure);
 
     if (help || argc == 1) {
         printHelp(std::cout);
@@ -62,10 +63,11 @@ int main(int argc, char** argv) {
         forceSetPass.clear();
     }
 
-    bool runEnded = false;
+    bool failed = false;
     {
         Migrator migrator(*output);
         migrator.initialize(path, server, port, password, migrate, force, setPass, forceSetPass, quiet, fixLineEnds);
+        migrator.setTls(useTls, !insecure);
         migrator << "\n"
                  << "Stalker CommuniGate Pro to Vantrel migration tool " << getProductVersion() << "\n"
                  << productNotice << "\n"
@@ -78,7 +80,7 @@ int main(int argc, char** argv) {
             try {
                 migrator.migrateAll(domainMask, userMask, primaryDomain);
             } catch (const CGException& e) {
-                runEnded = true;
+                failed = true;
                 if (!quiet) std::cout << "\nError: " << e.what() << "\n" << std::flush;
             }
             migrator << "\n";
@@ -91,6 +93,8 @@ int main(int argc, char** argv) {
                 migrator << "Info: primary domain: " << primaryDomain << "\n";
             else
                 migrator << "Info: primary domain is not specified, the hostname is used instead: " << hostName << "\n";
+            if (useTls && insecure)
+                migrator << "Warning: the server's TLS certificate is not verified (-insecure)\n";
             try {
                 migrator.migrateAll(domainMask, userMask, primaryDomain);
             } catch (const CGNetworkException& e) {
@@ -101,8 +105,9 @@ int main(int argc, char** argv) {
                 if (!quiet) std::cout << "\nError: " << e.what() << "\n" << std::flush;
             }
             std::time_t finishTime = std::time(nullptr);
-            migrator << "\n"
-                     << "Finish time: " << std::ctime(&finishTime) << "\n"
+            migrator << "\n";
+            migrator.writeSummary();
+            migrator << "Finish time: " << std::ctime(&finishTime) << "\n"
                      << "Result: migration " << (migrator.succeeded ? "successful\n" : "failed\n");
         }
 
@@ -111,7 +116,7 @@ int main(int argc, char** argv) {
             std::ofstream passFile;
             if (openPrivateFile(passFile, "./tarmig_" + stamp + ".pass")) passFile << report;
         }
-        if (!migrator.succeeded) runEnded = true;
+        if (!migrator.succeeded) failed = true;
     }
-    return runEnded ? exitFailure : exitSuccess;
+    return failed ? exitFailure : exitSuccess;
 }

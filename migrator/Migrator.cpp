@@ -4,7 +4,7 @@
 
 namespace tarmig {
 
-Migrator::Migrator(std::ostream& output) : output(output) {}
+Migrator::Migrator(std::ostream& output, unsigned imapTimeoutSeconds) : client(imapTimeoutSeconds), output(output) {}
 
 void Migrator::initialize(std::string storePath, std::string server, int port, std::string masterPassword,
                           bool migrate, bool force, std::string setPass, std::string forceSetPass, bool quiet,
@@ -20,5 +20,7 @@ void Migrator::initialize(std::string storePath, std::string server, int port, s
     this->quiet = quiet;
     this->fixLineEnds = fixLineEnds;
 }
+
+void Migrator::setTls(bool useTls, bool verifyPeer) { client.setTls(useTls, verifyPeer); }
 
 }  // namespace tarmig

@@ -1,21 +1,30 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ostream>
 #include <sstream>
 #include <string>
 
+#include "imap/SimpleImapClient.h"
+#include "utils/IMessage.h"
+
 namespace tarmig {
 
 class Domain;
+class Folder;
 class Mailbox;
+
+// Replaces, in place, every character the target refuses in folder names.
+void replaceForbiddenChars(std::string& text, char replacement);
 
 // The engine of a run: walks the selected domains and accounts of a store and
 // lists them (print mode) or moves them to the target server (migrate mode).
 // Everything it reports goes to the console and to its output stream (the log).
 class Migrator {
 public:
-    explicit Migrator(std::ostream& output);
+    // imapTimeoutSeconds bounds every wait for the target server; tests shorten it.
+    explicit Migrator(std::ostream& output, unsigned imapTimeoutSeconds = 180);
     virtual ~Migrator() = default;
     Migrator(const Migrator&) = delete;
     Migrator& operator=(const Migrator&) = delete;
@@ -25,14 +34,27 @@ public:
     static void parseArgs(int argc, char** argv, std::string& path, std::string& domain, std::string& user,
                           std::string& password, std::string& setPass, std::string& forceSetPass,
                           std::string& server, int& port, std::string& primaryDomain, bool& migrate,
-                          bool& force, bool& quiet, bool& help, bool& fixLineEnds);
+                          bool& force, bool& quiet, bool& help, bool& fixLineEnds, bool& useTls,
+                          bool& insecure);
 
     void initialize(std::string storePath, std::string server, int port, std::string masterPassword, bool migrate,
                     bool force, std::string setPass, std::string forceSetPass, bool quiet, bool fixLineEnds);
+    // TLS to the target; verifyPeer checks the certificate and the host name.
+    void setTls(bool useTls, bool verifyPeer);
 
     void migrateAll(const std::string& domainMask, const std::string& userMask, const std::string& primaryDomain);
     void migrateDomain(Domain& domain, const std::string& userMask);
     void migrateMailbox(Mailbox& mailbox);
+
+    // Opens the master session; every failure ends the run (CGNetworkException).
+    void connect(bool logoutAfterwards);
+    // Creates the account and switches the session to it; false when it
+    // already exists and -force is not given.
+    bool setUser(Mailbox& mailbox);
+    std::string generatePassword(int length);
+    // Selects or creates each level of the folder's path on the target.
+    void createFolder(Folder& folder);
+    void appendMessage(Folder& folder, IMessage& message, bool useXAppend);
 
     // Console (unless quiet) and output, each flushed.
     Migrator& operator<<(const char* text);
@@ -44,6 +66,8 @@ public:
     // Erases the last count characters of the console line.
     void clearOutput(int count, bool quiet);
     std::string formatSize(std::int64_t size);
+    // Closing "Info: " lines of a migration: counts, bytes and speed.
+    void writeSummary();
 
     // Cleared by every failure the engine reports.
     bool succeeded = true;
@@ -51,6 +75,24 @@ public:
     std::ostringstream passwordReport;
 
 private:
+    struct Statistics {
+        int accountsMigrated = 0;
+        int accountsSkipped = 0;
+        int accountsFailed = 0;
+        int foldersMigrated = 0;
+        int foldersFailed = 0;
+        long long messagesAppended = 0;
+        long long messagesFailed = 0;
+        std::int64_t bytesSent = 0;
+    };
+
+    void transferAccount(Mailbox& mailbox);
+    void transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppend);
+    void transferMessages(Mailbox& mailbox, Folder& folder, int count, bool useXAppend);
+    void switchUser(const std::string& username, const std::string& domain);
+    // A fresh master session acting as the account being transferred.
+    void reconnectAsCurrentUser();
+
     bool migrate = false;
     bool force = false;
     bool fixLineEnds = true;
@@ -61,7 +103,14 @@ private:
     std::string masterPassword;
     int port = 0;
     bool quiet = false;
+    SimpleImapClient client;
     std::ostream& output;
+    std::string currentUser;
+    std::string currentDomain;
+    bool accountFailed = false;   // the current account reported a failure
+    bool identityLost = false;    // a reconnect could not switch back to the account
+    Statistics statistics;
+    std::chrono::steady_clock::time_point startTime = std::chrono::steady_clock::now();
 };
 
 }  // namespace tarmig

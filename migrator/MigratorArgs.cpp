@@ -9,6 +9,7 @@ namespace tarmig {
 namespace {
 
 constexpr int defaultPort = 143;
+constexpr int defaultTlsPort = 993;
 
 bool optionIs(const char* argument, const char* option) { return strcasecmp(argument, option) == 0; }
 
@@ -17,7 +18,7 @@ bool optionIs(const char* argument, const char* option) { return strcasecmp(argu
 void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& domain, std::string& user,
                          std::string& password, std::string& setPass, std::string& forceSetPass,
                          std::string& server, int& port, std::string& primaryDomain, bool& migrate, bool& force,
-                         bool& quiet, bool& help, bool& fixLineEnds) {
+                         bool& quiet, bool& help, bool& fixLineEnds, bool& useTls, bool& insecure) {
     path.clear();
     domain.clear();
     user.clear();
@@ -26,8 +27,9 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
     forceSetPass.clear();
     server.clear();
     primaryDomain.clear();
-    port = defaultPort;
-    migrate = force = quiet = help = false;
+    // 0 until a -port value says otherwise: the default depends on -ssl.
+    port = 0;
+    migrate = force = quiet = help = useTls = insecure = false;
     fixLineEnds = true;
 
     struct ValueOption {
@@ -54,7 +56,7 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
             }
             if (!matched && optionIs(argument, "-port")) {
                 long value = std::strtol(argv[i + 1], nullptr, 10);
-                port = value == 0 ? defaultPort : static_cast<int>(value);
+                port = static_cast<int>(value);
                 matched = true;
             }
             if (matched) {
@@ -67,7 +69,10 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
         else if (optionIs(argument, "-quiet")) quiet = true;
         else if (optionIs(argument, "-disableCrLfFixing")) fixLineEnds = false;
         else if (optionIs(argument, "-help") || optionIs(argument, "-?")) help = true;
+        else if (optionIs(argument, "-ssl")) useTls = true;
+        else if (optionIs(argument, "-insecure")) insecure = true;
     }
+    if (port == 0) port = useTls ? defaultTlsPort : defaultPort;
 }
 
 }  // namespace tarmig

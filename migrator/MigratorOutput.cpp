@@ -1,3 +1,4 @@
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -46,6 +47,24 @@ std::string Migrator::formatSize(std::int64_t size) {
     char text[64];
     std::snprintf(text, sizeof text, "%.1f%s", scaled, unit);
     return text;
+}
+
+void Migrator::writeSummary() {
+    using std::to_string;
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - startTime).count();
+    double megabytes = static_cast<double>(statistics.bytesSent) / 1048576.0;
+    char timing[128];
+    std::snprintf(timing, sizeof timing, "%.1f s, %.2f MB/s", seconds, seconds > 0 ? megabytes / seconds : 0.0);
+    *this << "Info: accounts migrated: " << to_string(statistics.accountsMigrated)
+          << ", skipped (already existing): " << to_string(statistics.accountsSkipped)
+          << ", failed: " << to_string(statistics.accountsFailed) << "\n"
+          << "Info: folders migrated: " << to_string(statistics.foldersMigrated)
+          << ", failed: " << to_string(statistics.foldersFailed) << "\n"
+          << "Info: messages appended: " << to_string(statistics.messagesAppended)
+          << ", failed: " << to_string(statistics.messagesFailed) << "\n"
+          << "Info: bytes sent: " << to_string(statistics.bytesSent) << " (" << formatSize(statistics.bytesSent)
+          << ")\n"
+          << "Info: elapsed: " << timing << "\n";
 }
 
 }  // namespace tarmig

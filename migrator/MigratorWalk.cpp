@@ -34,6 +34,7 @@ void Migrator::migrateAll(const std::string& domainMask, const std::string& user
 }
 
 void Migrator::migrateDomain(Domain& domain, const std::string& userMask) {
+    if (migrate) connect(true);
     *this << "\ndomain (" << domain.name << ")\n";
     Mailbox mailbox(output);
     bool more = true;
@@ -51,6 +52,7 @@ void Migrator::migrateDomain(Domain& domain, const std::string& userMask) {
             *this << (migrate ? "Error: cannot migrate mailbox <" : "Error: cannot print mailbox <")
                   << mailbox.username << ">\n";
             succeeded = false;
+            if (migrate) ++statistics.accountsFailed;
         }
     }
 }
@@ -61,6 +63,7 @@ void Migrator::migrateMailbox(Mailbox& mailbox) {
     *this << " + mailbox <" << mailbox.username << ">, size: " << formatSize(size);
     output << ", time: " << std::ctime(&start) << std::flush;
     if (!quiet) std::cout << "\n" << std::flush;
+    if (migrate) transferAccount(mailbox);
 }
 
 }  // namespace tarmig

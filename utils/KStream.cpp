@@ -4,11 +4,7 @@
 
 namespace zenqa::utils {
 
-void KStream::unget(int byte) {
-    if (byte == EndOfInput) return;
-    if (pushedCount_ == 2) throw std::logic_error("KStream: more than two bytes pushed back");
-    pushed_[pushedCount_++] = byte;
-}
+void KStream::tooManyPushedBack() { throw std::logic_error("KStream: more than two bytes pushed back"); }
 
 bool KStream::refill() {
     while (!atEnd_) {

@@ -25,7 +25,11 @@ public:
 
     // Makes byte the next one read. Pushing back EndOfInput is a no-op: the
     // source is already at its end, so the next read yields the end again.
-    void unget(int byte);
+    void unget(int byte) {
+        if (byte == EndOfInput) return;
+        if (pushedCount_ == 2) tooManyPushedBack();
+        pushed_[pushedCount_++] = byte;
+    }
 
 protected:
     // Points begin/end at the next block of bytes; false at the end of the
@@ -34,6 +38,7 @@ protected:
 
 private:
     bool refill();
+    [[noreturn]] static void tooManyPushedBack();
 
     const char* next_ = nullptr;
     const char* end_ = nullptr;

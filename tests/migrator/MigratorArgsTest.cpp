@@ -10,7 +10,7 @@ namespace {
 struct Parsed {
     std::string path, domain, user, password, setPass, forceSetPass, server, primaryDomain;
     int port = -1;
-    bool migrate = true, force = true, quiet = true, help = true, fixLineEnds = false;
+    bool migrate = true, force = true, quiet = true, help = true, fixLineEnds = false, useTls = true, insecure = true;
 };
 
 Parsed parse(std::vector<std::string> args) {
@@ -21,7 +21,7 @@ Parsed parse(std::vector<std::string> args) {
     Parsed p;
     tarmig::Migrator::parseArgs(static_cast<int>(args.size()), argv.data(), p.path, p.domain, p.user, p.password,
                                 p.setPass, p.forceSetPass, p.server, p.port, p.primaryDomain, p.migrate, p.force,
-                                p.quiet, p.help, p.fixLineEnds);
+                                p.quiet, p.help, p.fixLineEnds, p.useTls, p.insecure);
     return p;
 }
 
@@ -35,6 +35,8 @@ TEST(MigratorParseArgs, DefaultsAreResetBeforeScanning) {
     EXPECT_FALSE(p.quiet);
     EXPECT_FALSE(p.help);
     EXPECT_TRUE(p.fixLineEnds);
+    EXPECT_FALSE(p.useTls);
+    EXPECT_FALSE(p.insecure);
 }
 
 TEST(MigratorParseArgs, EveryOptionIsReadWhateverItsCase) {
@@ -96,6 +98,17 @@ TEST(MigratorParseArgs, PortFollowsStrtolWithZeroMeaningDefault) {
     EXPECT_EQ(parse({"-port", "993x"}).port, 993);
     EXPECT_EQ(parse({"-port", "  +25"}).port, 25);
     EXPECT_EQ(parse({"-port", "-7"}).port, -7);
+}
+
+TEST(MigratorParseArgs, TlsMovesTheDefaultPortOnly) {
+    Parsed tls = parse({"-SSL", "-insecure"});
+    EXPECT_TRUE(tls.useTls);
+    EXPECT_TRUE(tls.insecure);
+    EXPECT_EQ(tls.port, 993);
+    EXPECT_EQ(parse({"-port", "0", "-ssl"}).port, 993);
+    EXPECT_EQ(parse({"-ssl", "-port", "1993"}).port, 1993);
+    EXPECT_EQ(parse({"-port", "143", "-ssl"}).port, 143);
+    EXPECT_FALSE(parse({"-insecure"}).useTls);
 }
 
 TEST(MigratorParseArgs, UnknownArgumentsAreIgnoredSilently) {

@@ -82,6 +82,11 @@ ScriptedPeer& ScriptedPeer::readBytes(std::size_t count) {
     return *this;
 }
 
+ScriptedPeer& ScriptedPeer::expectClosed() {
+    steps.push_back({Step::ExpectClosed, {}, 0, {}});
+    return *this;
+}
+
 ScriptedPeer& ScriptedPeer::stall(std::chrono::milliseconds duration) {
     steps.push_back({Step::Stall, {}, 0, duration});
     return *this;
@@ -199,6 +204,18 @@ bool ScriptedPeer::runStep(const Step& step) {
             }
             if (readSome(deadline) != Data) {
                 fail("fewer bytes than expected arrived");
+                return false;
+            }
+        }
+    case Step::ExpectClosed:
+        for (;;) {
+            const ReadResult result = readSome(deadline);
+            if (result == Closed) {
+                closeClient(false);
+                return true;
+            }
+            if (result == TimedOut) {
+                fail("the client did not close the connection");
                 return false;
             }
         }

@@ -45,6 +45,8 @@ public:
     ScriptedPeer& expect(const std::string& text);
     // Reads exactly count more bytes of the client's data.
     ScriptedPeer& readBytes(std::size_t count);
+    // Reads (and records) until the client closes the connection.
+    ScriptedPeer& expectClosed();
     // Does nothing for a while (the client sees a silent server).
     ScriptedPeer& stall(std::chrono::milliseconds duration);
     // Closes the current connection (the client sees end of input).
@@ -70,7 +72,7 @@ public:
 
 private:
     struct Step {
-        enum Kind { Send, Expect, Read, Stall, Close, Reset, Accept } kind;
+        enum Kind { Send, Expect, Read, ExpectClosed, Stall, Close, Reset, Accept } kind;
         std::string text;
         std::size_t count = 0;
         std::chrono::milliseconds duration{0};

@@ -1,0 +1,322 @@
+#include "imap/Command.h"
+#include "imap/ConnectionInternal.h"
+#include "imap/ImapException.h"
+
+#include "TestMessage.h"
+#include "support/ScriptedPeer.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace {
+
+using tarmig::testing::ScriptedPeer;
+
+// Opens the connection without a login; the script's first step must send the greeting.
+void openWithoutLogin(ConnectionInternal& connection, ScriptedPeer& peer) {
+    peer.start();
+    connection.initialize("127.0.0.1", peer.port(), "master", 5, false);
+    connection.init(false);
+}
+
+struct Outcome {
+    Command::Response status;
+    std::string tagged;
+    std::vector<std::string> untagged;
+};
+
+Outcome run(Command& command, IMessage* message = nullptr) {
+    Outcome outcome;
+    outcome.status = command.execute(message);
+    command.getResponse(outcome.tagged, outcome.untagged);
+    return outcome;
+}
+
+TEST(CommandTest, CollectsUntaggedResponsesUntilItsTag) {
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n")
+        .expect("T0 NOOP\r\n")
+        .send("* 3 EXISTS\r\n* OK * BYE is not at the start\r\n* NO warning\r\nT0 OK done\r\n")
+        .expectClosed();
+    {
+        ConnectionInternal connection;
+        openWithoutLogin(connection, peer);
+        Command command(connection, "NOOP");
+        const Outcome outcome = run(command);
+        EXPECT_EQ(outcome.status, Command::OK);
+        EXPECT_EQ(outcome.tagged, "T0 OK done");
+        EXPECT_EQ(outcome.untagged,
+                  (std::vector<std::string>{"* 3 EXISTS", "* OK * BYE is not at the start",
+                                            "* NO warning"}));
+    }
+    EXPECT_EQ(peer.wait(), "");
+    EXPECT_EQ(peer.received(), "T0 NOOP\r\n");
+}
+
+TEST(CommandTest, CompletionStatuses) {
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n")
+        .expect("T0 CREATE \"x\"\r\n").send("T0 NO [TRYCREATE] no such folder\r\n")
+        .expect("T1 X\r\n").send("T1 BAD what\r\n")
+        .expect("T2 X\r\n").send("T2 WHAT is this\r\n")
+        .expect("T3 X\r\n").send("T3\r\n")
+        .expect("T4 X\r\n").send("T4NO glued\r\nT4 OK\r\n");
+    ConnectionInternal connection;
+    openWithoutLogin(connection, peer);
+
+    Command create(connection, "CREATE");
+    create.addParamString("x");
+    const Outcome refused = run(create);
+    EXPECT_EQ(refused.status, Command::NO);
+    EXPECT_EQ(refused.tagged, "T0 NO [TRYCREATE] no such folder");
+
+    Command bad(connection, "X");
+    EXPECT_EQ(run(bad).status, Command::BAD);
+    // A status word other than OK, NO and BAD never counts as success.
+    Command unknown(connection, "X");
+    EXPECT_EQ(run(unknown).status, Command::BAD);
+    Command bare(connection, "X");
+    EXPECT_EQ(run(bare).status, Command::BAD);
+    // T4NO is not T4's completion.
+    Command glued(connection, "X");
+    const Outcome outcome = run(glued);
+    EXPECT_EQ(outcome.status, Command::OK);
+    EXPECT_EQ(outcome.untagged, std::vector<std::string>{"T4NO glued"});
+    EXPECT_EQ(peer.wait(), "");
+}
+
+TEST(CommandTest, LaterTagsAreNotTakenForEarlierOnes) {
+    // A leftover completion of T10 reaches T1... only if tags were compared as bare prefixes.
+    ConnectionInternal connection;
+    for (int i = 0; i < 2; ++i) {
+        connection.getTag();
+    }
+    Command command(connection, "NOOP");
+    ASSERT_EQ(command.getTag(), "T2");
+    Command::Response result = Command::BAD;
+    EXPECT_FALSE(command.isTaggedResponse("T20 OK done\r\n", result));
+    EXPECT_TRUE(command.isTaggedResponse("T2 OKAY\r\n", result));
+    EXPECT_EQ(result, Command::OK);
+    EXPECT_TRUE(command.isTaggedResponse("T2   NO x\r\n", result));
+    EXPECT_EQ(result, Command::NO);
+}
+
+TEST(CommandTest, LiteralsAreReadRawAndJoinedWithTheirLine) {
+    const std::string body = "a)b\r\n{9}\r\nT0 OK";  // looks like more protocol, but is data
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n")
+        .expect("T0 FETCH 1 BODY[]\r\n")
+        .send("* 1 FETCH (BODY[] {" + std::to_string(body.size()) + "}\r\n" + body +
+              " FLAGS {2}\r\n\\S)\r\n* 2 EXISTS\r\nT0 OK\r\n");
+    ConnectionInternal connection;
+    openWithoutLogin(connection, peer);
+    Command fetch(connection, "FETCH");
+    fetch.addParam(1u);
+    fetch.addParam("BODY[]");
+    const Outcome outcome = run(fetch);
+    EXPECT_EQ(outcome.status, Command::OK);
+    ASSERT_EQ(outcome.untagged.size(), 2u);
+    EXPECT_EQ(outcome.untagged[0], "* 1 FETCH (BODY[] {" + std::to_string(body.size()) +
+                                       "}\r\n" + body + " FLAGS {2}\r\n\\S)");
+    EXPECT_EQ(outcome.untagged[1], "* 2 EXISTS");
+    EXPECT_EQ(peer.wait(), "");
+}
+
+TEST(CommandTest, LiteralAnnouncement) {
+    unsigned int length = 0;
+    EXPECT_FALSE(Command::isWholeResponse("* 1 FETCH (BODY[] {12}\r\n", length));
+    EXPECT_EQ(length, 12u);
+    EXPECT_FALSE(Command::isWholeResponse("{1} x {7+}\r\n", length));
+    EXPECT_EQ(length, 7u);
+    EXPECT_FALSE(Command::isWholeResponse("{99999999999}\r\n", length));
+    EXPECT_EQ(length, 4294967295u);
+    EXPECT_TRUE(Command::isWholeResponse("* OK {12}\n", length));
+    EXPECT_TRUE(Command::isWholeResponse("}\r", length));
+    EXPECT_TRUE(Command::isWholeResponse("T1 OK\r\n", length));
+}
+
+TEST(CommandTest, RemoveEOL) {
+    std::string text = "a\r\n";
+    Command::removeEOL(text);
+    EXPECT_EQ(text, "a");
+    text = "a\n\n";
+    Command::removeEOL(text);
+    EXPECT_EQ(text, "a\n");
+    text = "a\r";
+    Command::removeEOL(text);
+    EXPECT_EQ(text, "a");
+    text = "\r\r\n";
+    Command::removeEOL(text);
+    EXPECT_EQ(text, "\r");
+    text = "";
+    Command::removeEOL(text);
+    EXPECT_EQ(text, "");
+}
+
+TEST(CommandTest, UntaggedByeEndsTheCommand) {
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n")
+        .expect("T0 NOOP\r\n")
+        .send("* 1 EXISTS\r\n* BYE shutting down\r\nT0 OK\r\n");
+    ConnectionInternal connection;
+    openWithoutLogin(connection, peer);
+    Command command(connection, "NOOP");
+    try {
+        command.execute(nullptr);
+        FAIL() << "no exception";
+    } catch (const ImapServerBrokeConnection& error) {
+        EXPECT_STREQ(error.what(), "");
+        EXPECT_EQ(error.errorCode(), 3);
+    }
+    EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
+    EXPECT_EQ(peer.wait(), "");
+}
+
+TEST(CommandTest, StalledServerTimesOut) {
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n").expect("T0 NOOP\r\n").stall(std::chrono::seconds(4));
+    ConnectionInternal connection;
+    openWithoutLogin(connection, peer);
+    connection.setTimeout(1);
+    Command command(connection, "NOOP");
+    try {
+        command.execute(nullptr);
+        FAIL() << "no exception";
+    } catch (const ImapTimeoutException& error) {
+        EXPECT_STREQ(error.what(), "");
+        EXPECT_EQ(error.errorCode(), 3);
+    }
+}
+
+TEST(CommandTest, StreamEndingInsideLiteralFailsTheConnection) {
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n")
+        .expect("T0 FETCH\r\n")
+        .send("* 1 FETCH (BODY[] {100}\r\nonly this")
+        .closeConnection();
+    ConnectionInternal connection;
+    openWithoutLogin(connection, peer);
+    Command command(connection, "FETCH");
+    try {
+        command.execute(nullptr);
+        FAIL() << "no exception";
+    } catch (const ImapConnectionFailed& error) {
+        EXPECT_EQ(error.errorCode(), 3);
+    }
+    EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
+    EXPECT_EQ(peer.wait(), "");
+}
+
+TEST(CommandTest, HostileLiteralCountReservesNoMemoryUpFront) {
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n")
+        .expect("T0 FETCH\r\n")
+        .send("* 1 FETCH (BODY[] {4000000000}\r\nabc")
+        .stall(std::chrono::seconds(2));
+    ConnectionInternal connection;
+    openWithoutLogin(connection, peer);
+    connection.setTimeout(1);
+    Command command(connection, "FETCH");
+    EXPECT_THROW(command.execute(nullptr), ImapConnectionFailed);
+}
+
+TEST(CommandTest, StreamsMessageLiteralAfterTheCommandLine) {
+    const std::string first(65535, 'a');
+    const std::string second = std::string(65535, 'b') + "\r\n";
+    const std::string last = "end";
+    const std::size_t total = first.size() + second.size() + last.size();
+    const std::string line = "T0 APPEND \"INBOX\" {" + std::to_string(total) + "+}\r\n";
+
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n").expect(line).readBytes(total).expect("\r\n").send("T0 OK\r\n");
+    ConnectionInternal connection;
+    openWithoutLogin(connection, peer);
+    TestMessage message({first, second, last});
+    Command append(connection, "APPEND");
+    append.addParamString("INBOX");
+    append.addParam("{" + std::to_string(message.getFixedSize()) + "+}\r\n");
+    EXPECT_EQ(append.execute(&message), Command::OK);
+    EXPECT_EQ(peer.wait(), "");
+    EXPECT_EQ(peer.received(), line + first + second + last + "\r\n");
+}
+
+TEST(CommandTest, FailingMessageSourceClosesTheConnection) {
+    // The server is inside the literal: whatever came next would become message data.
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n")
+        .expect("T0 LOGIN \"u\" \"p\"\r\n").send("T0 OK\r\n")
+        .expect("{6+}\r\npart1").expectClosed()
+        .acceptNext()
+        .send("* OK again\r\n")
+        .expect("T3 LOGIN \"u\" \"p\"\r\n").send("T3 OK\r\n")
+        .expect("T2 NOOP\r\n").send("T2 OK\r\n");
+    peer.start();
+    ConnectionInternal connection;
+    connection.initialize("127.0.0.1", peer.port(), "u", "p", false, 5, false);
+    connection.init(true);
+
+    TestMessage message({"part1", "!"});
+    message.beforePart = [](std::size_t index) {
+        if (index == 1) {
+            throw std::runtime_error("message cannot be read");
+        }
+    };
+    Command append(connection, "APPEND");
+    append.addParam("{6+}\r\n");
+    try {
+        append.execute(&message);
+        FAIL() << "no exception";
+    } catch (const IMessageLoadFailedException& error) {
+        EXPECT_STREQ(error.what(), "message cannot be read");
+        EXPECT_EQ(error.errorCode(), 9);
+    }
+    EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
+
+    Command next(connection, "NOOP");
+    EXPECT_EQ(next.execute(nullptr), Command::OK);
+    connection.close();
+    EXPECT_EQ(peer.wait(), "");
+    EXPECT_EQ(peer.connection(0), "T0 LOGIN \"u\" \"p\"\r\nT1 APPEND {6+}\r\npart1");
+}
+
+TEST(CommandTest, FailedLiteralWriteIsNeverReplayed) {
+    const std::string part(65535, 'm');
+    const std::string line = "T1 APPEND \"INBOX\" {65535+}\r\n";
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n")
+        .expect("T0 LOGIN \"u\" \"p\"\r\n").send("T0 OK\r\n")
+        .expect(line).resetConnection()
+        .acceptNext()
+        .send("* OK again\r\n")
+        .expect("T3 LOGIN \"u\" \"p\"\r\n").send("T3 OK\r\n")
+        .expect("T2 NOOP\r\n").send("T2 OK\r\n");
+    peer.start();
+    ConnectionInternal connection;
+    connection.initialize("127.0.0.1", peer.port(), "u", "p", false, 5, false);
+    connection.init(true);
+
+    TestMessage message({part});
+    // The part is produced only once the server has dropped the connection.
+    message.beforePart = [&peer](std::size_t) { peer.waitForSteps(4); };
+    Command append(connection, "APPEND");
+    append.addParamString("INBOX");
+    append.addParam("{65535+}\r\n");
+    try {
+        append.execute(&message);
+        FAIL() << "no exception";
+    } catch (const IMessageLoadFailedException& error) {
+        EXPECT_STREQ(error.what(), "Send failed");
+        EXPECT_EQ(error.errorCode(), 9);
+    }
+    EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
+
+    // The next command starts a new connection; the message data never follows.
+    Command next(connection, "NOOP");
+    EXPECT_EQ(next.execute(nullptr), Command::OK);
+    connection.close();
+    EXPECT_EQ(peer.wait(), "");
+    EXPECT_EQ(peer.connection(1), "T3 LOGIN \"u\" \"p\"\r\nT2 NOOP\r\n");
+}
+
+}  // namespace

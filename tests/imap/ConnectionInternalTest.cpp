@@ -1,0 +1,360 @@
+#include "imap/Command.h"
+#include "imap/CommandXSetUser.h"
+#include "imap/ConnectionInternal.h"
+#include "imap/ImapException.h"
+
+#include "support/ScriptedPeer.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using tarmig::testing::ScriptedPeer;
+
+const std::string login = "LOGIN \"u\" \"p\"\r\n";
+
+void configure(ConnectionInternal& connection, const ScriptedPeer& peer) {
+    connection.initialize("127.0.0.1", peer.port(), "u", "p", false, 5, false);
+}
+
+std::string connectionFailure(ConnectionInternal& connection, bool withLogin) {
+    try {
+        connection.init(withLogin);
+    } catch (const ImapConnectionFailed& error) {
+        EXPECT_EQ(error.errorCode(), 3);
+        return error.what();
+    }
+    return "connected";
+}
+
+// A port on 127.0.0.1 with nothing listening.
+unsigned closedPort() {
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(probe);
+    return ntohs(address.sin_port);
+}
+
+TEST(ConnectionInternalTest, GreetingsThatRefuse) {
+    for (const std::string greeting : {"* BYE go away\r\n", "* OK hi, * BYE soon\r\n", "\n"}) {
+        ScriptedPeer peer;
+        peer.send(greeting).expectClosed();
+        peer.start();
+        ConnectionInternal connection;
+        configure(connection, peer);
+        std::string expected = greeting.substr(0, greeting.size() - 1);
+        EXPECT_EQ(connectionFailure(connection, true), expected);
+        EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
+        EXPECT_EQ(peer.wait(), "");
+        EXPECT_EQ(peer.received(), "");
+    }
+
+    ScriptedPeer silent;
+    silent.closeConnection();
+    silent.start();
+    ConnectionInternal connection;
+    configure(connection, silent);
+    EXPECT_EQ(connectionFailure(connection, true), "");
+}
+
+TEST(ConnectionInternalTest, UnreachableServers) {
+    ConnectionInternal connection;
+    connection.initialize(std::string(70, 'a') + ".invalid", 143, "u", "p", false, 5, false);
+    EXPECT_EQ(connectionFailure(connection, true), "");
+
+    connection.initialize("127.0.0.1", closedPort(), "u", "p", false, 5, false);
+    EXPECT_EQ(connectionFailure(connection, true), "");
+    EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
+    EXPECT_FALSE(connection.streamGood());
+}
+
+TEST(ConnectionInternalTest, PreauthGreetingStillLogsIn) {
+    ScriptedPeer peer;
+    peer.send("* PREAUTH already in\r\n").expect("T0 " + login).send("T0 OK\r\n");
+    peer.start();
+    ConnectionInternal connection;
+    configure(connection, peer);
+    connection.init(true);
+    EXPECT_EQ(connection.getGreeting(), "* PREAUTH already in\r");
+    EXPECT_EQ(connection.getState(), ConnectionInternal::Authenticated);
+    connection.close();
+    EXPECT_EQ(peer.wait(), "");
+}
+
+TEST(ConnectionInternalTest, DestructorLogsOutOnlyWhenLoggedIn) {
+    ScriptedPeer plain;
+    plain.send("* OK ready\r\n").expectClosed();
+    plain.start();
+    {
+        ConnectionInternal connection;
+        configure(connection, plain);
+        connection.init(false);
+        EXPECT_EQ(connection.getState(), ConnectionInternal::Connected);
+        EXPECT_EQ(connection.getGreeting(), "* OK ready\r");
+    }
+    EXPECT_EQ(plain.wait(), "");
+    EXPECT_EQ(plain.received(), "");
+
+    ScriptedPeer loggedIn;
+    loggedIn.send("* OK ready\r\n")
+        .expect("T0 " + login).send("T0 OK\r\n")
+        .expect("T1 LOGOUT\r\n").send("* BYE bye\r\nT1 OK\r\n")
+        .expectClosed();
+    loggedIn.start();
+    {
+        ConnectionInternal connection;
+        configure(connection, loggedIn);
+        connection.init(true);
+    }
+    EXPECT_EQ(loggedIn.wait(), "");
+}
+
+TEST(ConnectionInternalTest, LogoutAcceptsTheServersBye) {
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n")
+        .expect("T0 " + login).send("T0 OK\r\n")
+        .expect("T1 LOGOUT\r\n").send("* BYE logging out\r\nT1 OK\r\n")
+        .expectClosed();
+    peer.start();
+    ConnectionInternal connection;
+    configure(connection, peer);
+    connection.init(true);
+    connection.logout();
+    EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
+    connection.close();
+    EXPECT_EQ(peer.wait(), "");
+}
+
+TEST(ConnectionInternalTest, ReadsLinesAndLiteralData) {
+    const std::string data = std::string(10240, 'x') + std::string(10240, 'y') + "tail";
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n")
+        .send("* line one\r\n" + data + "short")
+        .stall(std::chrono::milliseconds(1500))
+        .closeConnection();
+    peer.start();
+    ConnectionInternal connection;
+    configure(connection, peer);
+    connection.init(false);
+    connection.setTimeout(1);
+
+    std::string line;
+    ASSERT_TRUE(connection.recvLine(line));
+    EXPECT_EQ(line, "* line one\r\n");
+    std::string out = "kept:";
+    EXPECT_EQ(connection.recvData(out, static_cast<unsigned>(data.size())), data.size());
+    EXPECT_EQ(out, "kept:" + data);
+    // Nothing more within the time-out: a partial line, then an empty one.
+    ASSERT_TRUE(connection.recvLine(line));
+    EXPECT_EQ(line, "short\n");
+    ASSERT_TRUE(connection.recvLine(line));
+    EXPECT_EQ(line, "");
+    EXPECT_TRUE(connection.streamGood());
+
+    std::string rest;
+    peer.waitForSteps(4);
+    EXPECT_EQ(connection.recvData(rest, 100), 0u);
+}
+
+TEST(ConnectionInternalTest, RecvDataStopsWhenThePeerCloses) {
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n").send(std::string(15000, 'z')).closeConnection();
+    peer.start();
+    ConnectionInternal connection;
+    configure(connection, peer);
+    connection.init(false);
+    std::string out;
+    EXPECT_EQ(connection.recvData(out, 30000), 15000u);
+    EXPECT_EQ(out, std::string(15000, 'z'));
+}
+
+TEST(ConnectionInternalTest, StateTransitions) {
+    using State = ConnectionInternal::State;
+    const State states[] = {ConnectionInternal::Disconnected, ConnectionInternal::Connected,
+                            ConnectionInternal::Authenticated, ConnectionInternal::Selected};
+    // allowed[from][to]
+    const bool allowed[4][4] = {
+        {false, true, false, false},
+        {true, false, true, false},
+        {true, true, false, true},
+        {true, false, true, false},
+    };
+    for (int from = 0; from < 4; ++from) {
+        for (int to = 0; to < 4; ++to) {
+            ConnectionInternal connection;
+            for (int step = 1; step <= from; ++step) {
+                connection.setState(states[step]);
+            }
+            ASSERT_EQ(connection.getState(), states[from]);
+            connection.setState(states[to]);
+            EXPECT_EQ(connection.getState(), allowed[from][to] ? states[to] : states[from])
+                << from << " -> " << to;
+        }
+    }
+}
+
+TEST(ConnectionInternalTest, WithoutAStream) {
+    ConnectionInternal connection;
+    connection.setTimeout(3);
+    EXPECT_FALSE(connection.streamGood());
+    EXPECT_EQ(connection.getTag(), "T0");
+    EXPECT_EQ(connection.getTag(), "T1");
+    std::string out;
+    EXPECT_EQ(connection.recvData(out, 10), 0u);
+    EXPECT_THROW(connection.recvLine(out), ImapConnectionFailed);
+}
+
+TEST(ConnectionInternalTest, CapabilitiesAreAskedOnce) {
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n")
+        .expect("T0 CAPABILITY\r\n")
+        .send("* CAPABILITY IMAP4rev1 LITERAL+ X-MASTERAUTH\r\nT0 OK\r\n")
+        .expectClosed();
+    peer.start();
+    {
+        ConnectionInternal connection;
+        configure(connection, peer);
+        connection.init(false);
+        const std::vector<std::string> expected{"IMAP4rev1", "LITERAL+", "X-MASTERAUTH"};
+        EXPECT_EQ(connection.getCapability(), expected);
+        EXPECT_EQ(connection.getCapability(), expected);
+    }
+    EXPECT_EQ(peer.wait(), "");
+    EXPECT_EQ(peer.received(), "T0 CAPABILITY\r\n");
+
+    ScriptedPeer empty;
+    empty.send("* OK ready\r\n").expect("T0 CAPABILITY\r\n").send("T0 OK\r\n");
+    empty.start();
+    ConnectionInternal connection;
+    configure(connection, empty);
+    connection.init(false);
+    EXPECT_THROW(connection.getCapability(), ImapConnectionFailed);
+}
+
+TEST(ConnectionInternalTest, FailedWriteReconnectsAndResendsWithTagsContinuing) {
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n")
+        .expect("T0 " + login).send("T0 OK\r\n")
+        .resetConnection()
+        .acceptNext()
+        .send("* OK again\r\n")
+        .expect("T2 " + login).send("T2 OK\r\n")
+        .expect("T1 NOOP\r\n").send("T1 OK\r\n")
+        .expect("T3 NOOP\r\n").send("T3 OK\r\n");
+    peer.start();
+    ConnectionInternal connection;
+    configure(connection, peer);
+    connection.init(true);
+    peer.waitForSteps(4);
+
+    Command first(connection, "NOOP");
+    EXPECT_EQ(first.execute(nullptr), Command::OK);
+    Command second(connection, "NOOP");
+    EXPECT_EQ(second.execute(nullptr), Command::OK);
+    EXPECT_EQ(connection.getState(), ConnectionInternal::Authenticated);
+    connection.close();
+    EXPECT_EQ(peer.wait(), "");
+    EXPECT_EQ(peer.connection(0), "T0 " + login);
+    EXPECT_EQ(peer.connection(1), "T2 " + login + "T1 NOOP\r\nT3 NOOP\r\n");
+}
+
+TEST(ConnectionInternalTest, ReconnectSwitchesBackToTheAccount) {
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n")
+        .expect("T0 " + login).send("T0 OK\r\n")
+        .expect("T1 X-SETUSER \"ann@sales\"\r\n").send("T1 OK\r\n")
+        .resetConnection()
+        .acceptNext()
+        .send("* OK again\r\n")
+        .expect("T3 " + login).send("T3 OK\r\n")
+        .expect("T4 X-SETUSER \"ann@sales\"\r\n").send("T4 OK\r\n")
+        .expect("T2 CREATE \"Sent\"\r\n").send("T2 OK\r\n");
+    peer.start();
+    ConnectionInternal connection;
+    configure(connection, peer);
+    connection.init(true);
+    CommandXSetUser setUser(connection, "ann@sales");
+    ASSERT_EQ(setUser.execute(), Command::OK);
+    peer.waitForSteps(6);
+
+    Command create(connection, "CREATE");
+    create.addParamString("Sent");
+    EXPECT_EQ(create.execute(nullptr), Command::OK);
+    connection.close();
+    EXPECT_EQ(peer.wait(), "");
+    EXPECT_EQ(peer.connection(1), "T3 " + login + "T4 X-SETUSER \"ann@sales\"\r\nT2 CREATE \"Sent\"\r\n");
+}
+
+TEST(ConnectionInternalTest, AccountThatCannotBeRestoredFailsTheSend) {
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n")
+        .expect("T0 " + login).send("T0 OK\r\n")
+        .expect("T1 X-SETUSER \"ann@sales\"\r\n").send("T1 OK\r\n")
+        .resetConnection()
+        .acceptNext()
+        .send("* OK again\r\n")
+        .expect("T3 " + login).send("T3 OK\r\n")
+        .expect("T4 X-SETUSER \"ann@sales\"\r\n").send("T4 NO gone\r\n")
+        .expectClosed();
+    peer.start();
+    ConnectionInternal connection;
+    configure(connection, peer);
+    connection.init(true);
+    CommandXSetUser setUser(connection, "ann@sales");
+    ASSERT_EQ(setUser.execute(), Command::OK);
+    peer.waitForSteps(6);
+
+    Command create(connection, "CREATE");
+    create.addParamString("Sent");
+    try {
+        create.execute(nullptr);
+        FAIL() << "no exception";
+    } catch (const ImapConnectionFailed& error) {
+        EXPECT_STREQ(error.what(), "Send failed");
+    }
+    EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
+    EXPECT_EQ(peer.wait(), "");
+    EXPECT_EQ(peer.connection(1), "T3 " + login + "T4 X-SETUSER \"ann@sales\"\r\n");
+}
+
+TEST(ConnectionInternalTest, NewSessionForgetsTheAccount) {
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n")
+        .expect("T0 " + login).send("T0 OK\r\n")
+        .expect("T1 X-SETUSER \"ann@sales\"\r\n").send("T1 OK\r\n")
+        .acceptNext()
+        .send("* OK second session\r\n")
+        .expect("T2 " + login).send("T2 OK\r\n")
+        .resetConnection()
+        .acceptNext()
+        .send("* OK again\r\n")
+        .expect("T4 " + login).send("T4 OK\r\n")
+        .expect("T3 NOOP\r\n").send("T3 OK\r\n");
+    peer.start();
+    ConnectionInternal connection;
+    configure(connection, peer);
+    connection.init(true);
+    CommandXSetUser setUser(connection, "ann@sales");
+    ASSERT_EQ(setUser.execute(), Command::OK);
+    connection.close();
+    connection.init(true);
+    peer.waitForSteps(10);
+
+    Command noop(connection, "NOOP");
+    EXPECT_EQ(noop.execute(nullptr), Command::OK);
+    connection.close();
+    EXPECT_EQ(peer.wait(), "");
+    EXPECT_EQ(peer.connection(2), "T4 " + login + "T3 NOOP\r\n");
+}
+
+}  // namespace

@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "migrator/CGException.h"
+#include "migrator/Migrator.h"
+#include "store/Folder.h"
+#include "store/Mailbox.h"
+#include "support/ScriptedPeer.h"
+
+// The engine's sessions with the target, checked on the wire against a
+// scripted server: which failures end the run and how a broken session is
+// replaced.
+namespace {
+
+using tarmig::testing::ScriptedPeer;
+
+// Greeting and an accepted master login on the current connection.
+void masterLogin(ScriptedPeer& peer) {
+    peer.send("* OK Vantrel ready\r\n").expect("X-MASTERAUTH\r\n").send("+ <17.42@vantrel>\r\n").expect("\r\n");
+}
+
+std::string taggedOk(const std::string& tag) { return tag + " OK done\r\n"; }
+
+unsigned closedPort() {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(s);  // nothing listens there any more
+    return ntohs(address.sin_port);
+}
+
+class Session : public ::testing::Test {
+protected:
+    std::ostringstream log;
+    tarmig::Migrator migrator{log, 2};
+
+    void target(unsigned port, const std::string& master = "master") {
+        migrator.initialize("/nowhere", "127.0.0.1", static_cast<int>(port), master, true, false, "", "", true, true);
+    }
+};
+
+TEST_F(Session, RefusedMasterLoginEndsTheRunWithTheAuthenticationError) {
+    ScriptedPeer peer;
+    masterLogin(peer);
+    peer.send("T0 NO wrong digest\r\n");
+    peer.start();
+    target(peer.port(), "wrong");
+    try {
+        migrator.connect(false);
+        FAIL() << "no exception";
+    } catch (const tarmig::CGNetworkException& e) {
+        EXPECT_STREQ(e.what(), "problem with authentication to Vantrel");
+    }
+    EXPECT_EQ(log.str(), "Error: problem with authentication to Vantrel\n");
+    EXPECT_EQ(peer.wait(), "");
+}
+
+TEST_F(Session, UnreachableServerEndsTheRunWithTheConnectError) {
+    target(closedPort());
+    EXPECT_THROW(migrator.connect(true), tarmig::CGNetworkException);
+    EXPECT_EQ(log.str(), "Network error: cannot connect to Vantrel\n");
+}
+
+TEST_F(Session, SecondConnectKeepsTheSessionAndWarns) {
+    ScriptedPeer peer;
+    masterLogin(peer);
+    peer.send(taggedOk("T0")).expect("LOGOUT\r\n").send("* BYE\r\n").send(taggedOk("T1"));
+    peer.start();
+    target(peer.port());
+    migrator.connect(false);
+    migrator.connect(false);
+    EXPECT_EQ(log.str(), "Warning: client already connected to Vantrel\n");
+    migrator.connect(true);  // a check on an open session does not log out either
+    EXPECT_EQ(peer.connectionCount(), 1u);
+}
+
+// A message whose data fail after the literal was announced and partly sent.
+class BrokenMessage : public IMessage {
+public:
+    bool getFirstDataPart(std::string& part) override {
+        part = "Subject: x\r\n";
+        return true;
+    }
+    bool getNextDataPart(std::string&) override { throw std::runtime_error("disk gone"); }
+    std::string getFlags() override { return ""; }
+    std::string getDate() override { return ""; }
+    std::int64_t getSize() override { return 100; }
+    std::int64_t getFixedSize() override { return 100; }
+};
+
+TEST_F(Session, MessageFailingInsideItsLiteralContinuesOnAFreshSessionInTheSameAccount) {
+    ScriptedPeer peer;
+    masterLogin(peer);
+    peer.send(taggedOk("T0"))
+        .expect("X-CREATEUSER")
+        .expect("\r\n")
+        .send(taggedOk("T1"))
+        .expect("X-SETUSER \"ann@example.com\"\r\n")
+        .send(taggedOk("T2"))
+        .expect("APPEND \"INBOX\" {100+}\r\nSubject: x\r\n")
+        .acceptNext();
+    masterLogin(peer);
+    peer.send(taggedOk("T4")).expect("X-SETUSER \"ann@example.com\"\r\n").send(taggedOk("T5"));
+    peer.start();
+    target(peer.port());
+
+    std::ostringstream storeLog;
+    tarmig::Mailbox mailbox(storeLog);
+    mailbox.username = "ann";
+    mailbox.domain = "example.com";
+    mailbox.password = "pw";
+    tarmig::Folder folder(storeLog);
+    folder.initialize("INBOX", "/nowhere", tarmig::MailboxMacnt);
+
+    migrator.connect(false);
+    ASSERT_TRUE(migrator.setUser(mailbox));
+    BrokenMessage message;
+    try {
+        migrator.appendMessage(folder, message, false);
+        FAIL() << "no exception";
+    } catch (const tarmig::CGStoreException& e) {
+        EXPECT_STREQ(e.what(), "problem with load from IMessage object");
+    }
+    EXPECT_EQ(peer.wait(), "");
+    ASSERT_EQ(peer.connectionCount(), 2u);
+    // The second session is not provisioned again: no X-CREATEUSER, one report line.
+    EXPECT_EQ(peer.connection(1).find("X-CREATEUSER"), std::string::npos);
+    EXPECT_EQ(migrator.passwordReport.str(), "<ann@example.com>, password: \"pw\"\n");
+    EXPECT_NE(log.str().find("Error: problem with load from IMessage object\n"), std::string::npos);
+}
+
+}  // namespace

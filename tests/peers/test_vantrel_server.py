@@ -1,0 +1,474 @@
+"""Talks raw IMAP to the Vantrel test server over loopback sockets."""
+
+import base64
+import hashlib
+import hmac
+import json
+import os
+import re
+import shutil
+import signal
+import socket
+import ssl
+import subprocess
+import sys
+import tempfile
+import unittest
+
+SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                      "vantrel_server.py")
+DATE = b'"20-Feb-2004 12:34:56 +0000"'
+
+
+class Server:
+    """The server as a child process with its dump file."""
+
+    def __init__(self, *args):
+        self.dir = tempfile.mkdtemp(prefix="vantrel-test-")
+        self.dump_path = os.path.join(self.dir, "dump.json")
+        self.process = subprocess.Popen(
+            [sys.executable, SERVER, "--port", "0", "--dump", self.dump_path,
+             *args], stdout=subprocess.PIPE)
+        self.port = int(self.process.stdout.readline())
+        self.result = None
+
+    def connect(self, tls=False):
+        return Client(self.port, tls)
+
+    def stop(self):
+        """Ends the server by its id; returns its exit code and the dump it
+        wrote. Safe to repeat."""
+        if self.result is None:
+            self.process.send_signal(signal.SIGTERM)
+            code = self.process.wait(timeout=10)
+            self.process.stdout.close()
+            with open(self.dump_path, "rb") as f:
+                self.result = code, json.load(f)
+            shutil.rmtree(self.dir)
+        return self.result
+
+
+class Client:
+    def __init__(self, port, tls=False):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=5)
+        if tls:
+            context = ssl.create_default_context()
+            context.check_hostname = False
+            context.verify_mode = ssl.CERT_NONE
+            self.sock = context.wrap_socket(self.sock)
+        self.file = self.sock.makefile("rb")
+        self.greeting = self.file.readline()
+        self.counter = 0
+
+    def close(self):
+        self.file.close()
+        self.sock.close()
+
+    def send(self, data):
+        self.sock.sendall(data)
+
+    def line(self):
+        return self.file.readline()
+
+    def command(self, text):
+        """Sends a tagged command; returns (untagged lines, tagged line)."""
+        self.counter += 1
+        tag = b"T%d" % self.counter
+        self.send(tag + b" " + text + b"\r\n")
+        return self.collect(tag)
+
+    def collect(self, tag):
+        untagged = []
+        while True:
+            line = self.line()
+            if not line:
+                raise ConnectionError("connection closed")
+            literal = re.search(rb"\{(\d+)\}\r\n$", line)
+            if literal:
+                line += self.file.read(int(literal.group(1))) + self.line()
+            if line.startswith(tag + b" "):
+                return untagged, line
+            untagged.append(line)
+
+    def status(self, text):
+        return self.command(text)[1].split(b" ")[1]
+
+    def master(self, password=b"master"):
+        self.counter += 1
+        tag = b"T%d" % self.counter
+        self.send(tag + b" X-MASTERAUTH\r\n")
+        continuation = self.line()
+        token = re.search(rb"<[^>]*>", continuation).group(0)
+        self.send(hashlib.md5(token + password).hexdigest().encode() + b"\r\n")
+        return continuation, self.collect(tag)[1]
+
+    def admin(self, address=b"ann@sales"):
+        """Master login, then acting as `address` (created if needed)."""
+        self.master()
+        name, domain = address.split(b"@")
+        self.command(b"X-CREATEUSER (NAME %s DOMAIN %s PASSWORD \"pw\")"
+                     % (literal(name), literal(domain)))
+        assert self.status(b'X-SETUSER "%s"' % address) == b"OK"
+
+
+def word(tagged):
+    """The status word of a tagged line."""
+    return tagged.split(b" ")[1]
+
+
+def literal(value):
+    return b"{%d+}\r\n" % len(value) + value
+
+
+def append(client, data, extra=b"", command=b"APPEND", mailbox=b"INBOX"):
+    return client.command(command + b' "' + mailbox + b'"' + extra + b" " +
+                          literal(data))[1]
+
+
+def folder(dump, name, account=0):
+    folders = dump["accounts"][account]["folders"]
+    return next(f for f in folders if f["name"] == name)
+
+
+def data(message):
+    return base64.b64decode(message["data"])
+
+
+class SessionTest(unittest.TestCase):
+    """Greeting, capabilities, logins and the account commands."""
+
+    def setUp(self):
+        self.server = Server("--account", "bob@sales:se:cret",
+                             "--folder", "bob@sales:Notes:X-NOTE")
+        self.client = self.server.connect()
+
+    def tearDown(self):
+        self.client.close()
+        self.assertEqual(self.server.stop()[0], 0)
+
+    def test_greeting_capability_noop_logout(self):
+        self.assertTrue(self.client.greeting.startswith(b"* OK "))
+        untagged, tagged = self.client.command(b"CAPABILITY")
+        words = untagged[0].split()
+        self.assertEqual(words[:3], [b"*", b"CAPABILITY", b"IMAP4rev1"])
+        self.assertIn(b"LITERAL+", words)
+        self.assertTrue(tagged.startswith(b"T1 OK"))
+        self.assertEqual(self.client.status(b"NOOP"), b"OK")
+        untagged, tagged = self.client.command(b"LOGOUT")
+        self.assertTrue(untagged[0].startswith(b"* BYE"))
+        self.assertTrue(tagged.startswith(b"T3 OK"))
+        self.assertEqual(self.client.line(), b"")
+
+    def test_master_authentication(self):
+        continuation, tagged = self.client.master()
+        self.assertRegex(continuation, rb"^\+ <[^<>]+>\r\n$")
+        self.assertTrue(tagged.startswith(b"T1 OK"))
+        other = self.server.connect()
+        second, tagged = other.master(b"wrong")
+        self.assertNotEqual(second, continuation)
+        self.assertTrue(tagged.startswith(b"T1 NO"))
+        other.close()
+        upper = self.server.connect()
+        upper.send(b"U X-MASTERAUTH\r\n")
+        token = re.search(rb"<[^>]*>", upper.line()).group(0)
+        digest = hashlib.md5(token + b"master").hexdigest().upper()
+        upper.send(digest.encode() + b"\r\n")
+        self.assertTrue(upper.collect(b"U")[1].startswith(b"U NO"))
+        upper.close()
+
+    def test_login_forms_and_cram_md5(self):
+        self.assertEqual(self.client.status(b'LOGIN "bob@sales" "se:crat"'), b"NO")
+        self.assertEqual(self.client.status(b"LOGIN bob@sales se:cret"), b"OK")
+        self.assertEqual(self.client.status(b'SELECT "Notes"'), b"OK")
+        second = self.server.connect()
+        self.assertEqual(second.status(b"LOGIN " + literal(b"bob@sales") +
+                                       b" " + literal(b"se:cret")), b"OK")
+        second.close()
+        cram = self.server.connect()
+        cram.send(b"C AUTHENTICATE CRAM-MD5\r\n")
+        challenge = base64.b64decode(cram.line()[2:])
+        digest = hmac.new(b"se:cret", challenge, hashlib.md5).hexdigest()
+        cram.send(base64.b64encode(b"bob@sales " + digest.encode()) + b"\r\n")
+        self.assertTrue(cram.collect(b"C")[1].startswith(b"C OK"))
+        cram.close()
+
+    def test_createuser_and_setuser(self):
+        self.assertEqual(self.client.status(
+            b'X-CREATEUSER (NAME {3+}\r\nann DOMAIN {5+}\r\nsales PASSWORD "x")'),
+            b"NO", "only a master connection may create accounts")
+        self.client.master()
+        name = "Zoë Q".encode()
+        self.assertEqual(self.client.status(
+            b"X-CREATEUSER (NAME " + literal(name) + b" DOMAIN " +
+            literal(b"sales") + b' PASSWORD "p\\"w\\\\x" FULLNAME "Sales Desk"'
+            b' GROUPS ("g1" "g 2"))'), b"OK")
+        self.assertEqual(self.client.status(
+            b'X-CREATEUSER (NAME {3+}\r\nBOB DOMAIN {5+}\r\nsales PASSWORD "x")'),
+            b"NO", "account names compare without letter case")
+        self.assertEqual(self.client.status(
+            b'X-CREATEUSER (NAME {3+}\r\ncid DOMAIN {5+}\r\nsales)'), b"BAD")
+        self.assertEqual(self.client.status(b'CREATE "Work"'), b"NO",
+                         "no identity before X-SETUSER")
+        self.assertEqual(self.client.status(b'X-SETUSER "nobody@sales"'), b"NO")
+        self.assertEqual(self.client.status(b'X-SETUSER "' + name + b'@sales"'),
+                         b"OK")
+        self.assertEqual(self.client.status(b'CREATE "Work"'), b"OK")
+        self.client.close()
+        bob, zoe = self.server.stop()[1]["accounts"]
+        self.assertEqual((bob["password"], bob["folders"][1]["type"]),
+                         ("se:cret", "X-NOTE"))
+        self.assertEqual(zoe["name"].encode("latin-1"), name)
+        self.assertEqual(zoe["password"], 'p"w\\x')
+        self.assertEqual((zoe["fullName"], zoe["groups"]),
+                         ("Sales Desk", ["g1", "g 2"]))
+        self.assertEqual([(f["name"], f["type"]) for f in zoe["folders"]],
+                         [("INBOX", "X-MAIL"), ("Work", "")])
+
+    def test_quoted_string_may_hold_line_breaks(self):
+        self.client.master()
+        self.assertEqual(self.client.status(
+            b'X-CREATEUSER (NAME {1+}\r\na DOMAIN {1+}\r\nb PASSWORD "x\r\ny")'),
+            b"OK")
+        self.assertEqual(self.client.status(b"LOGIN a@b " + literal(b"x\r\ny")),
+                         b"OK")
+
+    def test_checkversion(self):
+        self.assertEqual(self.client.status(b"X-CHECKVERSION"), b"NO")
+        self.client.master()
+        tagged = self.client.command(b"X-CHECKVERSION")[1]
+        self.assertEqual(tagged, b"T3 OK Vantrel 6.3.0\r\n")
+
+
+class FolderMessageTest(unittest.TestCase):
+    """Typed folders, LIST, STATUS, APPEND and FETCH in one account."""
+
+    def setUp(self):
+        self.server = Server()
+        self.client = self.server.connect()
+        self.client.admin()
+
+    def tearDown(self):
+        self.client.close()
+        self.server.stop()
+
+    def stop(self):
+        self.client.close()
+        code, dump = self.server.stop()
+        self.assertEqual(code, 0)
+        return dump
+
+    def test_create_with_types_and_list(self):
+        c = self.client
+        self.assertEqual(c.status(b'CREATE (X-CONTACT) "Contacts/Work"'), b"OK")
+        self.assertEqual(c.status(b'SELECT "Contacts"'), b"NO",
+                         "an implied parent cannot be selected")
+        self.assertEqual(c.status(b'CREATE (X-CALENDAR) "Contacts"'), b"OK")
+        self.assertEqual(c.status(b'CREATE (X-CALENDAR) "Contacts"'), b"NO")
+        self.assertEqual(c.status(b'CREATE (X-ALL GUID "g-1") "Everything"'), b"OK")
+        self.assertEqual(c.status(b'CREATE (GUID "g-2") "Plain"'), b"OK")
+        self.assertEqual(c.status(b'CREATE (X-BOGUS) "Odd"'), b"BAD")
+        self.assertEqual(c.status(b'CREATE "inbox"'), b"NO")
+        self.assertEqual(c.status(b'CREATE (X-TODO) "A/B/C"'), b"OK")
+        untagged, tagged = c.command(b'LIST "" "*"')
+        self.assertTrue(tagged.startswith(b"T%d OK" % c.counter))
+        listing = {re.search(rb'"/" (.*)\r\n', line).group(1):
+                   re.search(rb"\((.*?)\)", line).group(1) for line in untagged}
+        self.assertEqual(listing[b'"INBOX"'], b"\\ZenqaMail")
+        self.assertEqual(listing[b'"Contacts/Work"'], b"\\ZenqaContact")
+        self.assertEqual(listing[b'"Contacts"'], b"\\ZenqaCalendar")
+        self.assertEqual(listing[b'"A"'], b"\\Noselect")
+        self.assertEqual(listing[b'"A/B"'], b"\\Noselect")
+        self.assertEqual(listing[b'"Plain"'], b"")
+        self.assertEqual(len(listing[b'"Everything"'].split()), 8)
+        untagged = c.command(b'LIST "" "%"')[0]
+        self.assertEqual(len(untagged), 5, "% stops at the separator")
+        dump = self.stop()
+        everything = folder(dump, "Everything")
+        self.assertEqual((everything["type"], everything["guid"]), ("X-ALL", "g-1"))
+
+    def test_append_keeps_flags_date_and_exact_bytes(self):
+        c = self.client
+        body = b"Subject: x\nbare LF\r\nNUL\x00 and \xff\r\n"
+        self.assertEqual(word(append(c, body, b" (\\Seen \\Flagged ) " + DATE)),
+                         b"OK")
+        c.send(b"S APPEND \"INBOX\" () {4}\r\n")
+        self.assertTrue(c.line().startswith(b"+ "))
+        c.send(b"sync\r\n")
+        self.assertTrue(c.collect(b"S")[1].startswith(b"S OK"))
+        self.assertEqual(word(append(c, b"x", command=b"X-APPEND")), b"OK")
+        self.assertEqual(word(append(c, b"", b" " + DATE)), b"OK")
+        self.assertEqual(word(append(c, b"x", b' "1-Feb-2004 25:00:00 +0000"')),
+                         b"BAD")
+        self.assertEqual(word(append(c, b"x", b" 1-Feb-2004")), b"BAD")
+        self.assertIn(b"[TRYCREATE]", append(c, b"x", mailbox=b"Nowhere"))
+        untagged = c.command(b'STATUS "INBOX" (MESSAGES UIDNEXT)')[0]
+        self.assertEqual(untagged, [b'* STATUS "INBOX" (MESSAGES 4 UIDNEXT 5)\r\n'])
+        messages = folder(self.stop(), "INBOX")["messages"]
+        self.assertEqual([data(m) for m in messages], [body, b"sync", b"x", b""])
+        self.assertEqual(messages[0]["flags"], ["\\Seen", "\\Flagged"])
+        self.assertEqual(messages[0]["date"], DATE.strip(b'"').decode())
+        self.assertEqual([m["via"] for m in messages],
+                         ["APPEND", "APPEND", "X-APPEND", "APPEND"])
+        self.assertEqual((messages[1]["flags"], messages[1]["date"]), ([], ""))
+        self.assertRegex(messages[1]["internalDate"],
+                         r"^\d\d-[A-Z][a-z]{2}-\d{4} \d\d:\d\d:\d\d \+0000$")
+
+    def test_fetch_reads_messages_back(self):
+        c = self.client
+        self.assertEqual(c.status(b'CREATE (X-MAIL) "Empty"'), b"OK")
+        self.assertEqual(c.status(b'SELECT "Empty"'), b"OK")
+        self.assertEqual(c.command(b"FETCH 1:* (INTERNALDATE FLAGS BODY.PEEK[])"),
+                         ([], b"T%d OK FETCH completed\r\n" % c.counter))
+        append(c, b"one\r\n", b" (\\Seen \\Draft ) " + DATE)
+        append(c, b"two")
+        untagged = c.command(b'SELECT "INBOX"')[0]
+        self.assertIn(b"* 2 EXISTS\r\n", untagged)
+        untagged = c.command(b"FETCH 1 (INTERNALDATE FLAGS)")[0]
+        self.assertEqual(untagged, [b'* 1 FETCH (INTERNALDATE ' + DATE +
+                                    b" FLAGS (\\Seen \\Draft))\r\n"])
+        untagged = c.command(b"FETCH 2 BODY.PEEK[]")[0]
+        self.assertEqual(untagged, [b"* 2 FETCH (BODY[] {3}\r\ntwo)\r\n"])
+        untagged = c.command(b"FETCH 1:* (INTERNALDATE FLAGS BODY.PEEK[])")[0]
+        self.assertEqual(len(untagged), 2)
+        self.assertTrue(untagged[0].endswith(b"BODY[] {5}\r\none\r\n)\r\n"))
+        self.assertEqual(c.status(b"FETCH 3 FLAGS"), b"BAD")
+
+
+class FaultTest(unittest.TestCase):
+    """Each fault switch on its own server."""
+
+    def run_server(self, *args):
+        server = Server(*args)
+        self.addCleanup(server.stop)
+        return server
+
+    def test_refused_appends_and_folder(self):
+        server = self.run_server("--refuse-append", "2", "--refuse-append-marker",
+                                 "POISON", "--refuse-create", "Bad/Name")
+        c = server.connect()
+        c.admin()
+        statuses = [word(append(c, body))
+                    for body in (b"a", b"b", b"c POISON d", b"e")]
+        self.assertEqual(statuses, [b"OK", b"NO", b"NO", b"OK"])
+        self.assertEqual(c.status(b'CREATE "Bad/Name"'), b"NO")
+        self.assertEqual(c.status(b'CREATE "Bad"'), b"OK")
+        c.close()
+        _, dump = server.stop()
+        self.assertEqual([data(m) for m in folder(dump, "INBOX")["messages"]],
+                         [b"a", b"e"])
+        self.assertEqual(dump["stats"]["refusedAppends"], 2)
+
+    def test_refused_setuser(self):
+        server = self.run_server("--account", "ann@sales:pw",
+                                 "--refuse-setuser", "ann@sales")
+        c = server.connect()
+        c.master()
+        self.assertEqual(c.status(b'X-SETUSER "ann@sales"'), b"NO")
+        c.close()
+
+    def test_drop_counts_chosen_commands_across_connections(self):
+        server = self.run_server("--drop-after", "3",
+                                 "--fault-commands", "APPEND,X-APPEND")
+        first = server.connect()
+        first.admin()
+        append(first, b"1")
+        append(first, b"2", command=b"X-APPEND")
+        first.close()
+        second = server.connect()
+        second.admin()
+        append(second, b"3")
+        self.assertRaises(ConnectionError, append, second, b"4")
+        second.close()
+        third = server.connect()
+        third.admin()
+        self.assertEqual(word(append(third, b"5")), b"OK", "fires only once")
+        third.close()
+        _, dump = server.stop()
+        self.assertEqual(folder(dump, "INBOX")["messageCount"], 4)
+
+    def test_bye_per_connection(self):
+        server = self.run_server("--bye-after", "1", "--fault-scope", "connection")
+        for _ in range(2):
+            c = server.connect()
+            self.assertEqual(c.status(b"NOOP"), b"OK")
+            c.send(b"T9 NOOP\r\n")
+            self.assertTrue(c.line().startswith(b"* BYE"))
+            self.assertEqual(c.line(), b"")
+            c.close()
+
+    def test_stall_keeps_connection_silent(self):
+        server = self.run_server("--stall-after", "1")
+        c = server.connect()
+        self.assertEqual(c.status(b"NOOP"), b"OK")
+        c.sock.settimeout(0.3)
+        c.send(b"T9 NOOP\r\n")
+        self.assertRaises(socket.timeout, c.line)
+        other = server.connect()
+        self.assertEqual(other.status(b"NOOP"), b"OK")
+        other.close()
+        code, _ = server.stop()
+        self.assertEqual(code, 0, "a stalled connection must not block the exit")
+        c.close()
+
+    def test_version_and_greeting_switches(self):
+        server = self.run_server("--server-version", "6.2.9",
+                                 "--greeting", "* BYE not today")
+        c = server.connect()
+        self.assertEqual(c.greeting, b"* BYE not today\r\n")
+        c.master()
+        self.assertEqual(c.command(b"X-CHECKVERSION")[1],
+                         b"T2 OK Vantrel 6.2.9\r\n")
+        c.close()
+        old = self.run_server("--no-checkversion").connect()
+        old.master()
+        self.assertEqual(old.status(b"X-CHECKVERSION"), b"BAD")
+        old.close()
+
+    def test_sink_counts_without_storing(self):
+        server = self.run_server("--sink")
+        c = server.connect()
+        c.admin()
+        append(c, b"x" * 100000)
+        append(c, b"y" * 5)
+        self.assertEqual(c.status(b'SELECT "INBOX"'), b"OK")
+        self.assertEqual(c.status(b"FETCH 1 BODY.PEEK[]"), b"NO")
+        c.close()
+        _, dump = server.stop()
+        inbox = folder(dump, "INBOX")
+        self.assertEqual((inbox["messageCount"], inbox["messages"]), (2, []))
+        self.assertEqual(dump["stats"]["appendedBytes"], 100005)
+
+    def test_dump_command_and_sigterm(self):
+        server = self.run_server()
+        c = server.connect()
+        c.admin(address="ü@sales".encode())
+        untagged = c.command(b"X-DUMP")[0]
+        inline = json.loads(untagged[0].split(b"\r\n", 1)[1])
+        with open(server.dump_path, "rb") as f:
+            self.assertEqual(json.load(f), inline)
+        self.assertEqual(inline["accounts"][0]["name"].encode("latin-1"),
+                         "ü".encode())
+        c.close()
+        code, dump = server.stop()
+        self.assertEqual(code, 0)
+        self.assertEqual(dump["stats"]["masterLogins"], 1)
+
+    @unittest.skipUnless(shutil.which("openssl"), "needs the openssl tool")
+    def test_tls(self):
+        directory = tempfile.mkdtemp(prefix="vantrel-tls-")
+        self.addCleanup(shutil.rmtree, directory)
+        cert, key = (os.path.join(directory, n) for n in ("cert.pem", "key.pem"))
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec",
+                        "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                        "-subj", "/CN=127.0.0.1", "-days", "1",
+                        "-keyout", key, "-out", cert],
+                       check=True, capture_output=True)
+        server = self.run_server("--tls-cert", cert, "--tls-key", key)
+        c = server.connect(tls=True)
+        self.assertTrue(c.greeting.startswith(b"* OK"))
+        self.assertEqual(word(c.master()[1]), b"OK")
+        c.close()
+
+
+if __name__ == "__main__":
+    unittest.main()
