@@ -7,11 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
 
 using tarmig::testing::ScriptedPeer;
@@ -30,19 +25,6 @@ std::string connectionFailure(ConnectionInternal& connection, bool withLogin) {
         return error.what();
     }
     return "connected";
-}
-
-// A port on 127.0.0.1 with nothing listening.
-unsigned closedPort() {
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(probe);
-    return ntohs(address.sin_port);
 }
 
 TEST(ConnectionInternalTest, GreetingsThatRefuse) {
@@ -72,7 +54,7 @@ TEST(ConnectionInternalTest, UnreachableServers) {
     connection.initialize(std::string(70, 'a') + ".invalid", 143, "u", "p", false, 5, false);
     EXPECT_EQ(connectionFailure(connection, true), "");
 
-    connection.initialize("127.0.0.1", closedPort(), "u", "p", false, 5, false);
+    connection.initialize("127.0.0.1", ScriptedPeer::closedPort(), "u", "p", false, 5, false);
     EXPECT_EQ(connectionFailure(connection, true), "");
     EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
     EXPECT_FALSE(connection.streamGood());

@@ -58,6 +58,18 @@ ScriptedPeer::ScriptedPeer(std::chrono::milliseconds stepTimeout) : stepTimeout(
     listenPort = ntohs(address.sin_port);
 }
 
+unsigned ScriptedPeer::closedPort() {
+    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(probe);
+    return ntohs(address.sin_port);
+}
+
 ScriptedPeer::~ScriptedPeer() {
     stopping = true;
     if (thread.joinable()) {

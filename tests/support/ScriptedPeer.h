@@ -37,6 +37,8 @@ public:
     ScriptedPeer& operator=(const ScriptedPeer&) = delete;
 
     unsigned port() const { return listenPort; }
+    // A 127.0.0.1 port with nothing listening: connections to it are refused.
+    static unsigned closedPort();
 
     // Sends these bytes to the client.
     ScriptedPeer& send(const std::string& bytes);
