@@ -261,7 +261,9 @@ def print_case(store):
     shutil.rmtree(cwd, ignore_errors=True)
     os.makedirs(cwd)
     run = measure([TARMIG, "-path", store, "-quiet", "-primaryDomain", "bench.example.com"], cwd=cwd)
-    run.complete = True
+    logs = [f for f in os.listdir(cwd) if f.endswith(".log")]
+    with open(os.path.join(cwd, logs[0]), errors="replace") if logs else open(os.devnull) as f:
+        run.listed = sum(1 for line in f if line.startswith(" + mailbox <"))
     return run
 
 
@@ -300,8 +302,10 @@ def profile(dovecot, corp, user):
 
 # ---------------------------------------------------------------- table
 
-def fmt_range(values, digits):
+def fmt_range(values, digits=None):
     med = statistics.median(values)
+    if digits is None:  # three significant figures or so, whatever the magnitude
+        digits = 0 if med >= 100 else 1 if med >= 10 else 2 if med >= 1 else 3
     if len(values) == 1:
         return f"{med:.{digits}f}"
     return f"{med:.{digits}f} ({min(values):.{digits}f}-{max(values):.{digits}f})"
@@ -321,8 +325,15 @@ class Row:
 
 
 def print_table(rows, reference, loopback):
-    head = (f"{'case':<34} {'msg/s':>20} {'MB/s':>22} {'cli CPU s/GB':>18} "
-            f"{'cli CPU s/1k':>18} {'srv CPU s/GB':>14} {'RSS MB':>7} {'x mbsync':>10} {'x loopback':>10}")
+    widths = (32, 18, 18, 18, 21, 18, 6, 8, 10)
+    titles = ("case", "msg/s", "MB/s", "cli CPU s/GB", "cli CPU s/1k msg", "srv CPU s/GB",
+              "RSS MB", "x mbsync", "x loopback")
+
+    def line(cells):
+        first = f"{cells[0]:<{widths[0]}}"
+        return first + "".join(f" {c:>{w}}" for c, w in zip(cells[1:], widths[1:]))
+
+    head = line(titles)
     print(head)
     print("-" * len(head))
     group = None
@@ -336,11 +347,50 @@ def print_table(rows, reference, loopback):
         med = statistics.median(row.mbs)
         vs_ref = f"{med / statistics.median(ref.mbs):.2f}" if ref else "-"
         vs_lb = f"{med / statistics.median(lb.mbs):.3f}" if lb else "-"
-        srv = fmt_range(row.srv_gb, 1) if row.srv_gb else "-"
+        srv = fmt_range(row.srv_gb) if row.srv_gb else "-"
         mark = "" if row.complete else "  INCOMPLETE"
-        print(f"{row.label:<34} {fmt_range(row.msgs, 0):>20} {fmt_range(row.mbs, 1):>22} "
-              f"{fmt_range(row.cpu_gb, 2):>18} {fmt_range(row.cpu_k, 3):>18} {srv:>14} "
-              f"{row.rss:>7.1f} {vs_ref:>10} {vs_lb:>10}{mark}")
+        print(line((row.label, fmt_range(row.msgs), fmt_range(row.mbs), fmt_range(row.cpu_gb),
+                    fmt_range(row.cpu_k), srv, f"{row.rss:.1f}", vs_ref, vs_lb)) + mark)
+
+
+def print_targets(rows, print_runs):
+    """The goals side by side with what this run measured; a report, not a test."""
+    def find(group, label):
+        return next((r for r in rows if r.group == group and r.label == label), None)
+
+    med = statistics.median
+    lines = []
+    for group in ("small", "large"):
+        ours, ref = find(group, "tarmig message path -> Dovecot"), find(group, "mbsync PipelineDepth 1")
+        if not ours or not ref:
+            continue
+        if group == "small":
+            lines.append(("small: msg/s at least mbsync's synchronous rate",
+                          f"{med(ours.msgs):.0f} vs {med(ref.msgs):.0f}", med(ours.msgs) >= med(ref.msgs)))
+            ratio = med(ours.cpu_k) / med(ref.cpu_k)
+            lines.append(("small: client CPU per 1,000 messages at most half of mbsync's",
+                          f"{ratio:.2f} of mbsync's", ratio <= 0.5))
+        else:
+            ratio = med(ours.mbs) / med(ref.mbs)
+            lines.append(("large: MB/s at least 2x mbsync's", f"{ratio:.2f}x", ratio >= 2))
+            ratio = med(ours.cpu_gb) / med(ref.cpu_gb)
+            lines.append(("large: client CPU per GB at most half of mbsync's",
+                          f"{ratio:.2f} of mbsync's", ratio <= 0.5))
+    ours = [r for r in rows if r.label.startswith("tarmig")]
+    if ours:
+        rss = max(r.rss for r in ours)
+        lines.append(("peak RSS under 32 MB whatever the message size", f"{rss:.1f} MB", rss < 32))
+    if print_runs:
+        count = max(print_runs)
+        wall = med([r.wall for r in print_runs[count]])
+        lines.append((f"print mode over {count} accounts under 10 s", f"{wall:.2f} s", wall < 10))
+        rss = [max(r.rss_mb for r in runs) for runs in print_runs.values()]
+        lines.append(("print mode memory flat in the account count",
+                      " / ".join(f"{x:.1f}" for x in rss) + " MB", max(rss) - min(rss) < 2))
+    print()
+    print("Against the targets")
+    for text, value, met in lines:
+        print(f"  {text:<64} {value:>22}  {'met' if met else 'MISSED'}")
 
 
 # ---------------------------------------------------------------- main
@@ -443,13 +493,17 @@ def main():
 
     print()
     print(f"Print mode (tarmig -path STORE -quiet), {reps} run(s) each")
-    print(f"{'accounts':>10} {'wall s':>22} {'CPU s':>10} {'peak RSS MB':>12}")
+    print(f"{'accounts':>10} {'wall s':>22} {'CPU s':>10} {'peak RSS MB':>12} {'accounts/s':>12}")
+    print_runs = {}
     for count, store in stores.items():
-        runs = []
-        for _ in range(reps):
-            runs.append(print_case(store))
+        runs = print_runs[count] = [print_case(store) for _ in range(reps)]
+        mark = "" if all(r.listed == count for r in runs) else "  INCOMPLETE"
+        wall = statistics.median([r.wall for r in runs])
         print(f"{count:>10} {fmt_range([r.wall for r in runs], 2):>22} "
-              f"{statistics.median([r.cpu for r in runs]):>10.2f} {max(r.rss_mb for r in runs):>12.1f}")
+              f"{statistics.median([r.cpu for r in runs]):>10.2f} {max(r.rss_mb for r in runs):>12.1f} "
+              f"{count / wall:>12.0f}{mark}")
+
+    print_targets(rows, print_runs)
 
     for text in profiles:
         print()
