@@ -267,6 +267,29 @@ def print_case(store):
     return run
 
 
+def syscalls(dovecot, corp, user):
+    """Calls per message and bytes moved per message for each system call of the message path."""
+    trace = os.path.join(WORK, f"strace.{corp['name']}")
+    subprocess.run(["strace", "-f", "-qq", "-s", "0", "-o", trace,
+                    "-e", "trace=read,write,sendto,recvfrom,lseek,openat,poll,writev",
+                    BIN("bench_append"), "127.0.0.1", str(dovecot.port), user, "bench",
+                    corp["account"], "bench", "INBOX", "INBOX", os.path.join(WORK, "profile.log")],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    dovecot.drop(user)
+    call = re.compile(r"^(?:\d+\s+)?(\w+)\(.*\)\s+=\s+(-?\d+)")
+    totals = {}
+    with open(trace, errors="replace") as f:
+        for line in f:
+            m = call.match(line)
+            if m:
+                count, size = totals.get(m.group(1), (0, 0))
+                moved = int(m.group(2)) if m.group(1) in ("read", "write", "sendto", "recvfrom", "writev") else 0
+                totals[m.group(1)] = (count + 1, size + max(moved, 0))
+    n = corp["count"]
+    return [(name, count / n, size / n) for name, (count, size) in
+            sorted(totals.items(), key=lambda item: -item[1][0])]
+
+
 def profile(dovecot, corp, user):
     """Instruction profile of the message path, by function, from callgrind."""
     out = os.path.join(WORK, f"callgrind.{corp['name']}")
@@ -275,6 +298,7 @@ def profile(dovecot, corp, user):
                     corp["account"], "bench", "INBOX", "INBOX", os.path.join(WORK, "profile.log")],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     dovecot.drop(user)
+    calls = syscalls(dovecot, corp, user)
     entry = re.compile(r"^\s*([\d,]+)\s+\(\s*([\d.]+%)\)\s+(\S+)")
     report = {}
     for inclusive in ("no", "yes"):
@@ -294,6 +318,9 @@ def profile(dovecot, corp, user):
     inclusive = report["yes"][names.index("main"):] if "main" in names else report["yes"]
     text = [f"Profile of the message path, {corp['name']}: {total / corp['bytes']:.1f} instructions "
             f"per stored byte, {total / corp['count']:,.0f} per message"]
+    text.append(f"  system calls per message of {corp['bytes'] / corp['count']:,.0f} stored bytes "
+                f"(calls, bytes moved), from strace:")
+    text.extend(f"    {name:<10} {count:>9.1f} {size:>12,.0f}" for name, count, size in calls)
     for title, rows in (("self", report["no"][1:13]), ("inclusive", inclusive[:16])):
         text.append(f"  by {title} instructions:")
         text.extend(f"    {share:>7} {name}" for _, share, name in rows)
