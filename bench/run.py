@@ -352,7 +352,7 @@ class Row:
 
 
 def print_table(rows, reference, loopback):
-    widths = (32, 18, 18, 18, 21, 18, 6, 8, 10)
+    widths = (32, 22, 20, 20, 22, 18, 6, 8, 10)
     titles = ("case", "msg/s", "MB/s", "cli CPU s/GB", "cli CPU s/1k msg", "srv CPU s/GB",
               "RSS MB", "x mbsync", "x loopback")
 
