@@ -7,7 +7,6 @@ import os
 import re
 import shutil
 import signal
-import socket
 import statistics
 import subprocess
 import sys
@@ -88,31 +87,26 @@ def measure(argv, server_pid=None, cwd=None, settle=0.3):
     return run
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_port(port, seconds=20):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        with socket.socket() as s:
-            if s.connect_ex(("127.0.0.1", port)) == 0:
-                return True
-        time.sleep(0.05)
-    return False
-
-
 class Server:
     """A server process we started; stopped by its own process id."""
 
-    def __init__(self, argv, stdin=None, env=None):
-        self.proc = subprocess.Popen(argv, stdin=stdin, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, text=True, env=env)
+    def __init__(self, name, argv, stdin=None, env=None):
+        # Diagnostics go to a file: a pipe nobody reads could stall the server.
+        self.name = name
+        self.errors = os.path.join(WORK, name + ".err")
+        with open(self.errors, "w") as err:
+            self.proc = subprocess.Popen(argv, stdin=stdin, stdout=subprocess.PIPE,
+                                         stderr=err, text=True, env=env)
+
+    def error_text(self):
+        with open(self.errors, errors="replace") as f:
+            return f.read()
 
     def first_line(self):
-        return self.proc.stdout.readline().split()
+        words = self.proc.stdout.readline().split()
+        if not words:
+            raise SystemExit(f"{self.name} did not start: {self.error_text()}")
+        return words
 
     def stop(self):
         if self.proc.poll() is None:
@@ -170,10 +164,8 @@ class Dovecot:
         # The server's files go where TMPDIR points: on tmpfs by default, as
         # this machine's disk makes each file creation cost about a millisecond.
         env = dict(os.environ, TMPDIR=mail_root)
-        self.server = Server([BIN("bench_dovecot")] + users, stdin=subprocess.PIPE, env=env)
+        self.server = Server("dovecot", [BIN("bench_dovecot")] + users, stdin=subprocess.PIPE, env=env)
         words = self.server.first_line()
-        if len(words) < 4:
-            raise SystemExit("private Dovecot did not start: " + self.server.proc.stderr.read())
         self.port, self.dir = int(words[1]), words[3]
         self.pid = int(open(os.path.join(self.dir, "run", "master.pid")).read())
 
@@ -223,8 +215,8 @@ class Vantrel:
 
     def __init__(self):
         script = os.path.join(SOURCE, "tests", "peers", "vantrel_server.py")
-        self.server = Server([sys.executable, script, "--sink", "--master-password", "master",
-                              "--account", "blast@bench.example.com:bench"])
+        self.server = Server("vantrel", [sys.executable, script, "--sink", "--master-password",
+                                         "master", "--account", "blast@bench.example.com:bench"])
         self.port = int(self.server.first_line()[0])
         self.pid = self.server.proc.pid
 
@@ -457,16 +449,20 @@ def main():
     users = [f"u{i}" for i in range(200)]
     mail_root = tempfile.mkdtemp(prefix="tarmig-bench-", dir=args.server_dir)
     os.chmod(mail_root, 0o755)  # Dovecot's own processes run as other users
-    dovecot = Dovecot(users, mail_root)
-    vantrel = Vantrel()
-    sink = Server([BIN("bench_net"), "sink"])
-    sink_port = int(sink.first_line()[1])
-    log(f"private Dovecot on port {dovecot.port} (pid {dovecot.pid}), Vantrel sink on port "
-        f"{vantrel.port}, discarding sink on port {sink_port}")
-
+    started = []
     rows, reference, loopback = [], {}, {}
     next_user = iter(users)
     try:
+        dovecot = Dovecot(users, mail_root)
+        started.append(dovecot.server)
+        vantrel = Vantrel()
+        started.append(vantrel.server)
+        sink = Server("sink", [BIN("bench_net"), "sink"])
+        started.append(sink)
+        sink_port = int(sink.first_line()[1])
+        log(f"private Dovecot on port {dovecot.port} (pid {dovecot.pid}), Vantrel sink on port "
+            f"{vantrel.port}, discarding sink on port {sink_port}")
+
         for corp in (small, large):
             cases = {
                 "mbsync PipelineDepth 1": lambda c: mbsync_case(dovecot, c, next(next_user), 1),
@@ -507,9 +503,8 @@ def main():
                 log(f"profiling the message path on {corp['name']}")
                 profiles.append(profile(dovecot, corp, next(next_user)))
     finally:
-        sink.stop()
-        vantrel.server.stop()
-        dovecot.server.stop()
+        for server in reversed(started):
+            server.stop()
         shutil.rmtree(mail_root, ignore_errors=True)
 
     print()
