@@ -52,6 +52,11 @@ bool FetchMessage::setSize(const std::string& text) {
 bool FetchMessage::setFlags(const std::string& text) {
     if (text.size() < 2 || text.front() != '(' || text.back() != ')') return false;
     flags = removeNonStandartFlags(text.substr(1, text.size() - 2));
+    // \Recent belongs to the source's session; servers refuse it in APPEND.
+    if (flags.ends_with("\\Recent")) {
+        flags.erase(flags.size() - std::string_view("\\Recent").size());
+        if (!flags.empty()) flags.pop_back();
+    }
     return true;
 }
 

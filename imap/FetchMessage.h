@@ -28,7 +28,8 @@ public:
     // A literal announcement "{n}" plus the line end; false (nothing changed)
     // for another shape or a size of 0.
     bool setSize(const std::string& text);
-    // A parenthesised flag list; only the standard flags are kept.
+    // A parenthesised flag list; only the standard flags that a client may
+    // set are kept (not \Recent), so the message can be appended elsewhere.
     bool setFlags(const std::string& text);
     // One FETCH data item: INTERNALDATE or FLAGS.
     bool setData(const std::string& key, const std::string& value);

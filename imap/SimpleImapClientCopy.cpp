@@ -94,8 +94,8 @@ SimpleImapClient::ImapClientResult SimpleImapClient::copyFolder(
                 ++failed;
                 return AppendFailed;
             }
-            if (wasAborted()) return Ok;
             ++copied;
+            if (wasAborted()) return Ok;
             if (showing)
                 writeProgress(*progress, outputLock,
                               std::string(eraseProgress) + percentText(copied, total));

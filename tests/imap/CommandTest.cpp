@@ -2,7 +2,7 @@
 #include "imap/ConnectionInternal.h"
 #include "imap/ImapException.h"
 
-#include "TestMessage.h"
+#include "ScriptedMessage.h"
 #include "support/ScriptedPeer.h"
 
 #include <gtest/gtest.h>
@@ -232,7 +232,7 @@ TEST(CommandTest, StreamsMessageLiteralAfterTheCommandLine) {
     peer.send("* OK ready\r\n").expect(line).readBytes(total).expect("\r\n").send("T0 OK\r\n");
     ConnectionInternal connection;
     openWithoutLogin(connection, peer);
-    TestMessage message({first, second, last});
+    ScriptedMessage message({first, second, last});
     Command append(connection, "APPEND");
     append.addParamString("INBOX");
     append.addParam("{" + std::to_string(message.getFixedSize()) + "+}\r\n");
@@ -256,7 +256,7 @@ TEST(CommandTest, FailingMessageSourceClosesTheConnection) {
     connection.initialize("127.0.0.1", peer.port(), "u", "p", false, 5, false);
     connection.init(true);
 
-    TestMessage message({"part1", "!"});
+    ScriptedMessage message({"part1", "!"});
     message.beforePart = [](std::size_t index) {
         if (index == 1) {
             throw std::runtime_error("message cannot be read");
@@ -296,7 +296,7 @@ TEST(CommandTest, FailedLiteralWriteIsNeverReplayed) {
     connection.initialize("127.0.0.1", peer.port(), "u", "p", false, 5, false);
     connection.init(true);
 
-    TestMessage message({part});
+    ScriptedMessage message({part});
     // The part is produced only once the server has dropped the connection.
     message.beforePart = [&peer](std::size_t) { peer.waitForSteps(4); };
     Command append(connection, "APPEND");

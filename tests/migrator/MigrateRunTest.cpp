@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
-#include <openssl/rand.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <regex>
@@ -16,6 +13,7 @@
 #include "migrator/Migrator.h"
 #include "support/RunTool.h"
 #include "support/StoreBuilder.h"
+#include "support/VantrelServer.h"
 
 // Migrations by the built binary into the Vantrel test server, compared with
 // the store they came from.
@@ -36,96 +34,41 @@ struct ServerAccount {
 };
 using ServerState = std::map<std::string, ServerAccount>;  // by user@domain
 
-std::string unhex(const std::string& hex) {
-    std::string out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return out;
-}
-
-std::vector<std::string> splitTabs(const std::string& line) {
-    std::vector<std::string> fields;
-    std::stringstream in(line);
-    for (std::string field; std::getline(in, field, '\t');) fields.push_back(field);
-    if (!line.empty() && line.back() == '\t') fields.push_back("");
-    return fields;
-}
-
-// Flattens the server's JSON dump into tab-separated lines, texts hex-encoded.
-const char* const flattenScript = R"PY(
-import base64, json, sys
-h = lambda s: s.encode("latin-1").hex()
-d = json.load(open(sys.argv[1], encoding="utf-8"))
-for a in d["accounts"]:
-    key = h(a["name"] + "@" + a["domain"])
-    print("A", key, h(a["password"]), h(a["fullName"]), sep="\t")
-    for f in a["folders"]:
-        print("F", key, h(f["name"]), h(f["type"]), sep="\t")
-        for m in f["messages"]:
-            print("M", key, h(f["name"]), h(" ".join(m["flags"])), h(m["date"]), h(m["via"]),
-                  base64.b64decode(m["data"]).hex(), sep="\t")
-)PY";
-
-class VantrelTarget {
-public:
-    explicit VantrelTarget(const std::vector<std::string>& options) {
-        dumpPath_ = dir_.path() + "/dump.json";
-        std::string portFile = dir_.path() + "/port";
-        std::vector<std::string> args{"python3", std::string(TARMIG_SOURCE_DIR) + "/tests/peers/vantrel_server.py",
-                                      "--port", "0", "--dump", dumpPath_};
-        args.insert(args.end(), options.begin(), options.end());
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_ = fork();
-        if (pid_ == 0) {
-            FILE* out = std::freopen(portFile.c_str(), "w", stdout);
-            if (!out) _exit(126);
-            execvp("python3", argv.data());
-            _exit(127);
-        }
-        for (int i = 0; i < 200 && port_ == 0; ++i) {
-            usleep(50000);
-            std::string text = readFile(portFile);
-            if (text.find('\n') != std::string::npos) port_ = static_cast<unsigned>(std::stoul(text));
+// The server's state keyed for comparisons: accounts by user@domain, folders by name.
+ServerState stateOf(const VantrelDump& dump) {
+    ServerState state;
+    for (const VantrelAccount& account : dump.accounts) {
+        ServerAccount& to = state[account.name + "@" + account.domain];
+        to.password = account.password;
+        to.fullName = account.fullName;
+        for (const VantrelFolder& folder : account.folders) {
+            ServerFolder& f = to.folders[folder.name];
+            f.type = folder.type;
+            for (const VantrelMessage& m : folder.messages) {
+                std::string flags;
+                for (const std::string& flag : m.flags) flags += (flags.empty() ? "" : " ") + flag;
+                f.messages.push_back({flags, m.date, m.via, m.data});
+            }
         }
     }
-    ~VantrelTarget() { stop(); }
+    return state;
+}
 
-    unsigned port() const { return port_; }
-    std::string portText() const { return std::to_string(port_); }
+// A Vantrel test server for one migration; stop() returns what arrived.
+class VantrelTarget {
+public:
+    explicit VantrelTarget(std::vector<std::string> arguments, bool tls = false, std::string master = "master")
+        : server_(VantrelServerOptions{std::move(master), std::move(arguments), tls}) {}
 
-    // Stops the server by its process id; its dump is then complete.
+    unsigned port() const { return server_.port(); }
+    std::string portText() const { return std::to_string(server_.port()); }
     ServerState stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
-        ServerState state;
-        std::string command = "python3 -c '" + std::string(flattenScript) + "' " + dumpPath_;
-        FILE* pipe = popen(command.c_str(), "r");
-        if (!pipe) return state;
-        std::string text;
-        char buffer[4096];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-        pclose(pipe);
-        std::stringstream lines(text);
-        for (std::string line; std::getline(lines, line);) {
-            auto f = splitTabs(line);
-            if (f[0] == "A") state[unhex(f[1])] = ServerAccount{unhex(f[2]), unhex(f[3]), {}};
-            if (f[0] == "F") state[unhex(f[1])].folders[unhex(f[2])].type = unhex(f[3]);
-            if (f[0] == "M")
-                state[unhex(f[1])].folders[unhex(f[2])].messages.push_back(
-                    {unhex(f[3]), unhex(f[4]), unhex(f[5]), unhex(f[6])});
-        }
-        return state;
+        server_.stop();
+        return stateOf(server_.dump());
     }
 
 private:
-    TempDir dir_;
-    std::string dumpPath_;
-    pid_t pid_ = -1;
-    unsigned port_ = 0;
+    VantrelServer server_;
 };
 
 std::string settings(const std::string& realName, const std::string& password) {
@@ -144,11 +87,6 @@ MboxMessage mboxMessage(const std::string& data, const std::string& flags, const
 
 class MigrateRun : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (access((std::string(TARMIG_SOURCE_DIR) + "/tests/peers/vantrel_server.py").c_str(), R_OK) != 0)
-            GTEST_SKIP() << "the Vantrel test server is not in this tree";
-    }
-
     TempDir store, work;
     StoreBuilder builder{store.path()};
     std::string workDir = work.path();
@@ -207,7 +145,7 @@ void buildSampleStore(StoreBuilder& builder) {
 
 TEST_F(MigrateRun, EverythingArrivesIntactWithFlagsDatesTypesAndPasswords) {
     buildSampleStore(builder);
-    VantrelTarget target({"--master-password", "master"});
+    VantrelTarget target({});
     ASSERT_NE(target.port(), 0u);
     auto run = migrate(target);
     ServerState server = target.stop();
@@ -375,7 +313,7 @@ TEST_F(MigrateRun, ExistingAccountIsSkippedWithoutForceAndFilledWithIt) {
 
 TEST_F(MigrateRun, WrongMasterPasswordEndsTheRunBeforeAnyDomainLine) {
     builder.addMacnt("", "ann", settings("", "pw"), infoText("1", {}));
-    VantrelTarget target({"--master-password", "right"});
+    VantrelTarget target({}, false, "right");
     auto run = migrate(target, {}, "wrong");
     ServerState server = target.stop();
     EXPECT_EQ(run.exitStatus, 1);
@@ -435,13 +373,8 @@ TEST_F(MigrateRun, QuietRunKeepsTheWholeLog) {
 TEST_F(MigrateRun, TlsNeedsAVerifiedCertificateUnlessInsecureIsGiven) {
     std::string ann = builder.addMacnt("", "ann", settings("", "pw"), infoText("1", {{"INBOX", "", "1", ""}}));
     builder.addMboxFolder(ann, "INBOX", mboxText({mboxMessage("Subject: t\n\nt\n", "S", "1")}));
-    TempDir keys;
-    std::string cert = keys.path() + "/cert.pem", key = keys.path() + "/key.pem";
-    std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -days 1 -keyout " + key +
-                       " -out " + cert + " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(make.c_str()), 0);
     {
-        VantrelTarget target({"--tls-cert", cert, "--tls-key", key});
+        VantrelTarget target({}, true);
         auto run = migrate(target, {"-ssl"});
         ServerState server = target.stop();
         EXPECT_EQ(run.exitStatus, 1);
@@ -450,7 +383,7 @@ TEST_F(MigrateRun, TlsNeedsAVerifiedCertificateUnlessInsecureIsGiven) {
     }
     TempDir second;
     workDir = second.path();
-    VantrelTarget target({"--tls-cert", cert, "--tls-key", key});
+    VantrelTarget target({}, true);
     auto run = migrate(target, {"-ssl", "-insecure"});
     ServerState server = target.stop();
     EXPECT_EQ(run.exitStatus, 0) << run.out;
@@ -475,6 +408,31 @@ TEST_F(MigrateRun, SilentServerEndsTheRunAfterTheReadTimeout) {
         EXPECT_STREQ(e.what(), "cannot switch user");
     }
     EXPECT_NE(log.str().find("Network error: cannot switch user\n"), std::string::npos);
+}
+
+TEST_F(MigrateRun, AccountFailuresSkipOnlyThatAccount) {
+    builder.addMacnt("", "ann", settings("", "pw"), infoText("1", {{"INBOX", "", "0", ""}}));
+    std::string bob = builder.addMacnt("", "bob", settings("", "pw"), infoText("1", {}));
+    std::remove((bob + "/account.info").c_str());
+    std::string carol = builder.addMacnt("", "carol", settings("", "pw"), infoText("1", {}));
+    std::remove((carol + "/account.settings").c_str());
+    std::string dave = builder.addMacnt("", "dave", settings("", "pw"), infoText("1", {{"INBOX", "", "1", ""}}));
+    builder.addMboxFolder(dave, "INBOX", mboxText({mboxMessage("Subject: d\n\nd\n", "", "1")}));
+    VantrelTarget target({"--refuse-setuser", "ann@example.com"});
+    auto run = migrate(target);
+    ServerState server = target.stop();
+
+    EXPECT_EQ(run.exitStatus, 1);
+    std::string log = logText();
+    EXPECT_NE(log.find("Error: problem with identity switching\nError: cannot migrate mailbox <ann>\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("Error: cannot read folder list\nError: cannot migrate mailbox <bob>\n"), std::string::npos);
+    EXPECT_NE(log.find("Error: cannot migrate mailbox <carol>\n"), std::string::npos);
+    EXPECT_NE(run.out.find("Error: cannot migrate mailbox <carol>\n"), std::string::npos);
+    EXPECT_EQ(server["dave@example.com"].folders["INBOX"].messages.size(), 1u);
+    EXPECT_TRUE(server["ann@example.com"].folders["INBOX"].messages.empty());
+    EXPECT_NE(log.find("Info: accounts migrated: 1, skipped (already existing): 0, failed: 3\n"), std::string::npos);
+    EXPECT_TRUE(log.ends_with("Result: migration failed\n"));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "store/Folder.h"
 #include "store/Mailbox.h"
 #include "support/ScriptedPeer.h"
+#include "support/StoreBuilder.h"
 
 // The engine's sessions with the target, checked on the wire against a
 // scripted server: which failures end the run and how a broken session is
@@ -137,6 +138,50 @@ TEST_F(Session, MessageFailingInsideItsLiteralContinuesOnAFreshSessionInTheSameA
     EXPECT_EQ(peer.connection(1).find("X-CREATEUSER"), std::string::npos);
     EXPECT_EQ(migrator.passwordReport.str(), "<ann@example.com>, password: \"pw\"\n");
     EXPECT_NE(log.str().find("Error: problem with load from IMessage object\n"), std::string::npos);
+}
+
+TEST_F(Session, AccountWhoseIdentityCannotBeRestoredIsAbandoned) {
+    tarmig::testing::TempDir store;
+    tarmig::testing::StoreBuilder builder(store.path());
+    // "Broken" has no storage file; INBOX would follow it.
+    std::string ann = builder.addMacnt("", "ann", tarmig::testing::settingsText({{"Password", "pw"}}),
+                                       tarmig::testing::infoText("1", {{"Broken", "", "1", ""}, {"INBOX", "", "1", ""}}));
+    builder.addMboxFolder(ann, "INBOX", tarmig::testing::mboxText({{"Subject: x\n\nx\n"}}));
+
+    ScriptedPeer peer;
+    masterLogin(peer);  // the domain's check
+    peer.send(taggedOk("T0")).expect("T1 LOGOUT\r\n").send("* BYE\r\n").send(taggedOk("T1")).acceptNext();
+    masterLogin(peer);  // the account's session
+    peer.send(taggedOk("T2"))
+        .expect("X-CREATEUSER")
+        .expect("\r\n")
+        .send(taggedOk("T3"))
+        .expect("X-SETUSER \"ann@example.com\"\r\n")
+        .send(taggedOk("T4"))
+        .expect("X-CHECKVERSION\r\n")
+        .send("T5 BAD unknown\r\n")
+        .expect("SELECT \"Broken\"\r\n")
+        .send(taggedOk("T6"))
+        .acceptNext();
+    masterLogin(peer);  // the replacement session, which the server will not switch
+    peer.send(taggedOk("T7")).expect("X-SETUSER \"ann@example.com\"\r\n").send("T8 NO not now\r\n");
+    peer.start();
+
+    migrator.initialize(store.path(), "127.0.0.1", static_cast<int>(peer.port()), "master", true, false, "", "", true,
+                        true);
+    migrator.migrateAll("*", "*", "example.com");
+    EXPECT_EQ(peer.wait(), "");
+    ASSERT_EQ(peer.connectionCount(), 3u);
+    // Nothing is done in the master's context once the identity is lost.
+    EXPECT_EQ(peer.connection(2).find("SELECT"), std::string::npos);
+    EXPECT_EQ(peer.connection(2).find("APPEND"), std::string::npos);
+    EXPECT_EQ(peer.connection(2).find("CREATE "), std::string::npos);
+    std::string text = log.str();
+    EXPECT_NE(text.find("Error: problem with identity switching\n"), std::string::npos);
+    EXPECT_NE(text.find("Error: cannot migrate folder \"Broken\"\n"), std::string::npos);
+    EXPECT_NE(text.find("Error: cannot migrate mailbox <ann>\n"), std::string::npos);
+    EXPECT_EQ(text.find("\"INBOX\", messages"), std::string::npos);
+    EXPECT_FALSE(migrator.succeeded);
 }
 
 }  // namespace
