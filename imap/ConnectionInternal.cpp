@@ -15,6 +15,24 @@ namespace {
 
 constexpr std::size_t streamBufferSize = 4096;
 constexpr unsigned chunkSize = 10240;
+// No response line of ours comes near this; a longer one is a broken or hostile
+// peer, and reading on would only exhaust memory.
+constexpr std::size_t maxLineLength = 16 * 1024 * 1024;
+
+// std::getline with a length limit: false when the line is longer than `limit`.
+bool getLimitedLine(std::istream& in, std::string& line, std::size_t limit) {
+    std::streambuf* buffer = in.rdbuf();
+    for (;;) {
+        const int c = buffer->sbumpc();
+        if (c == std::char_traits<char>::eof()) {
+            in.setstate(line.empty() ? std::ios::eofbit | std::ios::failbit : std::ios::eofbit);
+            return true;
+        }
+        if (c == '\n') return true;
+        if (line.size() == limit) return false;
+        line += static_cast<char>(c);
+    }
+}
 
 }  // namespace
 
@@ -252,8 +270,8 @@ bool ConnectionInternal::send(const std::string& text, bool atCommandBoundary) {
 bool ConnectionInternal::recvLine(std::string& line) {
     line.clear();
     if (streamGood() && state != Disconnected) {
-        std::getline(*stream, line);
-        if (streamGood() && state != Disconnected) {
+        const bool withinLimit = getLimitedLine(*stream, line, maxLineLength);
+        if (withinLimit && streamGood() && state != Disconnected) {
             if (!line.empty()) {
                 line += '\n';
             }

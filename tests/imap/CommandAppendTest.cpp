@@ -1,3 +1,5 @@
+#include "imap/CommandAppend.h"
+#include "imap/ConnectionInternal.h"
 #include "ScriptedClient.h"
 #include "TestMessage.h"
 
@@ -60,4 +62,10 @@ TEST_F(AppendWire, FailingSourceIsMessageLoadFailed) {
     EXPECT_EQ(client.append("INBOX", &message, false), SimpleImapClient::MessageLoadFailed);
     // The literal stays unfinished: nothing after the first part was sent.
     EXPECT_EQ(sentAfterLogin(), "T1 APPEND \"INBOX\" {26+}\r\n" + body1);
+}
+
+TEST(CommandAppend, LiteralLengthBeyondFourGiB) {
+    ConnectionInternal connection;
+    CommandAppend command(connection, "INBOX", "", "", 5000000000ULL, true);
+    EXPECT_EQ(command.getCommandString(), "T0 X-APPEND \"INBOX\" {5000000000+}\r\n");
 }

@@ -340,3 +340,22 @@ TEST(ConnectionInternalTest, NewSessionForgetsTheAccount) {
 }
 
 }  // namespace
+
+TEST(ConnectionInternalTest, EndlessLineFailsInsteadOfExhaustingMemory) {
+    const std::string endless(17 * 1024 * 1024, 'A');
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n").send(endless).stall(std::chrono::milliseconds(2000));
+    peer.start();
+    ConnectionInternal connection;
+    configure(connection, peer);
+    connection.init(false);
+
+    std::string line;
+    try {
+        connection.recvLine(line);
+        ADD_FAILURE() << "a line of " << line.size() << " bytes was accepted";
+    } catch (const ImapConnectionFailed& error) {
+        EXPECT_STREQ(error.what(), "recvLine failed");
+    }
+    EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
+}

@@ -291,6 +291,8 @@ class FolderMessageTest(unittest.TestCase):
         body = b"Subject: x\nbare LF\r\nNUL\x00 and \xff\r\n"
         self.assertEqual(word(append(c, body, b" (\\Seen \\Flagged ) " + DATE)),
                          b"OK")
+        self.assertEqual(c.command(b'APPEND "INBOX" {1+}\r\nx')[0], [],
+                         "no continuation request for a LITERAL+ literal")
         c.send(b"S APPEND \"INBOX\" () {4}\r\n")
         self.assertTrue(c.line().startswith(b"+ "))
         c.send(b"sync\r\n")
@@ -302,15 +304,16 @@ class FolderMessageTest(unittest.TestCase):
         self.assertEqual(word(append(c, b"x", b" 1-Feb-2004")), b"BAD")
         self.assertIn(b"[TRYCREATE]", append(c, b"x", mailbox=b"Nowhere"))
         untagged = c.command(b'STATUS "INBOX" (MESSAGES UIDNEXT)')[0]
-        self.assertEqual(untagged, [b'* STATUS "INBOX" (MESSAGES 4 UIDNEXT 5)\r\n'])
+        self.assertEqual(untagged, [b'* STATUS "INBOX" (MESSAGES 5 UIDNEXT 6)\r\n'])
         messages = folder(self.stop(), "INBOX")["messages"]
-        self.assertEqual([data(m) for m in messages], [body, b"sync", b"x", b""])
+        self.assertEqual([data(m) for m in messages],
+                         [body, b"x", b"sync", b"x", b""])
         self.assertEqual(messages[0]["flags"], ["\\Seen", "\\Flagged"])
         self.assertEqual(messages[0]["date"], DATE.strip(b'"').decode())
         self.assertEqual([m["via"] for m in messages],
-                         ["APPEND", "APPEND", "X-APPEND", "APPEND"])
-        self.assertEqual((messages[1]["flags"], messages[1]["date"]), ([], ""))
-        self.assertRegex(messages[1]["internalDate"],
+                         ["APPEND", "APPEND", "APPEND", "X-APPEND", "APPEND"])
+        self.assertEqual((messages[2]["flags"], messages[2]["date"]), ([], ""))
+        self.assertRegex(messages[2]["internalDate"],
                          r"^\d\d-[A-Z][a-z]{2}-\d{4} \d\d:\d\d:\d\d \+0000$")
 
     def test_fetch_reads_messages_back(self):
@@ -411,10 +414,11 @@ class FaultTest(unittest.TestCase):
         c.close()
 
     def test_version_and_greeting_switches(self):
-        server = self.run_server("--server-version", "6.2.9",
-                                 "--greeting", "* BYE not today")
-        c = server.connect()
-        self.assertEqual(c.greeting, b"* BYE not today\r\n")
+        bye = self.run_server("--greeting", "* BYE not today").connect()
+        self.assertEqual(bye.greeting, b"* BYE not today\r\n")
+        self.assertEqual(bye.line(), b"")
+        bye.close()
+        c = self.run_server("--server-version", "6.2.9").connect()
         c.master()
         self.assertEqual(c.command(b"X-CHECKVERSION")[1],
                          b"T2 OK Vantrel 6.2.9\r\n")

@@ -27,7 +27,8 @@ Options:
   --server-version TEXT    version at the end of the X-CHECKVERSION
                            completion "OK Vantrel TEXT" (default 6.3.0)
   --no-checkversion        answer X-CHECKVERSION with BAD, like an old server
-  --greeting LINE          send LINE (CR LF added) instead of the OK greeting
+  --greeting LINE          send LINE (CR LF added) instead of the OK greeting;
+                           a line starting "* BYE" then closes the connection
   --refuse-append N        answer NO to the Nth APPEND or X-APPEND received
                            by the server (from 1, across connections);
                            repeatable
@@ -298,13 +299,13 @@ def parse_sequence(text, count):
 # ---------------------------------------------------------------- state
 
 class Message:
-    def __init__(self, uid, flags, date, data, size, via):
+    def __init__(self, uid, flags, date, data, via):
         self.uid = uid
         self.flags = flags
         self.date = date
         self.internal_date = date or now_date_time()
         self.data = data
-        self.size = size
+        self.size = len(data)
         self.via = via
 
 
@@ -326,9 +327,6 @@ class Account:
         self.full_name = full_name
         self.groups = list(groups)
         self.folders = {b"INBOX": Folder(b"INBOX", b"X-MAIL")}
-
-    def address(self):
-        return self.name + b"@" + self.domain
 
 
 def text(value):
@@ -434,6 +432,8 @@ class Connection:
         self.server.stats["connections"] += 1
         if self.options.greeting is not None:
             self.send(self.options.greeting + b"\r\n")
+            # A server that greets with BYE does not serve (RFC 3501, 7.1.5).
+            self.closing = self.options.greeting.startswith(b"* BYE")
         else:
             self.send(b"* OK [CAPABILITY " + CAPABILITIES +
                       b"] Vantrel test server ready\r\n")
@@ -874,15 +874,15 @@ async def cmd_append(conn, tag, args, via="APPEND"):
     if not isinstance(data, String):
         raise ImapError("message literal expected")
     flags, date = [], b""
-    for extra in args[1:-1]:
-        if isinstance(extra, list) and not date:
-            flags = [astring(f) for f in extra]
-        elif isinstance(extra, String) and not date:
-            date = bytes(extra)
-            if not valid_date_time(date):
-                raise ImapError("invalid date-time")
-        else:
-            raise ImapError("unexpected append argument")
+    extras = args[1:-1]
+    if extras and isinstance(extras[0], list):
+        flags = [astring(f) for f in extras.pop(0)]
+    if extras and isinstance(extras[0], String):
+        date = bytes(extras.pop(0))
+        if not valid_date_time(date):
+            raise ImapError("invalid date-time")
+    if extras:
+        raise ImapError("unexpected append argument")
     if not conn.need_account(tag):
         return
     server = conn.server
@@ -904,7 +904,7 @@ async def cmd_append(conn, tag, args, via="APPEND"):
     server.stats["appendedBytes"] += len(data)
     if not conn.options.sink:
         folder.messages.append(
-            Message(uid, flags, date, data, len(data), via))
+            Message(uid, flags, date, data, via))
     conn.reply(tag, b"OK", b"[APPENDUID 1 %d] %s completed" %
                (uid, via.encode()))
 

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -123,34 +122,18 @@ TEST_F(FolderMdir, MessageFileThatCannotBeOpenedEndsTheFolder) {
     folder.openMessagesFile("ann");
     Message message(folder);
 
-    // Leave exactly one descriptor free: the directory takes it, the message file finds none.
-    rlimit saved{};
-    ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &saved));
-    rlimit low = saved;
-    low.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 256);
-    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &low));
-    std::vector<int> taken;
-    for (int fd; (fd = dup(0)) >= 0;) taken.push_back(fd);
-    ASSERT_FALSE(taken.empty());
-    close(taken.back());
-    taken.pop_back();
-    bool thrown = false;
-    std::string what;
-    try {
-        folder.getFirstMessage(message, true);
-    } catch (const CGStoreException& e) {
-        thrown = true;
-        what = e.what();
-    }
-    for (int fd : taken) close(fd);
-    setrlimit(RLIMIT_NOFILE, &saved);
-
-    ASSERT_TRUE(thrown);
-    EXPECT_EQ("cannot read messages file \"" + name + "\"", what);
-    EXPECT_EQ("    Info: read message, filename: " + name + "\nError: cannot read messages file \"" + name + "\"\n",
-              output.str());
-    EXPECT_FALSE(folder.getNextMessage(message, true));
-    EXPECT_EQ(nullptr, folder.getFileStream());
+    EXPECT_TRUE(withUnreadableFile(tmp, path, [&] {
+        std::string what;
+        try {
+            folder.getFirstMessage(message, true);
+        } catch (const CGStoreException& e) {
+            what = e.what();
+        }
+        return what == "cannot read messages file \"" + name + "\"" &&
+               output.str() == "    Info: read message, filename: " + name + "\nError: cannot read messages file \"" +
+                                   name + "\"\n" &&
+               !folder.getNextMessage(message, true) && folder.getFileStream() == nullptr;
+    }));
 }
 
 TEST_F(FolderMdir, TruncatedFileEndsTheDataEarlyAndTheSizesAgree) {

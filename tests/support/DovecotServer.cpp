@@ -11,15 +11,13 @@
 #include <grp.h>
 #include <netinet/in.h>
 #include <pwd.h>
-#include <spawn.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -43,20 +41,25 @@ std::string readText(const std::string& path) {
 }
 
 // Starts a program with its output appended to `logFile`; -1 on failure.
+// The child gets SIGTERM if the starting thread dies, so a test run that is
+// killed leaves no server behind.
 pid_t spawn(const std::vector<std::string>& args, const std::string& logFile) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? pid : -1;
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid != 0) return pid;
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
+    int in = open("/dev/null", O_RDONLY);
+    int out = open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (in < 0 || out < 0) _exit(127);
+    dup2(in, STDIN_FILENO);
+    dup2(out, STDOUT_FILENO);
+    dup2(out, STDERR_FILENO);
+    execv(argv[0], argv.data());
+    _exit(127);
 }
 
 bool runToEnd(const std::vector<std::string>& args, const std::string& logFile) {
@@ -183,7 +186,9 @@ std::string DovecotServer::configText() const {
         // Refused logins are part of the tests: no delay, no penalty for the next ones.
         "auth_failure_delay = 0\n"
         "service anvil {\n  unix_listener anvil-auth-penalty {\n    mode = 0\n  }\n}\n"
-        "mail_location = maildir:" + d + "/mail/%u:LAYOUT=fs\n"
+        // Single-dbox keeps appends fast however full a folder gets, which
+        // maildir does not; the namespace gives the "/" hierarchy.
+        "mail_location = sdbox:" + d + "/mail/%u\n"
         "mail_fsync = never\n"
         "namespace inbox {\n  inbox = yes\n  separator = /\n}\n"
         "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " + d + "/masters\n  master = yes\n}\n"

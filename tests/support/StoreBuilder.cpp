@@ -1,5 +1,9 @@
 #include "support/StoreBuilder.h"
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -82,6 +86,22 @@ std::string readFile(const std::string& path) {
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+bool withUnreadableFile(const TempDir& tempDir, const std::string& path, const std::function<bool()>& body) {
+    if (chmod(path.c_str(), 0) != 0) return false;
+    if (geteuid() != 0) return body();
+    pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        const uid_t nobody = 65534;
+        // The temporary directory is private to its creator; let "nobody" through it.
+        bool dropped = chmod(tempDir.path().c_str(), 0711) == 0 && setgid(nobody) == 0 && setuid(nobody) == 0;
+        _exit(dropped && body() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 StoreBuilder::StoreBuilder(std::string root) : root_(std::move(root)) { makeDirs(root_); }

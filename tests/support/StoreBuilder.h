@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -51,6 +52,11 @@ std::string separatorLine(const MboxMessage& message);
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 void makeDirs(const std::string& path);
+
+// Runs `body` while `path` (inside `tempDir`) cannot be opened for reading and
+// returns its verdict. Root reads anything, so as root the body runs in a child
+// process that has dropped to the unprivileged user "nobody".
+bool withUnreadableFile(const TempDir& tempDir, const std::string& path, const std::function<bool()>& body);
 
 class StoreBuilder {
 public:

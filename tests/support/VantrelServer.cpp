@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -24,6 +25,21 @@ constexpr int kStartSeconds = 10;
 constexpr int kStopSeconds = 10;
 
 std::string scriptPath() { return std::string(TARMIG_SOURCE_DIR) + "/tests/peers/vantrel_server.py"; }
+
+// Found before fork, so the child only has to exec.
+std::string pythonPath() {
+    const char* path = std::getenv("PATH");
+    std::string directories = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= directories.size()) {
+        std::size_t end = directories.find(':', start);
+        if (end == std::string::npos) end = directories.size();
+        std::string candidate = (end > start ? directories.substr(start, end - start) : ".") + "/python3";
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    throw std::runtime_error("Vantrel server: python3 not found on PATH");
+}
 
 // The first line the child writes to `fd`, without its LF; empty when the
 // child ends or stays silent until the deadline.
@@ -54,7 +70,7 @@ std::string readWholeFile(const std::string& path) {
 
 VantrelServer::VantrelServer(VantrelServerOptions options)
     : options_(std::move(options)), dir_(std::make_unique<TempDir>()) {
-    std::vector<std::string> args = {"python3", scriptPath(), "--port", "0", "--dump", dir_->path() + "/dump.json",
+    std::vector<std::string> args = {pythonPath(), scriptPath(), "--port", "0", "--dump", dir_->path() + "/dump.json",
                                      "--master-password", options_.masterPassword};
     if (options_.tls) {
         writeSelfSignedCertificate(certificateFile(), dir_->path() + "/key.pem");
@@ -70,7 +86,7 @@ VantrelServer::VantrelServer(VantrelServerOptions options)
     pid_ = fork();
     if (pid_ == 0) {
         dup2(out[1], STDOUT_FILENO);
-        execvp(argv[0], argv.data());
+        execv(argv[0], argv.data());
         _exit(127);
     }
     close(out[1]);
