@@ -28,7 +28,7 @@ private:
 
 }  // namespace
 
-Message::Message(Folder& folder) : folder_(folder) {}
+Message::Message(Folder& folder) : buffer_(maxPartSize), folder_(folder) {}
 
 void Message::initialize(std::int64_t offset, std::int64_t size, bool fixLineEnds) {
     offset_ = offset;
@@ -48,36 +48,39 @@ bool Message::getFirstDataPart(std::string& part) {
 
 bool Message::getNextDataPart(std::string& part) {
     part.clear();
-    std::istream* in = folder_.getFileStream();
-    if (!in || !*in) failRead();
-    in->seekg(readPosition_);
-    if (!*in) failRead();
-
-    std::int64_t remaining = offset_ + size_ - readPosition_;
-    if (remaining <= 0) return false;
-    auto length = static_cast<std::size_t>(std::min<std::int64_t>(remaining, maxPartSize));
-
-    // A file shorter than recorded ends the data early, after what it still
-    // holds; a read error fails the message rather than send it cut short.
-    std::size_t count = 0;
+    std::size_t length = partLength(readPosition_);
+    std::string_view raw;
     if (fixLineEnds_) {
-        char buffer[maxPartSize];
-        in->read(buffer, static_cast<std::streamsize>(length));
-        count = static_cast<std::size_t>(in->gcount());
-        if (in->bad()) failRead();
-        if (count == 0) return false;
-        fixCrlf(std::string_view(buffer, count), part, followsCr_);
-        followsCr_ = buffer[count - 1] == '\r';
+        raw = readRaw(readPosition_, length, buffer_.data());
+        if (!raw.empty()) {
+            fixCrlf(raw, part, followsCr_);
+            followsCr_ = raw.back() == '\r';
+        }
     } else {
         part.resize(length);
-        in->read(part.data(), static_cast<std::streamsize>(length));
-        count = static_cast<std::size_t>(in->gcount());
-        if (in->bad()) failRead();
-        part.resize(count);
-        if (count == 0) return false;
+        raw = readRaw(readPosition_, length, part.data());
+        part.resize(raw.size());
     }
-    readPosition_ += static_cast<std::int64_t>(count);
-    return true;
+    readPosition_ += static_cast<std::int64_t>(raw.size());
+    return !raw.empty();
+}
+
+std::size_t Message::partLength(std::int64_t position) const {
+    std::int64_t remaining = offset_ + size_ - position;
+    return remaining <= 0 ? 0 : static_cast<std::size_t>(std::min<std::int64_t>(remaining, maxPartSize));
+}
+
+std::string_view Message::readRaw(std::int64_t position, std::size_t length, char* buffer) {
+    std::istream* in = folder_.getFileStream();
+    if (!in || !*in) failRead();
+    in->seekg(position);
+    if (!*in) failRead();
+    if (length == 0) return {};
+    // A file shorter than recorded ends the data early, after what it still
+    // holds; a read error fails the message rather than send it cut short.
+    in->read(buffer, static_cast<std::streamsize>(length));
+    if (in->bad()) failRead();
+    return {buffer, static_cast<std::size_t>(in->gcount())};
 }
 
 std::int64_t Message::getFixedSize() {
@@ -85,9 +88,16 @@ std::int64_t Message::getFixedSize() {
     if (fixedSize_ != 0) return fixedSize_;
     try {
         if (fixLineEnds_) {
-            std::string part;
+            // The parts' bytes counted without being built: each bare LF gains a CR.
             std::int64_t total = 0;
-            for (bool more = getFirstDataPart(part); more; more = getNextDataPart(part)) total += part.size();
+            bool followsCr = false;
+            for (std::int64_t position = offset_;;) {
+                std::string_view raw = readRaw(position, partLength(position), buffer_.data());
+                if (raw.empty()) break;
+                total += static_cast<std::int64_t>(raw.size()) + countBareLineFeeds(raw, followsCr);
+                followsCr = raw.back() == '\r';
+                position += static_cast<std::int64_t>(raw.size());
+            }
             fixedSize_ = total;
         } else {
             // Unfixed data are the stored bytes, as far as the file still holds them.
@@ -102,6 +112,19 @@ std::int64_t Message::getFixedSize() {
         failRead();
     }
     return fixedSize_;
+}
+
+std::int64_t Message::countBareLineFeeds(std::string_view in, bool followsCr) {
+    std::int64_t count = 0;
+    const char* data = in.data();
+    const char* end = data + in.size();
+    for (const char* p = data; p < end;) {
+        auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        if (!lf) break;
+        if (lf == data ? !followsCr : lf[-1] != '\r') ++count;
+        p = lf + 1;
+    }
+    return count;
 }
 
 int Message::fixCrlf(std::string_view in, std::string& out, bool followsCr) {

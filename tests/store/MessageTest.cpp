@@ -82,6 +82,17 @@ TEST(MessageFixCrlf, LeadingLineFeedDependsOnThePreviousByte) {
     EXPECT_EQ("x\r\n", fixed("x\n", true));
 }
 
+TEST(MessageFixCrlf, CountingAgreesWithFixing) {
+    for (std::string in : std::vector<std::string>{"", "\n", "\r", "\r\n", "\n\n\r\n\r", "a\nb\r\nc\rd\n", "\r\r\n\n\nx",
+                           std::string("\0\n\0\r\n", 5), std::string(70000, '\n') + "\r\n"}) {
+        for (bool followsCr : {false, true}) {
+            std::string out;
+            EXPECT_EQ(Message::fixCrlf(in, out, followsCr), Message::countBareLineFeeds(in, followsCr))
+                << ::testing::PrintToString(in) << " followsCr " << followsCr;
+        }
+    }
+}
+
 TEST_F(StoredMessage, ExactlyOnePartAtTheLimit) {
     std::string data(partSize, 'a');
     store(data);
