@@ -154,6 +154,7 @@ void Folder::openMessagesFile(const std::string& accountName) {
             reportStoreError(*output_, "cannot read messages file \"" + path + "\"");
         }
         file_ = std::move(file);
+        streamPosition_ = -1;
         scanner_ = std::make_unique<MboxScanner>();
         mboxPosition_ = 0;
     } else if (storageType_ == MailboxMdir) {
@@ -192,6 +193,7 @@ bool Folder::getNextMessageMBOX(Message& message, bool fixLineEnds) {
     MboxScanner::Line line;
     std::int64_t position = mboxPosition_;
     for (;;) {
+        streamPosition_ = -1;  // the scan moves the stream
         auto result = scanner_->findFromLine(*file_, position, line);
         if (result == MboxScanner::ReadError) failRead();
         if (result == MboxScanner::End) {
@@ -211,6 +213,7 @@ bool Folder::getNextMessageMBOX(Message& message, bool fixLineEnds) {
 
 std::int64_t Folder::skipMessageBody(std::int64_t dataOffset) {
     MboxScanner::Line line;
+    streamPosition_ = -1;  // the scan moves the stream
     auto result = scanner_->findFromLine(*file_, dataOffset, line);
     if (result == MboxScanner::ReadError) failRead();
     if (result == MboxScanner::End) {
@@ -249,6 +252,7 @@ bool Folder::getNextMessageMDIR(Message& message, bool fixLineEnds) {
     } while (kind != zenqa::utils::DirectoryReader::File);
 
     file_.reset();
+    streamPosition_ = -1;
     *output_ << "    Info: read message, filename: " << name << "\n";
     auto file = std::make_unique<std::ifstream>(mdirDirectory_ + "/" + name, std::ios::binary);
     if (!file->is_open()) {
@@ -260,6 +264,7 @@ bool Folder::getNextMessageMDIR(Message& message, bool fixLineEnds) {
     file->seekg(0, std::ios::beg);
     file_ = std::move(file);
     if (size < 0) failRead();
+    if (*file_) streamPosition_ = 0;
 
     std::string flags;
     std::string timestamp;
@@ -317,6 +322,7 @@ bool Folder::checkTime(int day, const std::string& month, int hour, int minute, 
 
 void Folder::closeMessagesFile() {
     file_.reset();
+    streamPosition_ = -1;
     directory_.reset();
     scanner_.reset();
 }
@@ -324,7 +330,32 @@ void Folder::closeMessagesFile() {
 std::istream* Folder::getFileStream() {
     if (!file_) return nullptr;
     file_->clear();
+    streamPosition_ = -1;  // the caller may move the stream
     return file_.get();
+}
+
+bool Folder::readData(std::int64_t position, std::size_t length, char* buffer, std::string_view& data) {
+    if (!file_) return false;
+    data = {};
+    if (length == 0) return true;
+    // A message that ends inside the block its end was found in is served from there.
+    if (scanner_) data = scanner_->held(position, length);
+    if (!data.empty()) return true;
+    file_->clear();
+    if (position != streamPosition_) {
+        streamPosition_ = -1;
+        file_->seekg(position);
+        if (!*file_) return false;
+    }
+    file_->read(buffer, static_cast<std::streamsize>(length));
+    if (file_->bad()) {
+        streamPosition_ = -1;
+        return false;
+    }
+    auto count = static_cast<std::size_t>(file_->gcount());
+    streamPosition_ = count == length ? position + static_cast<std::int64_t>(count) : -1;
+    data = std::string_view(buffer, count);
+    return true;
 }
 
 ImapFolderType Folder::getType() const {

@@ -14,12 +14,17 @@ MboxScanner::MboxScanner() : block_(blockSize) {}
 
 bool MboxScanner::load(std::istream& in, std::int64_t position) {
     in.clear();
-    in.seekg(position);
-    if (!in) return false;
+    if (position != streamAt_) {
+        streamAt_ = -1;
+        in.seekg(position);
+        if (!in) return false;
+    }
     in.read(block_.data(), static_cast<std::streamsize>(block_.size()));
     auto count = static_cast<std::size_t>(in.gcount());
     if (in.bad() || (count < block_.size() && !in.eof())) return false;
     if (count < block_.size()) endOfFile_ = position + static_cast<std::int64_t>(count);
+    // Blocks read one after another need no seek in between.
+    streamAt_ = count == block_.size() ? position + static_cast<std::int64_t>(count) : -1;
     in.clear();
     blockStart_ = position;
     blockLength_ = count;
@@ -33,7 +38,14 @@ bool MboxScanner::ensure(std::istream& in, std::int64_t position, std::size_t le
     return load(in, position);
 }
 
+std::string_view MboxScanner::held(std::int64_t position, std::size_t length) const {
+    if (position < blockStart_ || position + static_cast<std::int64_t>(length) > blockEnd()) return {};
+    return {at(position), length};
+}
+
 MboxScanner::Result MboxScanner::findFromLine(std::istream& in, std::int64_t position, Line& line) {
+    // Others read the stream between searches.
+    streamAt_ = -1;
     std::int64_t pos = position;
     for (;;) {
         if (!ensure(in, pos, fromPrefix.size())) return ReadError;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <istream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarmig {
@@ -31,6 +32,9 @@ public:
     // starts with "From <". At End, endOfFile() tells the file's length.
     Result findFromLine(std::istream& in, std::int64_t position, Line& line);
     std::int64_t endOfFile() const { return endOfFile_; }
+    // The bytes [position, position + length) when the last block read holds
+    // them all, else an empty view. Valid until the next search.
+    std::string_view held(std::int64_t position, std::size_t length) const;
 
 private:
     // Makes the block cover [position, position + length) as far as the file
@@ -45,6 +49,7 @@ private:
     std::int64_t blockStart_ = 0;
     std::size_t blockLength_ = 0;
     std::int64_t endOfFile_ = -1;  // known once a read reached the end
+    std::int64_t streamAt_ = -1;   // where this search left the stream, if known
 };
 
 }  // namespace tarmig

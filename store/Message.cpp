@@ -59,7 +59,11 @@ bool Message::getNextDataPart(std::string& part) {
     } else {
         part.resize(length);
         raw = readRaw(readPosition_, length, part.data());
-        part.resize(raw.size());
+        if (raw.data() == part.data()) {
+            part.resize(raw.size());
+        } else {
+            part.assign(raw);
+        }
     }
     readPosition_ += static_cast<std::int64_t>(raw.size());
     return !raw.empty();
@@ -71,16 +75,11 @@ std::size_t Message::partLength(std::int64_t position) const {
 }
 
 std::string_view Message::readRaw(std::int64_t position, std::size_t length, char* buffer) {
-    std::istream* in = folder_.getFileStream();
-    if (!in || !*in) failRead();
-    in->seekg(position);
-    if (!*in) failRead();
-    if (length == 0) return {};
     // A file shorter than recorded ends the data early, after what it still
     // holds; a read error fails the message rather than send it cut short.
-    in->read(buffer, static_cast<std::streamsize>(length));
-    if (in->bad()) failRead();
-    return {buffer, static_cast<std::size_t>(in->gcount())};
+    std::string_view data;
+    if (!folder_.readData(position, length, buffer, data)) failRead();
+    return data;
 }
 
 std::int64_t Message::getFixedSize() {

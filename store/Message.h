@@ -49,8 +49,9 @@ public:
 private:
     // Bytes of the part starting at `position`: at most maxPartSize, 0 past the end.
     std::size_t partLength(std::int64_t position) const;
-    // Up to `length` stored bytes from `position`, read into `buffer`; fewer
-    // where the file ends early. Throws when the file cannot be read.
+    // Up to `length` stored bytes from `position`, read into `buffer` unless
+    // the folder still holds them; fewer where the file ends early. Throws
+    // when the file cannot be read.
     std::string_view readRaw(std::int64_t position, std::size_t length, char* buffer);
 
     std::string flags_;

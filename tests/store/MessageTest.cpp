@@ -23,16 +23,6 @@ std::string fixed(const std::string& in, bool followsCr = false, int* count = nu
     return out;
 }
 
-// Every bare LF of the whole message turned into CR LF, as a reference.
-std::string fixedWhole(const std::string& in) {
-    std::string out;
-    for (std::size_t i = 0; i < in.size(); ++i) {
-        if (in[i] == '\n' && (i == 0 || in[i - 1] != '\r')) out += '\r';
-        out += in[i];
-    }
-    return out;
-}
-
 // One message stored in a .mbox folder, opened and positioned on that message.
 class StoredMessage : public ::testing::Test {
 protected:
