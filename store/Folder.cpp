@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <ostream>
 
@@ -19,11 +21,60 @@ namespace {
 constexpr std::array<const char*, 12> monthNames = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
+// "dd-Mon-year hh:mm:ss +0000" of checked clock fields (two digits each) and any year.
 std::string formatDate(int day, const std::string& month, int year, int hour, int minute, int second) {
-    char text[96];
-    std::snprintf(text, sizeof text, "%02d-%s-%d %02d:%02d:%02d +0000", day, month.c_str(), year, hour, minute,
-                  second);
+    std::string text;
+    text.reserve(32);
+    auto twoDigits = [&text](int value) {
+        text += static_cast<char>('0' + value / 10);
+        text += static_cast<char>('0' + value % 10);
+    };
+    char yearText[16];
+    auto yearEnd = std::to_chars(yearText, yearText + sizeof yearText, year).ptr;
+    twoDigits(day);
+    text += '-';
+    text += month;
+    text += '-';
+    text.append(yearText, yearEnd);
+    text += ' ';
+    twoDigits(hour);
+    text += ':';
+    twoDigits(minute);
+    text += ':';
+    twoDigits(second);
+    text += " +0000";
     return text;
+}
+
+// Whether sscanf's %s would see two words: the text up to any NUL holds whitespace.
+bool hasSpace(const std::string& text) {
+    for (char c : text) {
+        if (c == '\0') return false;
+        if (std::isspace(static_cast<unsigned char>(c))) return true;
+    }
+    return false;
+}
+
+// The store's own form "dd-mm-yyyy_hh:mm:ss_" in plain digit runs short
+// enough not to overflow, read as sscanf's "%d-%d-%d_%d:%d:%d_" reads it;
+// false for anything else, which is left to sscanf.
+bool readNumericStamp(const std::string& text, int& day, int& month, int& year, int& hour, int& minute,
+                      int& second) {
+    static constexpr char separators[] = "--_::";
+    int* fields[] = {&day, &month, &year, &hour, &minute, &second};
+    const char* p = text.c_str();
+    for (int i = 0; i < 6; ++i) {
+        if (i > 0 && *p++ != separators[i - 1]) return false;
+        int value = 0;
+        int digits = 0;
+        for (; *p >= '0' && *p <= '9'; ++p) {
+            if (++digits > 9) return false;
+            value = value * 10 + (*p - '0');
+        }
+        if (digits == 0) return false;
+        *fields[i] = value;
+    }
+    return true;
 }
 
 bool checkClock(int day, int hour, int minute, int second) {
@@ -283,11 +334,13 @@ std::string Folder::parseTimeStamp(const std::string& timestamp) {
         int day = 0, monthNumber = 0, year = 0, hour = 0, minute = 0, second = 0;
         std::string monthName;
         bool scanned = false;
-        if (std::sscanf(timestamp.c_str(), "%99s %99s %d %d:%d:%d %d", weekday, month, &day, &hour, &minute,
-                        &second, &year) == 7) {
+        // Without whitespace the first form cannot match; the store writes the second.
+        if (hasSpace(timestamp) && std::sscanf(timestamp.c_str(), "%99s %99s %d %d:%d:%d %d", weekday, month, &day,
+                                               &hour, &minute, &second, &year) == 7) {
             monthName = month;
             scanned = true;
-        } else if (std::sscanf(timestamp.c_str(), "%d-%d-%d_%d:%d:%d_", &day, &monthNumber, &year, &hour, &minute,
+        } else if (readNumericStamp(timestamp, day, monthNumber, year, hour, minute, second) ||
+                   std::sscanf(timestamp.c_str(), "%d-%d-%d_%d:%d:%d_", &day, &monthNumber, &year, &hour, &minute,
                                &second) == 6) {
             monthName = convertMonth(static_cast<unsigned>(monthNumber));
             scanned = true;
