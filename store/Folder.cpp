@@ -254,7 +254,14 @@ bool Folder::getNextMessageMBOX(Message& message, bool fixLineEnds) {
         position = line.next;
         if (!line.hasMarker || !readMessageHeader(line.text, message)) continue;
         std::int64_t dataOffset = line.next;
-        message.initialize(dataOffset, skipMessageBody(dataOffset), fixLineEnds);
+        std::int64_t bareLineFeeds = -1;
+        std::int64_t size = skipMessageBody(dataOffset, bareLineFeeds);
+        message.initialize(dataOffset, size, fixLineEnds);
+        // Data the scan block holds are served from it until the next message,
+        // so the count made while scanning is the size they will have.
+        if (bareLineFeeds >= 0 && !scanner_->held(dataOffset, static_cast<std::size_t>(size)).empty()) {
+            message.setFixedSize(fixLineEnds ? size + bareLineFeeds : size);
+        }
         *output_ << "    Info: read message, local uid: " << message.getUid() << " offset: " << dataOffset
                  << " size: " << message.getSize() << " date: \"" << message.getDate() << "\""
                  << " flags: (" << message.getFlags() << ")\n";
@@ -262,11 +269,13 @@ bool Folder::getNextMessageMBOX(Message& message, bool fixLineEnds) {
     }
 }
 
-std::int64_t Folder::skipMessageBody(std::int64_t dataOffset) {
+std::int64_t Folder::skipMessageBody(std::int64_t dataOffset, std::int64_t& bareLineFeeds) {
     MboxScanner::Line line;
+    MboxScanner::LineFeeds lineFeeds;
     streamPosition_ = -1;  // the scan moves the stream
-    auto result = scanner_->findFromLine(*file_, dataOffset, line);
+    auto result = scanner_->findFromLine(*file_, dataOffset, line, &lineFeeds);
     if (result == MboxScanner::ReadError) failRead();
+    bareLineFeeds = lineFeeds.bare;
     if (result == MboxScanner::End) {
         mboxPosition_ = -1;
         return scanner_->endOfFile() - dataOffset;
@@ -274,6 +283,9 @@ std::int64_t Folder::skipMessageBody(std::int64_t dataOffset) {
     // The two bytes before a separator line (CR LF) belong to neither message.
     // A separator right after another one leaves an empty message.
     std::int64_t end = std::max(line.start - 2, dataOffset);
+    if (bareLineFeeds > 0) {
+        bareLineFeeds -= (lineFeeds.lastBare >= end) + (lineFeeds.lastButOneBare >= end);
+    }
     mboxPosition_ = end;
     return end - dataOffset;
 }

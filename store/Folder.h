@@ -80,7 +80,8 @@ public:
 
 private:
     void checkFolderType();
-    std::int64_t skipMessageBody(std::int64_t dataOffset);
+    // The size of the message data starting at `dataOffset`, and its bare LFs (-1 when not known).
+    std::int64_t skipMessageBody(std::int64_t dataOffset, std::int64_t& bareLineFeeds);
     bool getNextMessageMBOX(Message& message, bool fixLineEnds);
     bool getNextMessageMDIR(Message& message, bool fixLineEnds);
     [[noreturn]] void failRead();

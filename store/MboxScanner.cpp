@@ -43,9 +43,27 @@ std::string_view MboxScanner::held(std::int64_t position, std::size_t length) co
     return {at(position), length};
 }
 
-MboxScanner::Result MboxScanner::findFromLine(std::istream& in, std::int64_t position, Line& line) {
+MboxScanner::LineFeeds* MboxScanner::countLineFeed(LineFeeds* lineFeeds, std::int64_t searchStart,
+                                                   std::int64_t lf) const {
+    if (blockStart_ > searchStart) {
+        lineFeeds->bare = -1;
+        return nullptr;
+    }
+    // The block holds every byte from `searchStart` on, so the one before this LF.
+    if (lf == searchStart || *at(lf - 1) != '\r') {
+        ++lineFeeds->bare;
+        lineFeeds->lastButOneBare = lineFeeds->lastBare;
+        lineFeeds->lastBare = lf;
+    }
+    return lineFeeds;
+}
+
+MboxScanner::Result MboxScanner::findFromLine(std::istream& in, std::int64_t position, Line& line,
+                                              LineFeeds* lineFeeds) {
     // Others read the stream between searches.
     streamAt_ = -1;
+    if (lineFeeds) *lineFeeds = LineFeeds();
+    LineFeeds* counting = lineFeeds;
     std::int64_t pos = position;
     for (;;) {
         if (!ensure(in, pos, fromPrefix.size())) return ReadError;
@@ -61,7 +79,9 @@ MboxScanner::Result MboxScanner::findFromLine(std::istream& in, std::int64_t pos
             auto available = static_cast<std::size_t>(blockEnd() - pos);
             const void* lf = std::memchr(at(pos), '\n', available);
             if (lf) {
-                pos += static_cast<const char*>(lf) - at(pos) + 1;
+                pos += static_cast<const char*>(lf) - at(pos);
+                if (counting) counting = countLineFeed(counting, position, pos);
+                ++pos;
                 break;
             }
             pos = blockEnd();

@@ -39,6 +39,11 @@ void Message::initialize(std::int64_t offset, std::int64_t size, bool fixLineEnd
     followsCr_ = false;
 }
 
+void Message::setFixedSize(std::int64_t fixedSize) {
+    WriteLock lock(sizeLock_);
+    fixedSize_ = fixedSize;
+}
+
 bool Message::getFirstDataPart(std::string& part) {
     readPosition_ = offset_;
     // The message's first byte follows nothing: a leading LF is bare.

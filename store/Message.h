@@ -24,6 +24,8 @@ public:
 
     // Position and size of the data in the folder's open file; forgets the cached fixed size.
     void initialize(std::int64_t offset, std::int64_t size, bool fixLineEnds);
+    // The size the data parts will deliver, when the folder has counted it already.
+    void setFixedSize(std::int64_t fixedSize);
 
     void setFlags(const std::string& flags) { flags_ = flags; }
     void setDate(const std::string& date) { date_ = date; }

@@ -164,6 +164,28 @@ TEST_F(FolderMbox, ReadingDataBetweenMessagesKeepsTheEnumerationInPlace) {
     folder.closeMessagesFile();
 }
 
+TEST_F(FolderMbox, FixedSizeAgreesWithTheDataWhateverPrecedesTheNextSeparator) {
+    // Of the two bytes before a separator only the LF is fixed; the other byte
+    // may be anything, and neither belongs to the message nor counts in its size.
+    MboxMessage next = mboxMessage("", "2");
+    for (std::string data : {"", "a", "\n", "\r", "a\n", "a\r", "\r\n", "\n\n", "a\r\n\n", "\nb\r"}) {
+        for (char beforeLf : {'x', '\r', '\n'}) {
+            for (bool fixLineEnds : {true, false}) {
+                std::string bytes = separatorLine(mboxMessage("", "1")) + "\n" + data + beforeLf + "\n" +
+                                    separatorLine(next) + "\n" + data;
+                auto messages = read(bytes, fixLineEnds);
+                std::string expected = fixLineEnds ? fixedWhole(data) : data;
+                std::string label = ::testing::PrintToString(data) + " then " + ::testing::PrintToString(beforeLf);
+                ASSERT_EQ(2u, messages.size()) << label;
+                for (const ReadMessage& message : messages) {
+                    EXPECT_EQ(expected, message.data) << label;
+                    EXPECT_EQ(static_cast<std::int64_t>(expected.size()), message.fixedSize) << label;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(FolderMbox, MessagesAcrossScanBlocksReadWhole) {
     // Sizes around and beyond a scan block and a part, so that messages start,
     // end and straddle block edges, with CR LF pairs split at the edges.
