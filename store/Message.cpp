@@ -135,23 +135,22 @@ int Message::fixCrlf(std::string_view in, std::string& out, bool followsCr) {
     out.clear();
     out.reserve(in.size() + in.size() / 16);
     int fixed = 0;
-    std::size_t pos = 0;
-    while (pos < in.size()) {
+    // Bytes are copied in runs up to each bare LF, so text with CR LF lines is one copy.
+    std::size_t copied = 0;
+    for (std::size_t pos = 0; pos < in.size();) {
         const void* found = std::memchr(in.data() + pos, '\n', in.size() - pos);
-        if (!found) {
-            out.append(in.substr(pos));
-            break;
-        }
+        if (!found) break;
         auto lf = static_cast<std::size_t>(static_cast<const char*>(found) - in.data());
-        out.append(in.substr(pos, lf - pos));
         bool paired = lf == 0 ? followsCr : in[lf - 1] == '\r';
         if (!paired) {
+            out.append(in.data() + copied, lf - copied);
             out += '\r';
+            copied = lf;
             ++fixed;
         }
-        out += '\n';
         pos = lf + 1;
     }
+    out.append(in.data() + copied, in.size() - copied);
     return fixed;
 }
 
