@@ -53,25 +53,16 @@ bool Message::getFirstDataPart(std::string& part) {
 
 bool Message::getNextDataPart(std::string& part) {
     part.clear();
-    std::size_t length = partLength(readPosition_);
-    std::string_view raw;
+    std::string_view raw = readRaw(readPosition_, partLength(readPosition_), buffer_.data());
+    if (raw.empty()) return false;
     if (fixLineEnds_) {
-        raw = readRaw(readPosition_, length, buffer_.data());
-        if (!raw.empty()) {
-            fixCrlf(raw, part, followsCr_);
-            followsCr_ = raw.back() == '\r';
-        }
+        fixCrlf(raw, part, followsCr_);
+        followsCr_ = raw.back() == '\r';
     } else {
-        part.resize(length);
-        raw = readRaw(readPosition_, length, part.data());
-        if (raw.data() == part.data()) {
-            part.resize(raw.size());
-        } else {
-            part.assign(raw);
-        }
+        part.assign(raw);
     }
     readPosition_ += static_cast<std::int64_t>(raw.size());
-    return !raw.empty();
+    return true;
 }
 
 std::size_t Message::partLength(std::int64_t position) const {

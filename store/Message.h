@@ -65,7 +65,7 @@ private:
     std::int64_t readPosition_ = 0;
     bool fixLineEnds_ = true;
     bool followsCr_ = false;
-    std::vector<char> buffer_;  // raw bytes of the part being fixed
+    std::vector<char> buffer_;  // stored bytes of the part being read
     Folder& folder_;
     zenqa::tiny::KMutex sizeLock_;
 };
