@@ -20,7 +20,7 @@ double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static
 
 int main(int argc, char** argv) {
     if (argc < 5) {
-        std::cerr << "usage: bench_read ACCOUNT_DIR ACCOUNT FOLDER LOG [nofix] [REPS]\n";
+        std::cerr << "usage: bench_read ACCOUNT_DIR ACCOUNT FOLDER LOG [fix|nofix [REPS]]\n";
         return 2;
     }
     std::string accountDir = argv[1], account = argv[2], folderName = argv[3];
