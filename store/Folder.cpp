@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <ostream>
 
@@ -19,11 +21,60 @@ namespace {
 constexpr std::array<const char*, 12> monthNames = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
+// "dd-Mon-year hh:mm:ss +0000" of checked clock fields (two digits each) and any year.
 std::string formatDate(int day, const std::string& month, int year, int hour, int minute, int second) {
-    char text[96];
-    std::snprintf(text, sizeof text, "%02d-%s-%d %02d:%02d:%02d +0000", day, month.c_str(), year, hour, minute,
-                  second);
+    std::string text;
+    text.reserve(32);
+    auto twoDigits = [&text](int value) {
+        text += static_cast<char>('0' + value / 10);
+        text += static_cast<char>('0' + value % 10);
+    };
+    char yearText[16];
+    auto yearEnd = std::to_chars(yearText, yearText + sizeof yearText, year).ptr;
+    twoDigits(day);
+    text += '-';
+    text += month;
+    text += '-';
+    text.append(yearText, yearEnd);
+    text += ' ';
+    twoDigits(hour);
+    text += ':';
+    twoDigits(minute);
+    text += ':';
+    twoDigits(second);
+    text += " +0000";
     return text;
+}
+
+// Whether sscanf's %s would see two words: the text up to any NUL holds whitespace.
+bool hasSpace(const std::string& text) {
+    for (char c : text) {
+        if (c == '\0') return false;
+        if (std::isspace(static_cast<unsigned char>(c))) return true;
+    }
+    return false;
+}
+
+// The store's own form "dd-mm-yyyy_hh:mm:ss_" in plain digit runs short
+// enough not to overflow, read as sscanf's "%d-%d-%d_%d:%d:%d_" reads it;
+// false for anything else, which is left to sscanf.
+bool readNumericStamp(const std::string& text, int& day, int& month, int& year, int& hour, int& minute,
+                      int& second) {
+    static constexpr char separators[] = "--_::";
+    int* fields[] = {&day, &month, &year, &hour, &minute, &second};
+    const char* p = text.c_str();
+    for (int i = 0; i < 6; ++i) {
+        if (i > 0 && *p++ != separators[i - 1]) return false;
+        int value = 0;
+        int digits = 0;
+        for (; *p >= '0' && *p <= '9'; ++p) {
+            if (++digits > 9) return false;
+            value = value * 10 + (*p - '0');
+        }
+        if (digits == 0) return false;
+        *fields[i] = value;
+    }
+    return true;
 }
 
 bool checkClock(int day, int hour, int minute, int second) {
@@ -154,6 +205,7 @@ void Folder::openMessagesFile(const std::string& accountName) {
             reportStoreError(*output_, "cannot read messages file \"" + path + "\"");
         }
         file_ = std::move(file);
+        streamPosition_ = -1;
         scanner_ = std::make_unique<MboxScanner>();
         mboxPosition_ = 0;
     } else if (storageType_ == MailboxMdir) {
@@ -192,6 +244,7 @@ bool Folder::getNextMessageMBOX(Message& message, bool fixLineEnds) {
     MboxScanner::Line line;
     std::int64_t position = mboxPosition_;
     for (;;) {
+        streamPosition_ = -1;  // the scan moves the stream
         auto result = scanner_->findFromLine(*file_, position, line);
         if (result == MboxScanner::ReadError) failRead();
         if (result == MboxScanner::End) {
@@ -201,7 +254,14 @@ bool Folder::getNextMessageMBOX(Message& message, bool fixLineEnds) {
         position = line.next;
         if (!line.hasMarker || !readMessageHeader(line.text, message)) continue;
         std::int64_t dataOffset = line.next;
-        message.initialize(dataOffset, skipMessageBody(dataOffset), fixLineEnds);
+        std::int64_t bareLineFeeds = -1;
+        std::int64_t size = skipMessageBody(dataOffset, bareLineFeeds);
+        message.initialize(dataOffset, size, fixLineEnds);
+        // Data the scan block holds are served from it until the next message,
+        // so the count made while scanning is the size they will have.
+        if (bareLineFeeds >= 0 && !scanner_->held(dataOffset, static_cast<std::size_t>(size)).empty()) {
+            message.setFixedSize(fixLineEnds ? size + bareLineFeeds : size);
+        }
         *output_ << "    Info: read message, local uid: " << message.getUid() << " offset: " << dataOffset
                  << " size: " << message.getSize() << " date: \"" << message.getDate() << "\""
                  << " flags: (" << message.getFlags() << ")\n";
@@ -209,10 +269,13 @@ bool Folder::getNextMessageMBOX(Message& message, bool fixLineEnds) {
     }
 }
 
-std::int64_t Folder::skipMessageBody(std::int64_t dataOffset) {
+std::int64_t Folder::skipMessageBody(std::int64_t dataOffset, std::int64_t& bareLineFeeds) {
     MboxScanner::Line line;
-    auto result = scanner_->findFromLine(*file_, dataOffset, line);
+    MboxScanner::LineFeeds lineFeeds;
+    streamPosition_ = -1;  // the scan moves the stream
+    auto result = scanner_->findFromLine(*file_, dataOffset, line, &lineFeeds);
     if (result == MboxScanner::ReadError) failRead();
+    bareLineFeeds = lineFeeds.bare;
     if (result == MboxScanner::End) {
         mboxPosition_ = -1;
         return scanner_->endOfFile() - dataOffset;
@@ -220,6 +283,9 @@ std::int64_t Folder::skipMessageBody(std::int64_t dataOffset) {
     // The two bytes before a separator line (CR LF) belong to neither message.
     // A separator right after another one leaves an empty message.
     std::int64_t end = std::max(line.start - 2, dataOffset);
+    if (bareLineFeeds > 0) {
+        bareLineFeeds -= (lineFeeds.lastBare >= end) + (lineFeeds.lastButOneBare >= end);
+    }
     mboxPosition_ = end;
     return end - dataOffset;
 }
@@ -249,6 +315,7 @@ bool Folder::getNextMessageMDIR(Message& message, bool fixLineEnds) {
     } while (kind != zenqa::utils::DirectoryReader::File);
 
     file_.reset();
+    streamPosition_ = -1;
     *output_ << "    Info: read message, filename: " << name << "\n";
     auto file = std::make_unique<std::ifstream>(mdirDirectory_ + "/" + name, std::ios::binary);
     if (!file->is_open()) {
@@ -260,6 +327,7 @@ bool Folder::getNextMessageMDIR(Message& message, bool fixLineEnds) {
     file->seekg(0, std::ios::beg);
     file_ = std::move(file);
     if (size < 0) failRead();
+    if (*file_) streamPosition_ = 0;
 
     std::string flags;
     std::string timestamp;
@@ -278,11 +346,13 @@ std::string Folder::parseTimeStamp(const std::string& timestamp) {
         int day = 0, monthNumber = 0, year = 0, hour = 0, minute = 0, second = 0;
         std::string monthName;
         bool scanned = false;
-        if (std::sscanf(timestamp.c_str(), "%99s %99s %d %d:%d:%d %d", weekday, month, &day, &hour, &minute,
-                        &second, &year) == 7) {
+        // Without whitespace the first form cannot match; the store writes the second.
+        if (hasSpace(timestamp) && std::sscanf(timestamp.c_str(), "%99s %99s %d %d:%d:%d %d", weekday, month, &day,
+                                               &hour, &minute, &second, &year) == 7) {
             monthName = month;
             scanned = true;
-        } else if (std::sscanf(timestamp.c_str(), "%d-%d-%d_%d:%d:%d_", &day, &monthNumber, &year, &hour, &minute,
+        } else if (readNumericStamp(timestamp, day, monthNumber, year, hour, minute, second) ||
+                   std::sscanf(timestamp.c_str(), "%d-%d-%d_%d:%d:%d_", &day, &monthNumber, &year, &hour, &minute,
                                &second) == 6) {
             monthName = convertMonth(static_cast<unsigned>(monthNumber));
             scanned = true;
@@ -317,6 +387,7 @@ bool Folder::checkTime(int day, const std::string& month, int hour, int minute, 
 
 void Folder::closeMessagesFile() {
     file_.reset();
+    streamPosition_ = -1;
     directory_.reset();
     scanner_.reset();
 }
@@ -324,7 +395,32 @@ void Folder::closeMessagesFile() {
 std::istream* Folder::getFileStream() {
     if (!file_) return nullptr;
     file_->clear();
+    streamPosition_ = -1;  // the caller may move the stream
     return file_.get();
+}
+
+bool Folder::readData(std::int64_t position, std::size_t length, char* buffer, std::string_view& data) {
+    if (!file_) return false;
+    data = {};
+    if (length == 0) return true;
+    // A message that ends inside the block its end was found in is served from there.
+    if (scanner_) data = scanner_->held(position, length);
+    if (!data.empty()) return true;
+    file_->clear();
+    if (position != streamPosition_) {
+        streamPosition_ = -1;
+        file_->seekg(position);
+        if (!*file_) return false;
+    }
+    file_->read(buffer, static_cast<std::streamsize>(length));
+    if (file_->bad()) {
+        streamPosition_ = -1;
+        return false;
+    }
+    auto count = static_cast<std::size_t>(file_->gcount());
+    streamPosition_ = count == length ? position + static_cast<std::int64_t>(count) : -1;
+    data = std::string_view(buffer, count);
+    return true;
 }
 
 ImapFolderType Folder::getType() const {

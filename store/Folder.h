@@ -4,6 +4,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "store/MailboxType.h"
 #include "utils/FolderType.h"
@@ -62,6 +63,11 @@ public:
     void closeMessagesFile();
     // The open message file with its error state cleared, or nullptr.
     std::istream* getFileStream();
+    // Up to `length` bytes of the open file from `position`, fewer where it
+    // ends: a view of the bytes the folder's scan still holds, else read into
+    // `buffer`. The view lasts until the next message is fetched. False
+    // without a file or when it cannot be read.
+    bool readData(std::int64_t position, std::size_t length, char* buffer, std::string_view& data);
     // Target folder type for the folder's class.
     ImapFolderType getType() const;
 
@@ -74,7 +80,8 @@ public:
 
 private:
     void checkFolderType();
-    std::int64_t skipMessageBody(std::int64_t dataOffset);
+    // The size of the message data starting at `dataOffset`, and its bare LFs (-1 when not known).
+    std::int64_t skipMessageBody(std::int64_t dataOffset, std::int64_t& bareLineFeeds);
     bool getNextMessageMBOX(Message& message, bool fixLineEnds);
     bool getNextMessageMDIR(Message& message, bool fixLineEnds);
     [[noreturn]] void failRead();
@@ -87,6 +94,7 @@ private:
     std::ostream* output_;
     std::unique_ptr<std::ifstream> file_;
     std::int64_t mboxPosition_ = 0;
+    std::int64_t streamPosition_ = -1;  // where the file stream stands, when the folder knows
     MailboxType storageType_ = MailboxNone;
     std::string mdirDirectory_;
     std::unique_ptr<zenqa::utils::DirectoryReader> directory_;

@@ -14,12 +14,17 @@ MboxScanner::MboxScanner() : block_(blockSize) {}
 
 bool MboxScanner::load(std::istream& in, std::int64_t position) {
     in.clear();
-    in.seekg(position);
-    if (!in) return false;
+    if (position != streamAt_) {
+        streamAt_ = -1;
+        in.seekg(position);
+        if (!in) return false;
+    }
     in.read(block_.data(), static_cast<std::streamsize>(block_.size()));
     auto count = static_cast<std::size_t>(in.gcount());
     if (in.bad() || (count < block_.size() && !in.eof())) return false;
     if (count < block_.size()) endOfFile_ = position + static_cast<std::int64_t>(count);
+    // Blocks read one after another need no seek in between.
+    streamAt_ = count == block_.size() ? position + static_cast<std::int64_t>(count) : -1;
     in.clear();
     blockStart_ = position;
     blockLength_ = count;
@@ -33,7 +38,32 @@ bool MboxScanner::ensure(std::istream& in, std::int64_t position, std::size_t le
     return load(in, position);
 }
 
-MboxScanner::Result MboxScanner::findFromLine(std::istream& in, std::int64_t position, Line& line) {
+std::string_view MboxScanner::held(std::int64_t position, std::size_t length) const {
+    if (position < blockStart_ || position + static_cast<std::int64_t>(length) > blockEnd()) return {};
+    return {at(position), length};
+}
+
+MboxScanner::LineFeeds* MboxScanner::countLineFeed(LineFeeds* lineFeeds, std::int64_t searchStart,
+                                                   std::int64_t lf) const {
+    if (blockStart_ > searchStart) {
+        lineFeeds->bare = -1;
+        return nullptr;
+    }
+    // The block holds every byte from `searchStart` on, so the one before this LF.
+    if (lf == searchStart || *at(lf - 1) != '\r') {
+        ++lineFeeds->bare;
+        lineFeeds->lastButOneBare = lineFeeds->lastBare;
+        lineFeeds->lastBare = lf;
+    }
+    return lineFeeds;
+}
+
+MboxScanner::Result MboxScanner::findFromLine(std::istream& in, std::int64_t position, Line& line,
+                                              LineFeeds* lineFeeds) {
+    // Others read the stream between searches.
+    streamAt_ = -1;
+    if (lineFeeds) *lineFeeds = LineFeeds();
+    LineFeeds* counting = lineFeeds;
     std::int64_t pos = position;
     for (;;) {
         if (!ensure(in, pos, fromPrefix.size())) return ReadError;
@@ -49,7 +79,9 @@ MboxScanner::Result MboxScanner::findFromLine(std::istream& in, std::int64_t pos
             auto available = static_cast<std::size_t>(blockEnd() - pos);
             const void* lf = std::memchr(at(pos), '\n', available);
             if (lf) {
-                pos += static_cast<const char*>(lf) - at(pos) + 1;
+                pos += static_cast<const char*>(lf) - at(pos);
+                if (counting) counting = countLineFeed(counting, position, pos);
+                ++pos;
                 break;
             }
             pos = blockEnd();

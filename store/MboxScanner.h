@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <istream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarmig {
@@ -25,12 +26,25 @@ public:
 
     enum Result { Found, End, ReadError };
 
+    // The LFs not preceded by CR in the lines a search skipped, an LF as the
+    // first byte searched counting as such, and where the last two of them
+    // lie, so that a caller can leave out the bytes before the found line.
+    // Counted only while the search stays in the block it started in.
+    struct LineFeeds {
+        std::int64_t bare = 0;  // -1 when the search went on into another block
+        std::int64_t lastBare = -1;
+        std::int64_t lastButOneBare = -1;
+    };
+
     MboxScanner();
 
     // Searches from `position`, which starts a line, for the next line that
     // starts with "From <". At End, endOfFile() tells the file's length.
-    Result findFromLine(std::istream& in, std::int64_t position, Line& line);
+    Result findFromLine(std::istream& in, std::int64_t position, Line& line, LineFeeds* lineFeeds = nullptr);
     std::int64_t endOfFile() const { return endOfFile_; }
+    // The bytes [position, position + length) when the last block read holds
+    // them all, else an empty view. Valid until the next search.
+    std::string_view held(std::int64_t position, std::size_t length) const;
 
 private:
     // Makes the block cover [position, position + length) as far as the file
@@ -40,11 +54,14 @@ private:
     std::int64_t blockEnd() const { return blockStart_ + static_cast<std::int64_t>(blockLength_); }
     const char* at(std::int64_t position) const { return block_.data() + (position - blockStart_); }
     bool readLine(std::istream& in, std::int64_t start, Line& line);
+    // Counts the LF at `lf`; nullptr once the search has left its first block.
+    LineFeeds* countLineFeed(LineFeeds* lineFeeds, std::int64_t searchStart, std::int64_t lf) const;
 
     std::vector<char> block_;
     std::int64_t blockStart_ = 0;
     std::size_t blockLength_ = 0;
     std::int64_t endOfFile_ = -1;  // known once a read reached the end
+    std::int64_t streamAt_ = -1;   // where this search left the stream, if known
 };
 
 }  // namespace tarmig

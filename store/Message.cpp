@@ -28,7 +28,7 @@ private:
 
 }  // namespace
 
-Message::Message(Folder& folder) : folder_(folder) {}
+Message::Message(Folder& folder) : buffer_(maxPartSize), folder_(folder) {}
 
 void Message::initialize(std::int64_t offset, std::int64_t size, bool fixLineEnds) {
     offset_ = offset;
@@ -37,6 +37,11 @@ void Message::initialize(std::int64_t offset, std::int64_t size, bool fixLineEnd
     fixedSize_ = 0;
     readPosition_ = offset;
     followsCr_ = false;
+}
+
+void Message::setFixedSize(std::int64_t fixedSize) {
+    WriteLock lock(sizeLock_);
+    fixedSize_ = fixedSize;
 }
 
 bool Message::getFirstDataPart(std::string& part) {
@@ -48,36 +53,29 @@ bool Message::getFirstDataPart(std::string& part) {
 
 bool Message::getNextDataPart(std::string& part) {
     part.clear();
-    std::istream* in = folder_.getFileStream();
-    if (!in || !*in) failRead();
-    in->seekg(readPosition_);
-    if (!*in) failRead();
+    std::string_view raw = readRaw(readPosition_, partLength(readPosition_), buffer_.data());
+    if (raw.empty()) return false;
+    if (fixLineEnds_) {
+        fixCrlf(raw, part, followsCr_);
+        followsCr_ = raw.back() == '\r';
+    } else {
+        part.assign(raw);
+    }
+    readPosition_ += static_cast<std::int64_t>(raw.size());
+    return true;
+}
 
-    std::int64_t remaining = offset_ + size_ - readPosition_;
-    if (remaining <= 0) return false;
-    auto length = static_cast<std::size_t>(std::min<std::int64_t>(remaining, maxPartSize));
+std::size_t Message::partLength(std::int64_t position) const {
+    std::int64_t remaining = offset_ + size_ - position;
+    return remaining <= 0 ? 0 : static_cast<std::size_t>(std::min<std::int64_t>(remaining, maxPartSize));
+}
 
+std::string_view Message::readRaw(std::int64_t position, std::size_t length, char* buffer) {
     // A file shorter than recorded ends the data early, after what it still
     // holds; a read error fails the message rather than send it cut short.
-    std::size_t count = 0;
-    if (fixLineEnds_) {
-        char buffer[maxPartSize];
-        in->read(buffer, static_cast<std::streamsize>(length));
-        count = static_cast<std::size_t>(in->gcount());
-        if (in->bad()) failRead();
-        if (count == 0) return false;
-        fixCrlf(std::string_view(buffer, count), part, followsCr_);
-        followsCr_ = buffer[count - 1] == '\r';
-    } else {
-        part.resize(length);
-        in->read(part.data(), static_cast<std::streamsize>(length));
-        count = static_cast<std::size_t>(in->gcount());
-        if (in->bad()) failRead();
-        part.resize(count);
-        if (count == 0) return false;
-    }
-    readPosition_ += static_cast<std::int64_t>(count);
-    return true;
+    std::string_view data;
+    if (!folder_.readData(position, length, buffer, data)) failRead();
+    return data;
 }
 
 std::int64_t Message::getFixedSize() {
@@ -85,9 +83,16 @@ std::int64_t Message::getFixedSize() {
     if (fixedSize_ != 0) return fixedSize_;
     try {
         if (fixLineEnds_) {
-            std::string part;
+            // The parts' bytes counted without being built: each bare LF gains a CR.
             std::int64_t total = 0;
-            for (bool more = getFirstDataPart(part); more; more = getNextDataPart(part)) total += part.size();
+            bool followsCr = false;
+            for (std::int64_t position = offset_;;) {
+                std::string_view raw = readRaw(position, partLength(position), buffer_.data());
+                if (raw.empty()) break;
+                total += static_cast<std::int64_t>(raw.size()) + countBareLineFeeds(raw, followsCr);
+                followsCr = raw.back() == '\r';
+                position += static_cast<std::int64_t>(raw.size());
+            }
             fixedSize_ = total;
         } else {
             // Unfixed data are the stored bytes, as far as the file still holds them.
@@ -104,27 +109,39 @@ std::int64_t Message::getFixedSize() {
     return fixedSize_;
 }
 
+std::int64_t Message::countBareLineFeeds(std::string_view in, bool followsCr) {
+    std::int64_t count = 0;
+    const char* data = in.data();
+    const char* end = data + in.size();
+    for (const char* p = data; p < end;) {
+        auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        if (!lf) break;
+        if (lf == data ? !followsCr : lf[-1] != '\r') ++count;
+        p = lf + 1;
+    }
+    return count;
+}
+
 int Message::fixCrlf(std::string_view in, std::string& out, bool followsCr) {
     out.clear();
     out.reserve(in.size() + in.size() / 16);
     int fixed = 0;
-    std::size_t pos = 0;
-    while (pos < in.size()) {
+    // Bytes are copied in runs up to each bare LF, so text with CR LF lines is one copy.
+    std::size_t copied = 0;
+    for (std::size_t pos = 0; pos < in.size();) {
         const void* found = std::memchr(in.data() + pos, '\n', in.size() - pos);
-        if (!found) {
-            out.append(in.substr(pos));
-            break;
-        }
+        if (!found) break;
         auto lf = static_cast<std::size_t>(static_cast<const char*>(found) - in.data());
-        out.append(in.substr(pos, lf - pos));
         bool paired = lf == 0 ? followsCr : in[lf - 1] == '\r';
         if (!paired) {
+            out.append(in.data() + copied, lf - copied);
             out += '\r';
+            copied = lf;
             ++fixed;
         }
-        out += '\n';
         pos = lf + 1;
     }
+    out.append(in.data() + copied, in.size() - copied);
     return fixed;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "utils/IMessage.h"
 #include "utils/KMutex.h"
@@ -23,6 +24,8 @@ public:
 
     // Position and size of the data in the folder's open file; forgets the cached fixed size.
     void initialize(std::int64_t offset, std::int64_t size, bool fixLineEnds);
+    // The size the data parts will deliver, when the folder has counted it already.
+    void setFixedSize(std::int64_t fixedSize);
 
     void setFlags(const std::string& flags) { flags_ = flags; }
     void setDate(const std::string& date) { date_ = date; }
@@ -42,8 +45,17 @@ public:
     // many were turned. `followsCr` tells whether the byte before `in` was a
     // CR, which makes a leading LF part of a CR LF pair split between parts.
     static int fixCrlf(std::string_view in, std::string& out, bool followsCr);
+    // How many LFs fixCrlf would turn into CR LF, without copying.
+    static std::int64_t countBareLineFeeds(std::string_view in, bool followsCr);
 
 private:
+    // Bytes of the part starting at `position`: at most maxPartSize, 0 past the end.
+    std::size_t partLength(std::int64_t position) const;
+    // Up to `length` stored bytes from `position`, read into `buffer` unless
+    // the folder still holds them; fewer where the file ends early. Throws
+    // when the file cannot be read.
+    std::string_view readRaw(std::int64_t position, std::size_t length, char* buffer);
+
     std::string flags_;
     std::string date_;
     std::string uid_;
@@ -53,6 +65,7 @@ private:
     std::int64_t readPosition_ = 0;
     bool fixLineEnds_ = true;
     bool followsCr_ = false;
+    std::vector<char> buffer_;  // stored bytes of the part being read
     Folder& folder_;
     zenqa::tiny::KMutex sizeLock_;
 };

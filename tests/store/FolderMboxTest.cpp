@@ -7,6 +7,7 @@
 #include "ErrorText.h"
 #include "MessageReading.h"
 #include "migrator/CGException.h"
+#include "store/MboxScanner.h"
 #include "support/StoreBuilder.h"
 
 using namespace tarmig;
@@ -160,6 +161,80 @@ TEST_F(FolderMbox, ReadingDataBetweenMessagesKeepsTheEnumerationInPlace) {
     EXPECT_EQ("3", message.getUid());
     EXPECT_EQ("three", streamData(message));
     EXPECT_FALSE(folder.getNextMessage(message, true));
+    folder.closeMessagesFile();
+}
+
+TEST_F(FolderMbox, FixedSizeAgreesWithTheDataWhateverPrecedesTheNextSeparator) {
+    // Of the two bytes before a separator only the LF is fixed; the other byte
+    // may be anything, and neither belongs to the message nor counts in its size.
+    MboxMessage next = mboxMessage("", "2");
+    for (std::string data : {"", "a", "\n", "\r", "a\n", "a\r", "\r\n", "\n\n", "a\r\n\n", "\nb\r"}) {
+        for (char beforeLf : {'x', '\r', '\n'}) {
+            for (bool fixLineEnds : {true, false}) {
+                std::string bytes = separatorLine(mboxMessage("", "1")) + "\n" + data + beforeLf + "\n" +
+                                    separatorLine(next) + "\n" + data;
+                auto messages = read(bytes, fixLineEnds);
+                std::string expected = fixLineEnds ? fixedWhole(data) : data;
+                std::string label = ::testing::PrintToString(data) + " then " + ::testing::PrintToString(beforeLf);
+                ASSERT_EQ(2u, messages.size()) << label;
+                for (const ReadMessage& message : messages) {
+                    EXPECT_EQ(expected, message.data) << label;
+                    EXPECT_EQ(static_cast<std::int64_t>(expected.size()), message.fixedSize) << label;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(FolderMbox, MessagesAcrossScanBlocksReadWhole) {
+    // Sizes around and beyond a scan block and a part, so that messages start,
+    // end and straddle block edges, with CR LF pairs split at the edges.
+    std::vector<MboxMessage> stored;
+    std::size_t total = 0;
+    for (int i = 0; total < 3 * MboxScanner::blockSize; ++i) {
+        std::string data;
+        std::size_t size = i % 5 == 0 ? 300001 + 7 * i : 2000 + 131 * i;
+        for (int line = 0; data.size() < size; ++line) data += line % 4 == 0 ? "\r\n" : line % 4 == 1 ? "\n" : "text\r";
+        if (i % 2) data += "\r";
+        total += data.size();
+        stored.push_back(mboxMessage(data, std::to_string(i + 1)));
+    }
+    store.addMboxFolder(account, "Mail", mboxText(stored));
+    for (bool fixLineEnds : {true, false}) {
+        auto messages = readFolder("Mail", account, MailboxMacnt, "ann", fixLineEnds);
+        ASSERT_EQ(stored.size(), messages.size());
+        for (std::size_t i = 0; i < stored.size(); ++i) {
+            std::string expected = fixLineEnds ? fixedWhole(stored[i].data) : stored[i].data;
+            // Compared as a whole: a diff of such long texts would not fit in memory.
+            ASSERT_TRUE(expected == messages[i].data) << "message " << i + 1;
+            ASSERT_EQ(static_cast<std::int64_t>(expected.size()), messages[i].fixedSize) << "message " << i + 1;
+        }
+    }
+
+    // A message read in turns with enumerating past the scan block and with
+    // reading a later message still gets its own bytes.
+    open("Mail");
+    Message first(folder);
+    Message later(folder);
+    ASSERT_TRUE(folder.getFirstMessage(first, true));
+    std::size_t index = 0;
+    auto enumerateBeyond = [&](std::size_t blocks) {
+        while (later.getOffset() < static_cast<std::int64_t>(blocks * MboxScanner::blockSize)) {
+            ASSERT_TRUE(folder.getNextMessage(later, true));
+            ++index;
+        }
+    };
+    enumerateBeyond(1);
+    std::string data;
+    std::string part;
+    ASSERT_TRUE(first.getFirstDataPart(part));
+    data += part;
+    enumerateBeyond(2);
+    while (first.getNextDataPart(part)) {
+        data += part;
+        ASSERT_TRUE(fixedWhole(stored[index].data) == streamData(later)) << "message " << index + 1;
+    }
+    EXPECT_TRUE(fixedWhole(stored[0].data) == data);
     folder.closeMessagesFile();
 }
 

@@ -2,11 +2,42 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "store/Message.h"
 
 using namespace tarmig;
+
+namespace {
+
+// Both separator-line timestamp forms read by sscanf alone: the reference the
+// faster reading must agree with, for every text.
+std::string scanfTimeStamp(const std::string& stamp) {
+    if (stamp.size() > 80) return "";
+    char weekday[100];
+    char month[100];
+    int day = 0, monthNumber = 0, year = 0, hour = 0, minute = 0, second = 0;
+    std::string monthName;
+    if (std::sscanf(stamp.c_str(), "%99s %99s %d %d:%d:%d %d", weekday, month, &day, &hour, &minute, &second,
+                    &year) == 7) {
+        monthName = month;
+    } else if (std::sscanf(stamp.c_str(), "%d-%d-%d_%d:%d:%d_", &day, &monthNumber, &year, &hour, &minute,
+                           &second) == 6) {
+        monthName = convertMonth(static_cast<unsigned>(monthNumber));
+    } else {
+        return "";
+    }
+    if (!Folder::checkTime(day, monthName, hour, minute, second)) return "";
+    char text[96];
+    std::snprintf(text, sizeof text, "%02d-%s-%d %02d:%02d:%02d +0000", day, monthName.c_str(), year, hour, minute,
+                  second);
+    return text;
+}
+
+}  // namespace
 
 TEST(FolderNames, SlashesBecomeFolderDirectories) {
     EXPECT_EQ("INBOX", convertFolderName("INBOX"));
@@ -80,6 +111,31 @@ TEST_F(FolderParsing, UnusableMboxTimestampsWarnAndGiveNoDate) {
     EXPECT_EQ("", folder.parseTimeStamp(tooLong));
     EXPECT_EQ("Warning: cannot parse timestamp.\n", output.str());
     EXPECT_EQ("20-Feb-2004 12:34:56 +0000", folder.parseTimeStamp(tooLong.substr(0, 80)));
+}
+
+TEST_F(FolderParsing, MboxTimestampReadsAsScanfDoes) {
+    std::string numeric = "20-02-2004_12:34:56_";
+    std::vector<std::string> stamps = {
+        numeric, "5-3-2004_0:0:0_", "20-02-2004_12:34:56", "20-02-2004_12:34:56_junk", "20-02-2004_12:34:5x",
+        "20-02-2004_12:34:", "20-02-2004_12:34", "20-02-2004 12:34:56_", "20-02-2004_12-34:56_", " " + numeric,
+        "\t" + numeric, numeric + "\r", numeric + " x", "+20-02-2004_12:34:56_", "20-+02-2004_12:34:56_",
+        "-20-02-2004_12:34:56_", "20-02--2004_12:34:56_", "20-02-+2004_12:34:56_", "000000020-02-2004_12:34:56_",
+        "0000000020-02-2004_12:34:56_", "20-02-999999999_12:34:56_", "20-02-9999999999_12:34:56_",
+        "20-02-99999999999999999999_12:34:56_", "4294967316-02-2004_12:34:56_", "20-00-2004_12:34:56_",
+        "20-12-2004_23:59:59_", "20-13-2004_12:34:56_", "31-01-2004_00:00:00_", "32-01-2004_00:00:00_",
+        std::string("20-02-2004_12:34:56_\0 x", 23), std::string("20-02\0-2004_12:34:56_", 21),
+        std::string("\0 20-02-2004_12:34:56_", 22), numeric + std::string(60, 'x'), numeric + std::string(61, 'x'),
+        "Fri Feb 20 12:34:56 2004", "Fri\tFeb\n20 12:34:56 2004", " Fri Feb 20 12:34:56 -2004",
+        "Fri Feb 20 12:34:56", "FriFeb 20 12:34:56 2004", "Fri Feb 20 12:34:56 2004" + std::string(56, ' '),
+        "Fri Feb 20 12:34:56 2004" + std::string(57, ' '), "", " ", "garbage", "-", "1-2-3_4:5:6_",
+    };
+    for (const std::string& stamp : stamps) {
+        output.str("");
+        std::string expected = scanfTimeStamp(stamp);
+        EXPECT_EQ(expected, folder.parseTimeStamp(stamp)) << ::testing::PrintToString(stamp);
+        EXPECT_EQ(expected.empty() ? "Warning: cannot parse timestamp.\n" : "", output.str())
+            << ::testing::PrintToString(stamp);
+    }
 }
 
 TEST_F(FolderParsing, MdirTimestamp) {

@@ -23,6 +23,16 @@ struct ReadMessage {
     std::vector<std::size_t> partSizes;
 };
 
+// Every bare LF of the whole message turned into CR LF, as a reference.
+inline std::string fixedWhole(const std::string& in) {
+    std::string out;
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        if (in[i] == '\n' && (i == 0 || in[i - 1] != '\r')) out += '\r';
+        out += in[i];
+    }
+    return out;
+}
+
 inline std::string streamData(tarmig::Message& message, std::vector<std::size_t>* partSizes = nullptr) {
     std::string data;
     std::string part;

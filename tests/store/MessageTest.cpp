@@ -23,16 +23,6 @@ std::string fixed(const std::string& in, bool followsCr = false, int* count = nu
     return out;
 }
 
-// Every bare LF of the whole message turned into CR LF, as a reference.
-std::string fixedWhole(const std::string& in) {
-    std::string out;
-    for (std::size_t i = 0; i < in.size(); ++i) {
-        if (in[i] == '\n' && (i == 0 || in[i - 1] != '\r')) out += '\r';
-        out += in[i];
-    }
-    return out;
-}
-
 // One message stored in a .mbox folder, opened and positioned on that message.
 class StoredMessage : public ::testing::Test {
 protected:
@@ -80,6 +70,17 @@ TEST(MessageFixCrlf, LeadingLineFeedDependsOnThePreviousByte) {
     EXPECT_EQ(0, count);
     // Only a leading LF looks at the previous part.
     EXPECT_EQ("x\r\n", fixed("x\n", true));
+}
+
+TEST(MessageFixCrlf, CountingAgreesWithFixing) {
+    for (std::string in : std::vector<std::string>{"", "\n", "\r", "\r\n", "\n\n\r\n\r", "a\nb\r\nc\rd\n", "\r\r\n\n\nx",
+                           std::string("\0\n\0\r\n", 5), std::string(70000, '\n') + "\r\n"}) {
+        for (bool followsCr : {false, true}) {
+            std::string out;
+            EXPECT_EQ(Message::fixCrlf(in, out, followsCr), Message::countBareLineFeeds(in, followsCr))
+                << ::testing::PrintToString(in) << " followsCr " << followsCr;
+        }
+    }
 }
 
 TEST_F(StoredMessage, ExactlyOnePartAtTheLimit) {
