@@ -8,6 +8,8 @@
 #include <streambuf>
 #include <vector>
 
+struct iovec;
+
 namespace zenqa::ssl {
 class TlsSession;
 }
@@ -47,6 +49,8 @@ private:
     bool openSocket();
     bool connectSocket();
     bool sendAll(const char* data, std::size_t length);
+    bool sendAfterPending(const char* data, std::size_t length);
+    bool sendGathered(iovec* parts, std::size_t count);
     long receive(char* data, std::size_t size);
     long long timeoutMicroseconds() const;
     void applySocketTimeout();
