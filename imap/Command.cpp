@@ -43,10 +43,10 @@ Command::Response Command::execute(IMessage* message) {
     if (message == nullptr) {
         completeCommandString();
     }
-    connection.send(commandText.get());
+    // A message's command line waits to leave with its first data part.
+    connection.send(commandText.get(), true, message == nullptr);
     if (message != nullptr) {
         sendMessage(*message);
-        connection.send("\r\n", false);
     }
     Response result = BAD;
     readResponses(result);
@@ -59,8 +59,10 @@ void Command::sendMessage(IMessage& message) {
         part.clear();
         for (bool more = message.getFirstDataPart(part); more;
              more = message.getNextDataPart(part)) {
-            connection.send(part, false);
+            connection.send(part, false, false);
         }
+        // The flush carries literal data too: its failure fails the message.
+        connection.send("\r\n", false);
     } catch (const std::runtime_error& error) {
         // The server is inside the literal now; only a new connection resynchronizes.
         connection.close();

@@ -260,10 +260,13 @@ TEST(CommandTest, FailingMessageSourceClosesTheConnection) {
 }
 
 TEST(CommandTest, FailedLiteralWriteIsNeverReplayed) {
-    // More than the socket buffers hold, so the write meets the reset even
-    // when the reset reaches the client late.
+    // The first part is too large to wait in the stream's buffer, so the
+    // command line leaves with it. The second is more than the socket buffers
+    // hold, so its write meets the reset even when the reset reaches the
+    // client late.
+    const std::string first(64 * 1024, 'f');
     const std::string part(16 * 1024 * 1024, 'm');
-    const std::string announcement = "{" + std::to_string(part.size()) + "+}\r\n";
+    const std::string announcement = "{" + std::to_string(first.size() + part.size()) + "+}\r\n";
     const std::string line = "T1 APPEND \"INBOX\" " + announcement;
     ScriptedPeer peer;
     peer.send("* OK ready\r\n")
@@ -276,9 +279,13 @@ TEST(CommandTest, FailedLiteralWriteIsNeverReplayed) {
     ConnectionInternal connection;
     openScripted(connection, peer, true);
 
-    TestMessage message({part});
-    // The part is produced only once the server has dropped the connection.
-    message.beforePart = [&peer](std::size_t) { peer.waitForSteps(4); };
+    TestMessage message({first, part});
+    // The second part is produced only once the server has dropped the connection.
+    message.beforePart = [&peer](std::size_t index) {
+        if (index == 1) {
+            peer.waitForSteps(4);
+        }
+    };
     Command append(connection, "APPEND");
     append.addParamString("INBOX");
     append.addParam(announcement);
