@@ -56,6 +56,8 @@ public:
     // The read time-out of the current stream only; ignored without a stream.
     void setTimeout(unsigned seconds);
     bool streamGood();
+    // Bytes the current stream has handed to the system; 0 without one.
+    std::uint64_t bytesSent() const { return stream ? stream->bytesSent() : 0; }
 
     // Writes the text and, unless flush is false, flushes. At a command
     // boundary a broken connection is reopened once (login and the last

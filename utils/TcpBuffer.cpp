@@ -199,6 +199,7 @@ bool tcpbuffer::sendAll(const char* data, std::size_t length) {
         }
         data += sent;
         length -= static_cast<std::size_t>(sent);
+        sentBytes += static_cast<std::uint64_t>(sent);
     }
     return true;
 }
@@ -266,6 +267,7 @@ bool tcpbuffer::sendGathered(iovec* parts, std::size_t count) {
             }
             return false;
         }
+        sentBytes += static_cast<std::uint64_t>(sent);
         auto done = static_cast<std::size_t>(sent);
         while (message.msg_iovlen > 0 && done >= message.msg_iov->iov_len) {
             done -= message.msg_iov->iov_len;

@@ -4,6 +4,7 @@
 #include "utils/TlsSettings.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <streambuf>
 #include <vector>
@@ -34,6 +35,8 @@ public:
     bool close();
     bool isConnected() const { return connected; }
     int getSocketState() const { return socketState; }
+    // Bytes the system accepted for sending on this connection so far.
+    std::uint64_t bytesSent() const { return sentBytes; }
 
     // Zero seconds and zero microseconds: wait without limit.
     void setTimeoutInSeconds(unsigned seconds);
@@ -67,6 +70,7 @@ private:
     bool bound = false;
     bool connected = false;
     int socketState = 0;
+    std::uint64_t sentBytes = 0;
     bool useTls;
     TlsSettings tlsSettings;
     std::unique_ptr<zenqa::ssl::TlsSession> tls;

@@ -294,4 +294,31 @@ TEST(CommandTest, FailedLiteralWriteIsNeverReplayed) {
     EXPECT_EQ(peer.connection(1), "T3 LOGIN \"u\" \"p\"\r\nT2 NOOP\r\n");
 }
 
+TEST(CommandTest, AppendOnAConnectionResetWhileIdleIsSentWholeOnANewOne) {
+    // The command line waits for the data, so the broken connection shows only
+    // when they are sent; nothing of the command had left, so it goes again
+    // whole, the message read from its start.
+    const std::string line = "T1 APPEND \"INBOX\" {11+}\r\n";
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n")
+        .expect("T0 LOGIN \"u\" \"p\"\r\n").send("T0 OK\r\n")
+        .resetConnection()
+        .acceptNext()
+        .send("* OK again\r\n")
+        .expect("T2 LOGIN \"u\" \"p\"\r\n").send("T2 OK\r\n")
+        .expect(line + "hello world\r\n").send("T1 OK\r\n");
+    ConnectionInternal connection;
+    openScripted(connection, peer, true);
+    peer.waitForSteps(4);
+
+    TestMessage message({"hello", " world"});
+    Command append(connection, "APPEND");
+    append.addParamString("INBOX");
+    append.addParam("{11+}\r\n");
+    EXPECT_EQ(append.execute(&message), Command::OK);
+    connection.close();
+    EXPECT_EQ(peer.wait(), "");
+    EXPECT_EQ(peer.connection(1), "T2 LOGIN \"u\" \"p\"\r\n" + line + "hello world\r\n");
+}
+
 }  // namespace
