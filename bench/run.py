@@ -269,7 +269,7 @@ def syscalls(dovecot, corp, user):
     """Calls per message and bytes moved per message for each system call of the message path."""
     trace = os.path.join(WORK, f"strace.{corp['name']}")
     subprocess.run(["strace", "-f", "-qq", "-s", "0", "-o", trace,
-                    "-e", "trace=read,write,sendto,recvfrom,lseek,openat,poll,writev",
+                    "-e", "trace=read,write,sendto,sendmsg,recvfrom,lseek,openat,poll,writev",
                     BIN("bench_append"), "127.0.0.1", str(dovecot.port), user, "bench",
                     corp["account"], "bench", "INBOX", "INBOX", os.path.join(WORK, "profile.log")],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -281,7 +281,7 @@ def syscalls(dovecot, corp, user):
             m = call.match(line)
             if m:
                 count, size = totals.get(m.group(1), (0, 0))
-                moved = int(m.group(2)) if m.group(1) in ("read", "write", "sendto", "recvfrom", "writev") else 0
+                moved = int(m.group(2)) if m.group(1) in ("read", "write", "sendto", "sendmsg", "recvfrom", "writev") else 0
                 totals[m.group(1)] = (count + 1, size + max(moved, 0))
     n = corp["count"]
     return [(name, count / n, size / n) for name, (count, size) in

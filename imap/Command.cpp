@@ -42,25 +42,47 @@ Command::Response Command::execute(IMessage* message) {
     taggedResponse.clear();
     if (message == nullptr) {
         completeCommandString();
-    }
-    connection.send(commandText.get());
-    if (message != nullptr) {
-        sendMessage(*message);
-        connection.send("\r\n", false);
+        connection.send(commandText.get());
+    } else {
+        sendWithMessage(*message);
     }
     Response result = BAD;
     readResponses(result);
     return result;
 }
 
-void Command::sendMessage(IMessage& message) {
+// The command line waits to leave with the first data part, so a connection
+// found broken then may have taken nothing of the command: it is still at its
+// boundary and goes again whole on a new connection, the message from its start.
+void Command::sendWithMessage(IMessage& message) {
+    connection.send(commandText.get(), true, false);
+    if (sendMessage(message, connection.bytesSent())) {
+        return;
+    }
+    connection.reconnect();
+    connection.send(commandText.get(), false, false);
+    if (!sendMessage(message, connection.bytesSent())) {
+        throw IMessageLoadFailedException("Send failed", 9);
+    }
+}
+
+bool Command::sendMessage(IMessage& message, std::uint64_t commandStart) {
     try {
         std::string& part = connection.partBuffer;
         part.clear();
         for (bool more = message.getFirstDataPart(part); more;
              more = message.getNextDataPart(part)) {
-            connection.send(part, false);
+            connection.send(part, false, false);
         }
+        // The flush carries literal data too: its failure fails the message.
+        connection.send("\r\n", false);
+        return true;
+    } catch (const ImapConnectionFailed& error) {
+        // The failed send closed the connection.
+        if (connection.bytesSent() == commandStart) {
+            return false;
+        }
+        throw IMessageLoadFailedException(error.what(), 9);
     } catch (const std::runtime_error& error) {
         // The server is inside the literal now; only a new connection resynchronizes.
         connection.close();

@@ -3,6 +3,7 @@
 #include "imap/ResponseResult.h"
 #include "imap/Synthesizer.h"
 
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -82,7 +83,11 @@ protected:
         const std::function<bool(const std::string& continuation, std::string& answer)>& respond);
 
 private:
-    void sendMessage(IMessage& message);
+    void sendWithMessage(IMessage& message);
+    // Streams the data and the final line end after the waiting command line.
+    // False when the connection broke before it took any byte past
+    // commandStart (what the stream had sent when the line was queued).
+    bool sendMessage(IMessage& message, std::uint64_t commandStart);
     void readResponses(Response& result);
     // Stores one whole response (line end removed) as the tagged line, with
     // its status in result, or as the next untagged response; true for the

@@ -13,7 +13,10 @@
 
 namespace {
 
-constexpr std::size_t streamBufferSize = 4096;
+constexpr std::size_t inputBufferSize = 4096;
+// A small message (command line, data and line end) fits whole and leaves in
+// one write; a larger part goes out directly after the pending bytes.
+constexpr std::size_t outputBufferSize = 65536;
 constexpr unsigned chunkSize = 10240;
 // No response line of ours comes near this; a longer one is a broken or hostile
 // peer, and reading on would only exhaust memory.
@@ -85,10 +88,10 @@ void ConnectionInternal::openStream() {
         const zenqa::utils::InetSocketAddress local = zenqa::utils::InetSocketAddress::any();
         if (useSsl) {
             stream = std::make_unique<zenqa::utils::basic_tcpclientiostream>(
-                remote, local, streamBufferSize, streamBufferSize, true, tlsSettings);
+                remote, local, inputBufferSize, outputBufferSize, true, tlsSettings);
         } else {
             stream = std::make_unique<zenqa::utils::basic_tcpclientiostream>(
-                remote, local, streamBufferSize, streamBufferSize);
+                remote, local, inputBufferSize, outputBufferSize);
         }
     } catch (const zenqa::utils::CantResolveException&) {
         throw ImapConnectionFailed("", 3);
@@ -243,14 +246,16 @@ bool ConnectionInternal::streamGood() {
     return stream->rdstate() == std::ios::goodbit;
 }
 
-void ConnectionInternal::write(const std::string& text) {
+void ConnectionInternal::write(const std::string& text, bool flush) {
     stream->write(text.data(), static_cast<std::streamsize>(text.size()));
-    stream->flush();
+    if (flush) {
+        stream->flush();
+    }
 }
 
-bool ConnectionInternal::send(const std::string& text, bool atCommandBoundary) {
+bool ConnectionInternal::send(const std::string& text, bool atCommandBoundary, bool flush) {
     if (streamGood() && state != Disconnected) {
-        write(text);
+        write(text, flush);
         if (streamGood() && state != Disconnected) {
             return true;
         }
@@ -262,7 +267,7 @@ bool ConnectionInternal::send(const std::string& text, bool atCommandBoundary) {
         throw ImapConnectionFailed("Send failed", 3);
     }
     reconnect();
-    write(text);
+    write(text, flush);
     if (!streamGood()) {
         close();
         throw ImapConnectionFailed("Send failed", 3);

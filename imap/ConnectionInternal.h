@@ -56,12 +56,17 @@ public:
     // The read time-out of the current stream only; ignored without a stream.
     void setTimeout(unsigned seconds);
     bool streamGood();
+    // Bytes the current stream has handed to the system; 0 without one.
+    std::uint64_t bytesSent() const { return stream ? stream->bytesSent() : 0; }
 
-    // Writes the text and flushes. At a command boundary a broken connection
-    // is reopened once (login and the last X-SETUSER account included) and
-    // the text is sent again; literal data (atCommandBoundary false) is never
-    // resent. Throws ImapConnectionFailed "Send failed" when it cannot write.
-    bool send(const std::string& text, bool atCommandBoundary = true);
+    // Writes the text and, unless flush is false, flushes. At a command
+    // boundary a broken connection is reopened once (login and the last
+    // X-SETUSER account included) and the text is sent again; literal data
+    // (atCommandBoundary false) is never resent. Unflushed text waits in the
+    // stream until a flush, a read or a write that does not fit, and a
+    // failure to send it shows only then. Throws ImapConnectionFailed
+    // "Send failed" when it cannot write.
+    bool send(const std::string& text, bool atCommandBoundary = true, bool flush = true);
     // One line with its line end as received; empty when nothing arrived in
     // time. Throws ImapConnectionFailed "recvLine failed" on a broken stream.
     bool recvLine(std::string& line);
@@ -83,7 +88,7 @@ private:
     void openStream();
     void open(bool login);
     void applyRememberedAccount();
-    void write(const std::string& text);
+    void write(const std::string& text, bool flush);
 
     std::uint32_t tagCounter = 0;
     std::uint32_t timeoutSeconds = 0;

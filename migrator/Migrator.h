@@ -63,6 +63,9 @@ public:
 
     // In-place console counter "current/total"; returns its length.
     int printProgress(int current, int total, bool quiet);
+    // Erases the shown characters and prints "current/total" in their place;
+    // returns the new length.
+    int replaceProgress(int shown, int current, int total, bool quiet);
     // Erases the last count characters of the console line.
     void clearOutput(int count, bool quiet);
     std::string formatSize(std::int64_t size);

@@ -78,8 +78,7 @@ void Migrator::transferMessages(Mailbox& mailbox, Folder& folder, int count, boo
         int position = 1;
         for (bool more = folder.getFirstMessage(message, fixLineEnds); more;
              more = folder.getNextMessage(message, fixLineEnds), ++position) {
-            clearOutput(shown, quiet);
-            shown = printProgress(position, count, quiet);
+            shown = replaceProgress(shown, position, count, quiet);
             try {
                 appendMessage(folder, message, useXAppend);
                 ++statistics.messagesAppended;

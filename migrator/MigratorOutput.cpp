@@ -17,16 +17,36 @@ Migrator& Migrator::operator<<(const std::string& text) { return *this << text.c
 
 Migrator& Migrator::operator<<(int value) { return *this << std::to_string(value); }
 
+namespace {
+
+// Backspace, space, backspace for each character: the terminal erases them.
+std::string erasure(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += "\b \b";
+    return text;
+}
+
+}  // namespace
+
 int Migrator::printProgress(int current, int total, bool quiet) {
+    return replaceProgress(0, current, total, quiet);
+}
+
+// One write per update: a console write per message costs more than the erase.
+int Migrator::replaceProgress(int shown, int current, int total, bool quiet) {
     if (quiet) return 0;
-    std::string counter = std::to_string(current) + "/" + std::to_string(total);
-    std::cout << counter << std::flush;
-    return static_cast<int>(counter.size());
+    std::string text = erasure(shown);
+    const std::size_t erased = text.size();
+    text += std::to_string(current);
+    text += '/';
+    text += std::to_string(total);
+    std::cout << text << std::flush;
+    return static_cast<int>(text.size() - erased);
 }
 
 void Migrator::clearOutput(int count, bool quiet) {
-    if (quiet) return;
-    for (int i = 0; i < count; ++i) std::cout << "\b \b" << std::flush;
+    if (quiet || count <= 0) return;
+    std::cout << erasure(count) << std::flush;
 }
 
 std::string Migrator::formatSize(std::int64_t size) {

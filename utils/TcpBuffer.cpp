@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -198,6 +199,7 @@ bool tcpbuffer::sendAll(const char* data, std::size_t length) {
         }
         data += sent;
         length -= static_cast<std::size_t>(sent);
+        sentBytes += static_cast<std::uint64_t>(sent);
     }
     return true;
 }
@@ -224,17 +226,60 @@ tcpbuffer::int_type tcpbuffer::overflow(int_type ch) {
     return traits_type::not_eof(ch);
 }
 
-// Large blocks (a message part) go straight to the socket after the pending
-// bytes instead of being cut into buffer-sized writes.
+// A block that fits waits in the put area. One that does not leaves at once,
+// with the pending bytes before it in the same write, so a command line and
+// the first part of its message share one system call.
 std::streamsize tcpbuffer::xsputn(const char* data, std::streamsize count) {
-    if (static_cast<std::size_t>(count) < outputSize) {
-        return std::streambuf::xsputn(data, count);
+    const auto length = static_cast<std::size_t>(count);
+    if (length <= static_cast<std::size_t>(epptr() - pptr())) {
+        std::copy_n(data, length, pptr());
+        pbump(static_cast<int>(length));
+        return count;
     }
-    if (sync() == -1 || socketDescriptor < 0 ||
-        !sendAll(data, static_cast<std::size_t>(count))) {
-        return 0;
+    return sendAfterPending(data, length) ? count : 0;
+}
+
+// TLS has no gathered write: there the pending bytes go first, on their own.
+bool tcpbuffer::sendAfterPending(const char* data, std::size_t length) {
+    const std::size_t pending = static_cast<std::size_t>(pptr() - pbase());
+    if (tls || pending == 0) {
+        return sync() == 0 && socketDescriptor >= 0 && sendAll(data, length);
     }
-    return count;
+    iovec parts[2] = {{pbase(), pending}, {const_cast<char*>(data), length}};
+    // Pending bytes are dropped on failure too, as in sync().
+    const bool sent = socketDescriptor >= 0 && sendGathered(parts, 2);
+    setp(buffer.data(), buffer.data() + outputSize);
+    return sent;
+}
+
+bool tcpbuffer::sendGathered(iovec* parts, std::size_t count) {
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = count;
+    while (message.msg_iovlen > 0) {
+        long sent;
+        do {
+            sent = ::sendmsg(socketDescriptor, &message, MSG_NOSIGNAL);
+        } while (sent < 0 && errno == EINTR);
+        if (sent <= 0) {
+            if (sent < 0) {
+                socketState = -1;
+            }
+            return false;
+        }
+        sentBytes += static_cast<std::uint64_t>(sent);
+        auto done = static_cast<std::size_t>(sent);
+        while (message.msg_iovlen > 0 && done >= message.msg_iov->iov_len) {
+            done -= message.msg_iov->iov_len;
+            ++message.msg_iov;
+            --message.msg_iovlen;
+        }
+        if (message.msg_iovlen > 0) {
+            message.msg_iov->iov_base = static_cast<char*>(message.msg_iov->iov_base) + done;
+            message.msg_iov->iov_len -= done;
+        }
+    }
+    return true;
 }
 
 tcpbuffer::int_type tcpbuffer::underflow() {

@@ -4,9 +4,12 @@
 #include "utils/TlsSettings.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <streambuf>
 #include <vector>
+
+struct iovec;
 
 namespace zenqa::ssl {
 class TlsSession;
@@ -32,6 +35,8 @@ public:
     bool close();
     bool isConnected() const { return connected; }
     int getSocketState() const { return socketState; }
+    // Bytes the system accepted for sending on this connection so far.
+    std::uint64_t bytesSent() const { return sentBytes; }
 
     // Zero seconds and zero microseconds: wait without limit.
     void setTimeoutInSeconds(unsigned seconds);
@@ -47,6 +52,8 @@ private:
     bool openSocket();
     bool connectSocket();
     bool sendAll(const char* data, std::size_t length);
+    bool sendAfterPending(const char* data, std::size_t length);
+    bool sendGathered(iovec* parts, std::size_t count);
     long receive(char* data, std::size_t size);
     long long timeoutMicroseconds() const;
     void applySocketTimeout();
@@ -63,6 +70,7 @@ private:
     bool bound = false;
     bool connected = false;
     int socketState = 0;
+    std::uint64_t sentBytes = 0;
     bool useTls;
     TlsSettings tlsSettings;
     std::unique_ptr<zenqa::ssl::TlsSession> tls;

@@ -3,6 +3,7 @@
 #include "utils/TcpBuffer.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <iostream>
 
 namespace zenqa::utils {
@@ -23,6 +24,7 @@ public:
     void close();
     bool isConnected() const { return buffer.isConnected(); }
     int getSocketState() const { return buffer.getSocketState(); }
+    std::uint64_t bytesSent() const { return buffer.bytesSent(); }
 
     void setTimeoutInSeconds(unsigned seconds) { buffer.setTimeoutInSeconds(seconds); }
     void setTimeoutInuSeconds(unsigned microseconds) { buffer.setTimeoutInuSeconds(microseconds); }

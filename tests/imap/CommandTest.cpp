@@ -260,10 +260,13 @@ TEST(CommandTest, FailingMessageSourceClosesTheConnection) {
 }
 
 TEST(CommandTest, FailedLiteralWriteIsNeverReplayed) {
-    // More than the socket buffers hold, so the write meets the reset even
-    // when the reset reaches the client late.
+    // The first part is too large to wait in the stream's buffer, so the
+    // command line leaves with it. The second is more than the socket buffers
+    // hold, so its write meets the reset even when the reset reaches the
+    // client late.
+    const std::string first(64 * 1024, 'f');
     const std::string part(16 * 1024 * 1024, 'm');
-    const std::string announcement = "{" + std::to_string(part.size()) + "+}\r\n";
+    const std::string announcement = "{" + std::to_string(first.size() + part.size()) + "+}\r\n";
     const std::string line = "T1 APPEND \"INBOX\" " + announcement;
     ScriptedPeer peer;
     peer.send("* OK ready\r\n")
@@ -276,15 +279,46 @@ TEST(CommandTest, FailedLiteralWriteIsNeverReplayed) {
     ConnectionInternal connection;
     openScripted(connection, peer, true);
 
-    TestMessage message({part});
-    // The part is produced only once the server has dropped the connection.
-    message.beforePart = [&peer](std::size_t) { peer.waitForSteps(4); };
+    TestMessage message({first, part});
+    // The second part is produced only once the server has dropped the connection.
+    message.beforePart = [&peer](std::size_t index) {
+        if (index == 1) {
+            peer.waitForSteps(4);
+        }
+    };
     Command append(connection, "APPEND");
     append.addParamString("INBOX");
     append.addParam(announcement);
     // The next command starts a new connection; the message data never follows.
     expectLoadFailureThenNewConnection(connection, peer, append, message, "Send failed");
     EXPECT_EQ(peer.connection(1), "T3 LOGIN \"u\" \"p\"\r\nT2 NOOP\r\n");
+}
+
+TEST(CommandTest, AppendOnAConnectionResetWhileIdleIsSentWholeOnANewOne) {
+    // The command line waits for the data, so the broken connection shows only
+    // when they are sent; nothing of the command had left, so it goes again
+    // whole, the message read from its start.
+    const std::string line = "T1 APPEND \"INBOX\" {11+}\r\n";
+    ScriptedPeer peer;
+    peer.send("* OK ready\r\n")
+        .expect("T0 LOGIN \"u\" \"p\"\r\n").send("T0 OK\r\n")
+        .resetConnection()
+        .acceptNext()
+        .send("* OK again\r\n")
+        .expect("T2 LOGIN \"u\" \"p\"\r\n").send("T2 OK\r\n")
+        .expect(line + "hello world\r\n").send("T1 OK\r\n");
+    ConnectionInternal connection;
+    openScripted(connection, peer, true);
+    peer.waitForSteps(4);
+
+    TestMessage message({"hello", " world"});
+    Command append(connection, "APPEND");
+    append.addParamString("INBOX");
+    append.addParam("{11+}\r\n");
+    EXPECT_EQ(append.execute(&message), Command::OK);
+    connection.close();
+    EXPECT_EQ(peer.wait(), "");
+    EXPECT_EQ(peer.connection(1), "T2 LOGIN \"u\" \"p\"\r\n" + line + "hello world\r\n");
 }
 
 }  // namespace

@@ -217,6 +217,16 @@ TEST(DovecotTls, SelfSignedCertificateNeedsVerificationOff) {
     ASSERT_EQ(trusting.fetch(1, fetched), C::Ok);
     EXPECT_EQ(fetched.getFlags(), "\\Draft");
     EXPECT_EQ(readBody(fetched), "Subject: tls\r\n\r\nover TLS\r\n");
+    // A part larger than the output buffer goes out on its own after the
+    // pending command line and header.
+    std::string body;
+    while (body.size() < 100000) body += "line " + std::to_string(body.size()) + " over TLS\r\n";
+    TestMessage large({"Subject: large\r\n\r\n", body});
+    EXPECT_EQ(trusting.append("Secure", &large, false), C::Ok);
+    ASSERT_EQ(trusting.select("Secure"), C::Ok);
+    FetchMessage second;
+    ASSERT_EQ(trusting.fetch(2, second), C::Ok);
+    EXPECT_EQ(readBody(second), "Subject: large\r\n\r\n" + body);
     trusting.disconnect(true);
 
     // Without TLS the server's TLS port gives no greeting.

@@ -76,6 +76,19 @@ TEST(MigratorOutput, ProgressCounterIsErasedInPlace) {
     EXPECT_EQ(log.str(), "");
 }
 
+TEST(MigratorOutput, ReplacedCounterIsErasedThenPrinted) {
+    std::ostringstream log;
+    tarmig::Migrator m(log);
+    ConsoleCapture console;
+    int length = m.printProgress(9, 10, false);
+    length = m.replaceProgress(length, 10, 10, false);
+    EXPECT_EQ(length, 5);
+    EXPECT_EQ(console.text(), "9/10\b \b\b \b\b \b\b \b10/10");
+    EXPECT_EQ(m.replaceProgress(length, 11, 12, true), 0);
+    EXPECT_EQ(console.text(), "9/10\b \b\b \b\b \b\b \b10/10");
+    EXPECT_EQ(log.str(), "");
+}
+
 TEST(MigratorOutput, QuietProgressWritesNothing) {
     std::ostringstream log;
     tarmig::Migrator m(log);

@@ -81,6 +81,29 @@ TEST(TcpClientStreamTest, LargeWritesArriveWholeAndInOrder) {
     EXPECT_EQ(peer.received(), "abc" + big + "def");
 }
 
+TEST(TcpClientStreamTest, WriteCutShortByTheSendTimeoutResumesWhereItStopped) {
+    // More than the socket buffers hold: while the peer is silent, the send
+    // time-out ends the first system call partway through the block.
+    std::string big(32 * 1024 * 1024, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<char>(i * 13 + i / 4096);
+    }
+    ScriptedPeer peer;
+    peer.stall(std::chrono::milliseconds(700)).readBytes(5 + big.size()).send("done\n");
+    peer.start();
+    auto stream = connectTo(peer);
+    stream->setTimeoutInSeconds(0);
+    stream->setTimeoutInuSeconds(400000);
+    *stream << "head:";
+    stream->write(big.data(), static_cast<std::streamsize>(big.size()));
+    ASSERT_TRUE(stream->good());
+    std::string line;
+    stream->setTimeoutInSeconds(10);
+    ASSERT_TRUE(std::getline(*stream, line));
+    EXPECT_EQ(peer.wait(), "");
+    EXPECT_TRUE(peer.received() == "head:" + big);
+}
+
 TEST(TcpClientStreamTest, ReadTimeoutLooksLikeEndOfInput) {
     ScriptedPeer peer;
     peer.stall(std::chrono::milliseconds(600)).send("late\n");
