@@ -68,12 +68,19 @@ void Command::sendWithMessage(IMessage& message) {
 
 bool Command::sendMessage(IMessage& message, std::uint64_t commandStart) {
     try {
+        // The server reads exactly the announced count as message data: a byte
+        // more would be taken for a command, a byte less would swallow the next one.
+        const auto announced = static_cast<std::uint64_t>(message.getFixedSize());
+        std::uint64_t delivered = 0;
         std::string& part = connection.partBuffer;
         part.clear();
         for (bool more = message.getFirstDataPart(part); more;
              more = message.getNextDataPart(part)) {
+            delivered += part.size();
+            if (delivered > announced) throw std::runtime_error("message data longer than announced");
             connection.send(part, false, false);
         }
+        if (delivered != announced) throw std::runtime_error("message data shorter than announced");
         // The flush carries literal data too: its failure fails the message.
         connection.send("\r\n", false);
         return true;

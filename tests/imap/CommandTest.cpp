@@ -259,6 +259,38 @@ TEST(CommandTest, FailingMessageSourceClosesTheConnection) {
     EXPECT_EQ(peer.connection(0), "T0 LOGIN \"u\" \"p\"\r\nT1 APPEND {6+}\r\npart1");
 }
 
+// A source whose data disagree with the length it announced.
+struct MisannouncedMessage : TestMessage {
+    MisannouncedMessage(std::vector<std::string> parts, std::int64_t announced)
+        : TestMessage(std::move(parts)), announced(announced) {}
+    std::int64_t getFixedSize() override { return announced; }
+    std::int64_t announced;
+};
+
+TEST(CommandTest, DataThatDisagreeWithTheAnnouncedLengthNeverReachTheServer) {
+    for (const auto& [announced, text] : {std::pair<std::int64_t, std::string>{6, "message data longer than announced"},
+                                          std::pair<std::int64_t, std::string>{9, "message data shorter than announced"}}) {
+        const std::string line = "T1 APPEND {" + std::to_string(announced) + "+}\r\n";
+        ScriptedPeer peer;
+        peer.send("* OK ready\r\n")
+            .expect("T0 LOGIN \"u\" \"p\"\r\n").send("T0 OK\r\n")
+            .expectClosed()
+            .acceptNext()
+            .send("* OK again\r\n")
+            .expect("T3 LOGIN \"u\" \"p\"\r\n").send("T3 OK\r\n")
+            .expect("T2 NOOP\r\n").send("T2 OK\r\n");
+        ConnectionInternal connection;
+        openScripted(connection, peer, true);
+
+        MisannouncedMessage message({"part1", "ab"}, announced);
+        Command append(connection, "APPEND");
+        append.addParam("{" + std::to_string(announced) + "+}\r\n");
+        expectLoadFailureThenNewConnection(connection, peer, append, message, text);
+        // Only parts within the announced length left, and never the final line end.
+        EXPECT_EQ(peer.connection(0), "T0 LOGIN \"u\" \"p\"\r\n" + line + (announced == 9 ? "part1ab" : "part1"));
+    }
+}
+
 TEST(CommandTest, FailedLiteralWriteIsNeverReplayed) {
     // The first part is too large to wait in the stream's buffer, so the
     // command line leaves with it. The second is more than the socket buffers

@@ -391,6 +391,38 @@ TEST_F(MigrateRun, ConnectionDroppedMidAccountEndsTheRunAfterLoggingOut) {
     EXPECT_TRUE(log.ends_with("Result: migration failed\n"));
 }
 
+TEST_F(MigrateRun, RefusedFolderCreationEndsTheRunNamingThePath) {
+    std::string ann = builder.addMacnt("", "ann", settings("", "pw"),
+                                       infoText("1", {{"Archive/2004", "IPF.Note", "1", ""}, {"INBOX", "", "0", ""}}));
+    builder.addMboxFolder(ann, "Archive/2004", mboxText({mboxMessage("Subject: a\n\na\n", "", "1")}));
+    builder.addMacnt("other.org", "bob", settings("", "pw"), infoText("1", {}));
+    VantrelTarget target({"--refuse-create", "Archive/2004"});
+    auto run = migrate(target);
+    ServerState server = target.stop();
+    EXPECT_EQ(run.exitStatus, 1);
+    // The parent level was created before the refusal; nothing was appended.
+    EXPECT_EQ(server["ann@example.com"].folders.count("Archive"), 1u);
+    EXPECT_EQ(server["ann@example.com"].folders.count("Archive/2004"), 0u);
+    EXPECT_EQ(server.count("bob@other.org"), 0u);
+    std::string log = logText();
+    EXPECT_NE(log.find("Error: cannot create folder Archive/2004\n\nError: cannot create folder Archive/2004\n"),
+              std::string::npos)
+        << log;
+    EXPECT_TRUE(log.ends_with("Result: migration failed\n"));
+}
+
+TEST_F(MigrateRun, ServerByeMidAccountEndsTheRun) {
+    addInboxAccount("ann", "pw", numberedMessages(3));
+    VantrelTarget target({"--bye-after", "1", "--fault-commands", "APPEND,X-APPEND"});
+    auto run = migrate(target);
+    ServerState server = target.stop();
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(server["ann@example.com"].folders["INBOX"].messages.size(), 1u);
+    std::string log = logText();
+    EXPECT_NE(log.find("Network error: cannot append message\n"), std::string::npos) << log;
+    EXPECT_TRUE(log.ends_with("Result: migration failed\n"));
+}
+
 TEST_F(MigrateRun, ConnectionLostWhileCreatingTheAccountIsNotTakenForAnExistingOne) {
     addInboxAccount("ann", "pw", {mboxMessage("Subject: a\n\na\n", "", "1")});
     VantrelTarget target({"--drop-after", "0", "--fault-commands", "X-CREATEUSER"});
