@@ -128,7 +128,9 @@ int writeAccounts(const std::string& out, long count) {
     const long domains = 10;
     std::string settings = settingsText({{"Password", "secret"}, {"PasswordEncryption", "clear"}});
     for (long i = 0; i < count; ++i) {
-        std::string domain = "d" + std::to_string(i % domains) + ".example.com";
+        std::string domain = "d";  // appended piecewise: GCC 12 warns falsely on "x" + temporary
+        domain += std::to_string(i % domains);
+        domain += ".example.com";
         std::string size = std::to_string(1000 + i % 5000);
         store.addMacnt(domain, "user" + std::to_string(i), settings,
                        infoText(size, {{"INBOX", "IPF.Note", "3", size}, {"Sent", "IPF.Note", "1", "100"}}));

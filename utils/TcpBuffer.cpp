@@ -169,8 +169,8 @@ long long tcpbuffer::timeoutMicroseconds() const {
     return static_cast<long long>(timeoutSeconds) * 1000000 + timeoutMicros;
 }
 
-// Bounds the blocking calls that poll does not guard: the TLS handshake and
-// writes to a server that stopped reading.
+// Bounds the blocking calls: plain reads, the TLS handshake and writes to a
+// server that stopped reading (TLS reads wait in poll first).
 void tcpbuffer::applySocketTimeout() {
     if (socketDescriptor < 0) {
         return;
@@ -303,6 +303,21 @@ tcpbuffer::int_type tcpbuffer::underflow() {
 // negative (and the socket state -1) on an error.
 long tcpbuffer::receive(char* data, std::size_t size) {
     sync();
+    if (!tls) {
+        // The socket's own receive time-out bounds the wait: one system call
+        // per read instead of a poll and a recv.
+        long result;
+        do {
+            result = ::recv(socketDescriptor, data, size, MSG_NOSIGNAL);
+        } while (result < 0 && errno == EINTR);
+        if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return 0;
+        }
+        if (result < 0) {
+            socketState = -1;
+        }
+        return result;
+    }
     const long long limit = timeoutMicroseconds();
     const auto deadline = Clock::now() + std::chrono::microseconds(limit);
     for (;;) {
