@@ -22,21 +22,6 @@ constexpr unsigned chunkSize = 10240;
 // peer, and reading on would only exhaust memory.
 constexpr std::size_t maxLineLength = 16 * 1024 * 1024;
 
-// std::getline with a length limit: false when the line is longer than `limit`.
-bool getLimitedLine(std::istream& in, std::string& line, std::size_t limit) {
-    std::streambuf* buffer = in.rdbuf();
-    for (;;) {
-        const int c = buffer->sbumpc();
-        if (c == std::char_traits<char>::eof()) {
-            in.setstate(line.empty() ? std::ios::eofbit | std::ios::failbit : std::ios::eofbit);
-            return true;
-        }
-        if (c == '\n') return true;
-        if (line.size() == limit) return false;
-        line += static_cast<char>(c);
-    }
-}
-
 }  // namespace
 
 ConnectionInternal::ConnectionInternal() : chunk(chunkSize) { partBuffer.reserve(chunkSize); }
@@ -124,7 +109,7 @@ void ConnectionInternal::open(bool login) {
         }
         state = Connected;
         greeting.clear();
-        if (!getLimitedLine(*stream, greeting, maxLineLength)) {
+        if (!stream->getLine(greeting, maxLineLength)) {
             close();
             throw ImapConnectionFailed("", 3);
         }
@@ -278,7 +263,7 @@ bool ConnectionInternal::send(const std::string& text, bool atCommandBoundary, b
 bool ConnectionInternal::recvLine(std::string& line) {
     line.clear();
     if (streamGood() && state != Disconnected) {
-        const bool withinLimit = getLimitedLine(*stream, line, maxLineLength);
+        const bool withinLimit = stream->getLine(line, maxLineLength);
         if (withinLimit && streamGood() && state != Disconnected) {
             if (!line.empty()) {
                 line += '\n';

@@ -43,50 +43,52 @@ std::string_view MboxScanner::held(std::int64_t position, std::size_t length) co
     return {at(position), length};
 }
 
-MboxScanner::LineFeeds* MboxScanner::countLineFeed(LineFeeds* lineFeeds, std::int64_t searchStart,
-                                                   std::int64_t lf) const {
-    if (blockStart_ > searchStart) {
-        lineFeeds->bare = -1;
-        return nullptr;
-    }
-    // The block holds every byte from `searchStart` on, so the one before this LF.
-    if (lf == searchStart || *at(lf - 1) != '\r') {
-        ++lineFeeds->bare;
-        lineFeeds->lastButOneBare = lineFeeds->lastBare;
-        lineFeeds->lastBare = lf;
-    }
-    return lineFeeds;
-}
-
 MboxScanner::Result MboxScanner::findFromLine(std::istream& in, std::int64_t position, Line& line,
                                               LineFeeds* lineFeeds) {
     // Others read the stream between searches.
     streamAt_ = -1;
     if (lineFeeds) *lineFeeds = LineFeeds();
-    LineFeeds* counting = lineFeeds;
     std::int64_t pos = position;
+    bool atLineStart = true;
+    // The byte before `pos`, kept for a line feed that starts a block read later.
+    char byteBefore = '\0';
     for (;;) {
-        if (!ensure(in, pos, fromPrefix.size())) return ReadError;
+        if (pos > blockStart_ && pos <= blockEnd()) byteBefore = *at(pos - 1);
+        if (!ensure(in, pos, atLineStart ? fromPrefix.size() : 1)) return ReadError;
         if (pos >= blockEnd()) return End;
-        if (blockEnd() - pos >= static_cast<std::int64_t>(fromPrefix.size()) &&
-            std::memcmp(at(pos), fromPrefix.data(), fromPrefix.size()) == 0) {
-            return readLine(in, pos, line) ? Found : ReadError;
-        }
-        // Not a separator: skip to the start of the next line.
+        const char* p = at(pos);
+        const char* end = at(blockEnd());
         for (;;) {
-            if (!ensure(in, pos, 1)) return ReadError;
-            if (pos >= blockEnd()) return End;
-            auto available = static_cast<std::size_t>(blockEnd() - pos);
-            const void* lf = std::memchr(at(pos), '\n', available);
-            if (lf) {
-                pos += static_cast<const char*>(lf) - at(pos);
-                if (counting) counting = countLineFeed(counting, position, pos);
-                ++pos;
+            if (atLineStart) {
+                const auto left = static_cast<std::size_t>(end - p);
+                // A line start too near the block's end is decided after a refill.
+                if (left < fromPrefix.size() && blockEnd() != endOfFile_) break;
+                if (left >= fromPrefix.size() && std::memcmp(p, fromPrefix.data(), fromPrefix.size()) == 0) {
+                    return readLine(in, blockStart_ + (p - block_.data()), line) ? Found : ReadError;
+                }
+            }
+            const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+            if (!lf) {
+                p = end;
+                atLineStart = false;
                 break;
             }
-            pos = blockEnd();
+            if (lineFeeds) {
+                const std::int64_t lfPosition = blockStart_ + (lf - block_.data());
+                const char before = lf == block_.data() ? byteBefore : lf[-1];
+                if (lfPosition == position || before != '\r') countBareLineFeed(*lineFeeds, lfPosition);
+            }
+            p = lf + 1;
+            atLineStart = true;
         }
+        pos = blockStart_ + (p - block_.data());
     }
+}
+
+void MboxScanner::countBareLineFeed(LineFeeds& lineFeeds, std::int64_t lf) {
+    ++lineFeeds.bare;
+    lineFeeds.lastButOneBare = lineFeeds.lastBare;
+    lineFeeds.lastBare = lf;
 }
 
 bool MboxScanner::readLine(std::istream& in, std::int64_t start, Line& line) {

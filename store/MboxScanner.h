@@ -29,9 +29,10 @@ public:
     // The LFs not preceded by CR in the lines a search skipped, an LF as the
     // first byte searched counting as such, and where the last two of them
     // lie, so that a caller can leave out the bytes before the found line.
-    // Counted only while the search stays in the block it started in.
+    // The count runs on across blocks: a message of any size needs no
+    // second reading to know the size it will have.
     struct LineFeeds {
-        std::int64_t bare = 0;  // -1 when the search went on into another block
+        std::int64_t bare = 0;
         std::int64_t lastBare = -1;
         std::int64_t lastButOneBare = -1;
     };
@@ -54,8 +55,7 @@ private:
     std::int64_t blockEnd() const { return blockStart_ + static_cast<std::int64_t>(blockLength_); }
     const char* at(std::int64_t position) const { return block_.data() + (position - blockStart_); }
     bool readLine(std::istream& in, std::int64_t start, Line& line);
-    // Counts the LF at `lf`; nullptr once the search has left its first block.
-    LineFeeds* countLineFeed(LineFeeds* lineFeeds, std::int64_t searchStart, std::int64_t lf) const;
+    static void countBareLineFeed(LineFeeds& lineFeeds, std::int64_t lf);
 
     std::vector<char> block_;
     std::int64_t blockStart_ = 0;

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -299,6 +300,26 @@ tcpbuffer::int_type tcpbuffer::underflow() {
     return traits_type::to_int_type(*gptr());
 }
 
+// Searched a buffer at a time rather than taken a byte at a time.
+tcpbuffer::LineResult tcpbuffer::getLine(std::string& line, std::size_t limit) {
+    for (;;) {
+        if (gptr() == egptr() && traits_type::eq_int_type(underflow(), traits_type::eof())) {
+            return LineEnded;
+        }
+        const auto available = static_cast<std::size_t>(egptr() - gptr());
+        const auto* lf = static_cast<const char*>(std::memchr(gptr(), '\n', available));
+        const std::size_t length = lf ? static_cast<std::size_t>(lf - gptr()) : available;
+        if (line.size() + length > limit) {
+            return LineTooLong;
+        }
+        line.append(gptr(), length);
+        gbump(static_cast<int>(lf ? length + 1 : length));
+        if (lf) {
+            return LineRead;
+        }
+    }
+}
+
 // Bytes read into data; 0 when the peer closed or nothing came in time,
 // negative (and the socket state -1) on an error.
 long tcpbuffer::receive(char* data, std::size_t size) {
@@ -329,19 +350,12 @@ long tcpbuffer::receive(char* data, std::size_t size) {
                 wait = 0;
             }
         }
-        if (!(tls && tls->hasPending()) && !waitReadable(socketDescriptor, wait)) {
+        if (!tls->hasPending() && !waitReadable(socketDescriptor, wait)) {
             return 0;
         }
-        long result;
-        if (tls) {
-            result = tls->read(data, size);
-            if (result == zenqa::ssl::TlsSession::WantRead) {
-                continue;
-            }
-        } else {
-            do {
-                result = ::recv(socketDescriptor, data, size, MSG_NOSIGNAL);
-            } while (result < 0 && errno == EINTR);
+        const long result = tls->read(data, size);
+        if (result == zenqa::ssl::TlsSession::WantRead) {
+            continue;
         }
         if (result < 0) {
             socketState = -1;

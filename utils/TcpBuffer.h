@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <streambuf>
 #include <vector>
 
@@ -37,6 +38,11 @@ public:
     int getSocketState() const { return socketState; }
     // Bytes the system accepted for sending on this connection so far.
     std::uint64_t bytesSent() const { return sentBytes; }
+
+    enum LineResult { LineRead, LineEnded, LineTooLong };
+    // Appends the bytes before the next LF to `line` and consumes the LF;
+    // LineEnded when the input ends first, LineTooLong past `limit` bytes.
+    LineResult getLine(std::string& line, std::size_t limit);
 
     // Zero seconds and zero microseconds: wait without limit.
     void setTimeoutInSeconds(unsigned seconds);

@@ -25,6 +25,19 @@ void basic_tcpclientiostream::create() {
     }
 }
 
+bool basic_tcpclientiostream::getLine(std::string& line, std::size_t limit) {
+    switch (buffer.getLine(line, limit)) {
+    case tcpbuffer::LineRead:
+        return true;
+    case tcpbuffer::LineTooLong:
+        return false;
+    case tcpbuffer::LineEnded:
+        break;
+    }
+    setstate(line.empty() ? std::ios::eofbit | std::ios::failbit : std::ios::eofbit);
+    return true;
+}
+
 void basic_tcpclientiostream::close() {
     if (!buffer.close()) {
         setstate(std::ios::failbit);

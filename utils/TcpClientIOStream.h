@@ -26,6 +26,9 @@ public:
     int getSocketState() const { return buffer.getSocketState(); }
     std::uint64_t bytesSent() const { return buffer.bytesSent(); }
 
+    // std::getline with a length limit: false when the line is longer than `limit`.
+    bool getLine(std::string& line, std::size_t limit);
+
     void setTimeoutInSeconds(unsigned seconds) { buffer.setTimeoutInSeconds(seconds); }
     void setTimeoutInuSeconds(unsigned microseconds) { buffer.setTimeoutInuSeconds(microseconds); }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <sstream>
 
 using tarmig::MboxScanner;
@@ -66,7 +67,79 @@ std::string fillTo(const std::string& bytes, std::int64_t position) {
     return out + "\n";
 }
 
+// LFs not preceded by CR in [from, to), the byte at `from` following nothing.
+MboxScanner::LineFeeds naiveLineFeeds(const std::string& bytes, std::int64_t from, std::int64_t to) {
+    MboxScanner::LineFeeds feeds;
+    for (std::int64_t i = from; i < to; ++i) {
+        if (bytes[i] == '\n' && (i == from || bytes[i - 1] != '\r')) {
+            ++feeds.bare;
+            feeds.lastButOneBare = feeds.lastBare;
+            feeds.lastBare = i;
+        }
+    }
+    return feeds;
+}
+
+// One search from `from`, its line feed count checked against the naive one.
+void expectCountedLineFeeds(MboxScanner& scanner, std::istream& in, const std::string& bytes,
+                            std::int64_t from) {
+    MboxScanner::Line line;
+    MboxScanner::LineFeeds feeds;
+    auto result = scanner.findFromLine(in, from, line, &feeds);
+    ASSERT_NE(MboxScanner::ReadError, result);
+    auto to = result == MboxScanner::Found ? line.start : static_cast<std::int64_t>(bytes.size());
+    auto expected = naiveLineFeeds(bytes, from, to);
+    EXPECT_EQ(expected.bare, feeds.bare) << "from " << from;
+    EXPECT_EQ(expected.lastBare, feeds.lastBare) << "from " << from;
+    EXPECT_EQ(expected.lastButOneBare, feeds.lastButOneBare) << "from " << from;
+}
+
 }  // namespace
+
+TEST(MboxScanner, CountsTheBareLineFeedsOfTheLinesItSkips) {
+    const std::string pieces[] = {"\n", "\r\n", "\r", "\n\n", "text", "From <a>(S-1) x\n", "From", ">("};
+    std::mt19937 random(11);
+    for (int round = 0; round < 300; ++round) {
+        std::string bytes;
+        for (int n = std::uniform_int_distribution<int>(0, 40)(random); n > 0; --n) {
+            bytes += pieces[std::uniform_int_distribution<std::size_t>(0, std::size(pieces) - 1)(random)];
+        }
+        SCOPED_TRACE(bytes);
+        // Every start, at a line start or inside a line, with the scanner's
+        // block kept from the searches before.
+        std::istringstream in(bytes);
+        MboxScanner scanner;
+        for (std::int64_t from = 0; from < static_cast<std::int64_t>(bytes.size()); ++from) {
+            expectCountedLineFeeds(scanner, in, bytes, from);
+        }
+    }
+}
+
+TEST(MboxScanner, CountsLineFeedsAcrossBlocks) {
+    // Mixed line ends with a CR LF pair split by every block boundary once.
+    std::string bytes;
+    std::mt19937 random(5);
+    while (bytes.size() < 3 * block + 100) {
+        auto next = bytes.size() + std::uniform_int_distribution<std::size_t>(0, 90)(random);
+        const bool crossing = next / block != bytes.size() / block;
+        if (crossing) next = next / block * block - 1;  // its CR ends a block
+        bytes.append(next - bytes.size(), 'b');
+        bytes += crossing || random() % 3 == 0 ? "\r\n" : "\n";
+        // No separator in the first block and a half, several after it.
+        if (bytes.size() > block + block / 2 && random() % 1000 == 0) bytes += "From <m>(S-1) x\n";
+    }
+    std::istringstream in(bytes);
+    MboxScanner scanner;
+    MboxScanner::Line line;
+    ASSERT_EQ(MboxScanner::Found, scanner.findFromLine(in, 0, line));
+    EXPECT_GT(line.start, block);
+    for (std::int64_t from : {std::int64_t{0}, std::int64_t{1}, block - 1, block, 2 * block - 1, 2 * block + 7}) {
+        expectCountedLineFeeds(scanner, in, bytes, from);
+    }
+    for (std::int64_t from = 0; from < static_cast<std::int64_t>(bytes.size()); from += 99991) {
+        expectCountedLineFeeds(scanner, in, bytes, from);
+    }
+}
 
 TEST(MboxScanner, FindsSeparatorsAcrossBlockBoundaries) {
     for (std::int64_t shift = -8; shift <= 2; ++shift) {

@@ -134,6 +134,56 @@ TEST(TcpClientStreamTest, PeerClosingGivesEndOfInput) {
     EXPECT_TRUE(stream->eof());
 }
 
+TEST(TcpClientStreamTest, LinesAreReadWholeAcrossReadsAndBufferRefills) {
+    const std::string wide(10000, 'w');  // more than the 4096-byte input buffer
+    ScriptedPeer peer;
+    peer.send("fir")
+        .stall(std::chrono::milliseconds(50))
+        .send("st\r\n" + wide + "\n\n" + std::string(4096, 'x'))
+        .stall(std::chrono::milliseconds(50))
+        .send("y\nno line end")
+        .closeConnection();
+    peer.start();
+    auto stream = connectTo(peer);
+    std::string line;
+    ASSERT_TRUE(stream->getLine(line, 16));
+    EXPECT_EQ(line, "first\r");
+    line.clear();
+    ASSERT_TRUE(stream->getLine(line, wide.size()));
+    EXPECT_TRUE(line == wide);
+    line.clear();
+    ASSERT_TRUE(stream->getLine(line, 0));
+    EXPECT_EQ(line, "");
+    line.clear();
+    ASSERT_TRUE(stream->getLine(line, 8192));
+    EXPECT_TRUE(line == std::string(4096, 'x') + "y");
+    EXPECT_TRUE(stream->good());
+    // The input ends inside a line: what came is the line, then nothing is.
+    line.clear();
+    ASSERT_TRUE(stream->getLine(line, 100));
+    EXPECT_EQ(line, "no line end");
+    EXPECT_TRUE(stream->eof());
+    EXPECT_FALSE(stream->fail());
+    line.clear();
+    stream->getLine(line, 100);
+    EXPECT_EQ(line, "");
+    EXPECT_TRUE(stream->fail());
+    EXPECT_EQ(peer.wait(), "");
+}
+
+TEST(TcpClientStreamTest, LineLongerThanTheLimitIsRefused) {
+    ScriptedPeer peer;
+    peer.send("12345678\n123456789\n").stall(std::chrono::milliseconds(200));
+    peer.start();
+    auto stream = connectTo(peer);
+    std::string line;
+    EXPECT_TRUE(stream->getLine(line, 8));
+    EXPECT_EQ(line, "12345678");
+    line.clear();
+    EXPECT_FALSE(stream->getLine(line, 8));
+    EXPECT_LE(line.size(), 8u);
+}
+
 TEST(TcpClientStreamTest, FailuresSetTheFailBit) {
     basic_tcpclientiostream never(InetSocketAddress("127.0.0.1", 1), InetSocketAddress::any(),
                                   4096, 4096);
