@@ -1,5 +1,7 @@
 #include "imap/Synthesizer.h"
 
+#include <cstring>
+
 namespace zenqa::mail {
 
 std::string escapeQuotationMarks(const std::string& value) {
@@ -43,7 +45,9 @@ void Synthesizer::addParam(unsigned int number) { addParam(text_, std::to_string
 void Synthesizer::addParamString(std::string& target, const std::string& value) {
     addSpace(target);
     target += '"';
-    if (value.find_first_of("\"\\") == std::string::npos) {
+    // Two memchr scans: find_first_of would search the set once per character.
+    if (std::memchr(value.data(), '"', value.size()) == nullptr &&
+        std::memchr(value.data(), '\\', value.size()) == nullptr) {
         target += value;
     } else {
         target += zenqa::mail::escapeQuotationMarks(value);

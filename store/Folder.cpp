@@ -263,7 +263,9 @@ bool Folder::getNextMessageMBOX(Message& message, bool fixLineEnds) {
         // difference and fails the message.
         message.setFixedSize(fixLineEnds ? size + bareLineFeeds : size);
         // Put together first: one write to the log instead of a dozen.
-        std::string info = "    Info: read message, local uid: ";
+        std::string info;
+        info.reserve(160);
+        info += "    Info: read message, local uid: ";
         info += message.getUid();
         info += " offset: ";
         info += std::to_string(dataOffset);
