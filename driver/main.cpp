@@ -5,7 +5,7 @@
 
 #include "driver/Help.h"
 #include "driver/RunFiles.h"
-#include "migrator/CGException.h"
+#include "store/CGException.h"
 #include "migrator/Migrator.h"
 
 namespace {

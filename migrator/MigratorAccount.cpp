@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "migrator/CGException.h"
+#include "store/CGException.h"
 #include "migrator/Migrator.h"
 #include "store/Folder.h"
 #include "store/Mailbox.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "migrator/CGException.h"
+#include "store/CGException.h"
 #include "migrator/Migrator.h"
 #include "store/Folder.h"
 #include "store/Mailbox.h"
@@ -31,21 +31,21 @@ std::vector<std::string> splitLevels(const std::string& path) {
     throw CGNetworkException(text);
 }
 
-[[noreturn]] void failUnexpected(std::ostream& output, int result) {
+[[noreturn]] void failUnexpected(std::ostream& output, SimpleImapClient::ImapClientResult result) {
     std::string text = "Error: unspecified Imap error " + std::to_string(result) + ".\n";
     failNetwork(output, text, text);
 }
 
 // The results every command on an open session can end with: a session that
-// is gone (1; its log line starts "Error: " or "Network Error: ", both are in
+// is gone (its log line starts "Error: " or "Network Error: ", both are in
 // use), a broken connection (3, reported as "cannot " + what) and anything
 // nobody expected. All of them end the run.
-[[noreturn]] void failSession(std::ostream& output, int result, const std::string& what,
+[[noreturn]] void failSession(std::ostream& output, SimpleImapClient::ImapClientResult result, const std::string& what,
                               const std::string& notConnectedPrefix = "Network Error: ") {
-    if (result == 1)
+    if (result == SimpleImapClient::NotConnected)
         failNetwork(output, notConnectedPrefix + "client isn't connected to Vantrel\n",
                     "client isn't connected to Vantrel");
-    if (result == 3) failNetwork(output, "Network error: cannot " + what + "\n", "cannot " + what);
+    if (result == SimpleImapClient::ConnectionError) failNetwork(output, "Network error: cannot " + what + "\n", "cannot " + what);
     failUnexpected(output, result);
 }
 
@@ -59,19 +59,18 @@ void replaceForbiddenChars(std::string& text, char replacement) {
 
 void Migrator::connect(bool logoutAfterwards) {
     // The socket layer keeps only the low 16 bits of a port: 65679 would reach 143.
-    constexpr int connectionError = 3;
-    int result = port < 1 || port > 65535 ? connectionError
+    SimpleImapClient::ImapClientResult result = port < 1 || port > 65535 ? SimpleImapClient::ConnectionError
                                           : client.connect(server, static_cast<unsigned>(port), masterPassword, 0);
     switch (result) {
-        case 0:
+        case SimpleImapClient::Ok:
             if (logoutAfterwards) client.disconnect(true);
             return;
-        case 2:
+        case SimpleImapClient::AlreadyConnected:
             output << "Warning: client already connected to Vantrel\n" << std::flush;
             return;
-        case 3:
+        case SimpleImapClient::ConnectionError:
             failNetwork(output, "Network error: cannot connect to Vantrel\n", "cannot connect to Vantrel");
-        case 4:
+        case SimpleImapClient::AuthenticationFailed:
             failNetwork(output, "Error: problem with authentication to Vantrel\n",
                         "problem with authentication to Vantrel");
         default:
@@ -110,11 +109,11 @@ bool Migrator::setUser(Mailbox& mailbox) {
         generated = true;
     }
     const std::string account = mailbox.username + "@" + mailbox.domain;
-    int created = client.createUser(mailbox.username, mailbox.domain, password, mailbox.fullName);
+    SimpleImapClient::ImapClientResult created = client.createUser(mailbox.username, mailbox.domain, password, mailbox.fullName);
     // A lost session says nothing about the account: taking it for an
     // existing one would skip the account and still report success.
-    if (created == 1 || created == 3) failSession(output, created, "create user");
-    if (created == 0) {
+    if (created == SimpleImapClient::NotConnected || created == SimpleImapClient::ConnectionError) failSession(output, created, "create user");
+    if (created == SimpleImapClient::Ok) {
         output << "   Info: created user <" << account << ">, password: \"" << password << "\"\n" << std::flush;
         passwordReport << "<" << account << ">, password: \"" << password << "\""
                        << (generated ? " (generated)" : "") << "\n";
@@ -132,9 +131,9 @@ bool Migrator::setUser(Mailbox& mailbox) {
 void Migrator::switchUser(const std::string& username, const std::string& domain) {
     currentUser = username;
     currentDomain = domain;
-    int result = client.setUser(username, domain);
-    if (result == 0) return;
-    if (result == 6) {
+    SimpleImapClient::ImapClientResult result = client.setUser(username, domain);
+    if (result == SimpleImapClient::Ok) return;
+    if (result == SimpleImapClient::SetUserFailed) {
         output << "Error: problem with identity switching\n" << std::flush;
         throw CGStoreException("problem with identity switching");
     }
@@ -167,12 +166,12 @@ void Migrator::createFolder(Folder& folder) {
     for (const std::string& level : splitLevels(target)) {
         path = firstLevel ? level : path + "/" + level;
         firstLevel = false;
-        int selected = client.select(path);
-        if (selected == 0) continue;
-        if (selected != 10) failNetwork(output, "Error: cannot select folder " + path + "\n", "cannot select folder " + path);
-        int created = client.createFolder(path, folder.getType());
-        if (created == 0) continue;
-        if (created == 7) failNetwork(output, "Error: cannot create folder " + path + "\n", "cannot create folder " + path);
+        SimpleImapClient::ImapClientResult selected = client.select(path);
+        if (selected == SimpleImapClient::Ok) continue;
+        if (selected != SimpleImapClient::SelectFailed) failNetwork(output, "Error: cannot select folder " + path + "\n", "cannot select folder " + path);
+        SimpleImapClient::ImapClientResult created = client.createFolder(path, folder.getType());
+        if (created == SimpleImapClient::Ok) continue;
+        if (created == SimpleImapClient::CreateFolderFailed) failNetwork(output, "Error: cannot create folder " + path + "\n", "cannot create folder " + path);
         failSession(output, created, "create folder");
     }
 }
@@ -180,14 +179,14 @@ void Migrator::createFolder(Folder& folder) {
 void Migrator::appendMessage(Folder& folder, IMessage& message, bool useXAppend) {
     std::string target = folder.getName();
     replaceForbiddenChars(target, '_');
-    int result = client.append(target, &message, useXAppend);
+    SimpleImapClient::ImapClientResult result = client.append(target, &message, useXAppend);
     switch (result) {
-        case 0:
+        case SimpleImapClient::Ok:
             return;
-        case 8:
+        case SimpleImapClient::AppendFailed:
             output << "Error: append message error\n" << std::flush;
             throw CGStoreException("append message error");
-        case 9:
+        case SimpleImapClient::MessageLoadFailed:
             output << "Error: problem with load from IMessage object\n" << std::flush;
             // The literal was announced but not completed: whatever is sent
             // next would become part of this message. Start a fresh session.

@@ -2,7 +2,7 @@
 #include <ctime>
 #include <iostream>
 
-#include "migrator/CGException.h"
+#include "store/CGException.h"
 #include "migrator/Migrator.h"
 #include "store/Domain.h"
 #include "store/Mailbox.h"

@@ -3,7 +3,7 @@
 #include <ostream>
 #include <utility>
 
-#include "migrator/CGException.h"
+#include "store/CGException.h"
 #include "store/Parser.h"
 #include "store/StoreError.h"
 #include "store/TreeNode.h"

@@ -5,7 +5,7 @@
 #include <istream>
 #include <stdexcept>
 
-#include "migrator/CGException.h"
+#include "store/CGException.h"
 #include "store/Folder.h"
 
 namespace tarmig {

@@ -1,6 +1,6 @@
 #include "store/Parser.h"
 
-#include "migrator/CGException.h"
+#include "store/CGException.h"
 #include "utils/KFile.h"
 
 namespace tarmig {

@@ -3,7 +3,7 @@
 #include <ostream>
 #include <string>
 
-#include "migrator/CGException.h"
+#include "store/CGException.h"
 
 namespace tarmig {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "migrator/CGException.h"
+#include "store/CGException.h"
 #include "migrator/Migrator.h"
 #include "support/RunTool.h"
 #include "support/StoreBuilder.h"

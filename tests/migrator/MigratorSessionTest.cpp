@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "migrator/CGException.h"
+#include "store/CGException.h"
 #include "migrator/Migrator.h"
 #include "store/Folder.h"
 #include "store/Mailbox.h"

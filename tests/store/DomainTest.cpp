@@ -9,7 +9,7 @@
 #include <string>
 
 #include "ErrorText.h"
-#include "migrator/CGException.h"
+#include "store/CGException.h"
 #include "store/Mailbox.h"
 #include "support/StoreBuilder.h"
 

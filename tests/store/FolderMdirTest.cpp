@@ -6,7 +6,7 @@
 
 #include "ErrorText.h"
 #include "MessageReading.h"
-#include "migrator/CGException.h"
+#include "store/CGException.h"
 #include "support/StoreBuilder.h"
 
 using namespace tarmig;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ErrorText.h"
-#include "migrator/CGException.h"
+#include "store/CGException.h"
 #include "support/StoreBuilder.h"
 
 using namespace tarmig;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "migrator/CGException.h"
+#include "store/CGException.h"
 #include "store/Parser.h"
 #include "utils/KMemoryStream.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "ErrorText.h"
-#include "migrator/CGException.h"
+#include "store/CGException.h"
 #include "support/StoreBuilder.h"
 #include "utils/KMemoryStream.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "ErrorText.h"
-#include "migrator/CGException.h"
+#include "store/CGException.h"
 #include "store/Domain.h"
 #include "support/StoreBuilder.h"
 

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-// The tool's own failures. The store reader raises them too; they carry
+// The tool's own failures, raised by the store reader and the engine; they carry
 // only their message text.
 namespace tarmig {
 
