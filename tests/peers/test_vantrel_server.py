@@ -369,6 +369,17 @@ class FaultTest(unittest.TestCase):
         self.assertEqual(c.status(b'X-SETUSER "ann@sales"'), b"NO")
         c.close()
 
+    def test_refused_createuser_creates_nothing(self):
+        server = self.run_server("--refuse-createuser", "Ann@Sales")
+        c = server.connect()
+        c.master()
+        self.assertEqual(c.command(
+            b'X-CREATEUSER (NAME {3+}\r\nann DOMAIN {5+}\r\nsales PASSWORD "x")')[1].split(b" ", 1)[1],
+            b"NO Licence limit reached\r\n")
+        self.assertEqual(c.status(b'X-SETUSER "ann@sales"'), b"NO")
+        c.close()
+        self.assertEqual(server.stop()[1]["accounts"], [])
+
     def test_drop_counts_chosen_commands_across_connections(self):
         server = self.run_server("--drop-after", "3",
                                  "--fault-commands", "APPEND,X-APPEND")

@@ -37,6 +37,10 @@ Options:
   --refuse-create NAME     answer NO to CREATE of folder NAME; repeatable
   --refuse-setuser ADDR    answer NO to X-SETUSER of ADDR even if it exists;
                            repeatable
+  --refuse-createuser ADDR answer NO "Licence limit reached" to X-CREATEUSER
+                           of ADDR, which is not created (a refusal for
+                           another reason than an existing account);
+                           repeatable
   --drop-after N           close the connection, without a reply, when the
                            (N+1)th counted command arrives
   --bye-after N            send an untagged BYE and close at the (N+1)th
@@ -718,6 +722,10 @@ async def cmd_createuser(conn, tag, args):
         conn.reply(tag, b"NO", b"Invalid account name")
         return
     key = account_key(name, domain)
+    if any(key == account_key(*r.partition(b"@")[::2])
+           for r in conn.options.refuse_createuser):
+        conn.reply(tag, b"NO", b"Licence limit reached")
+        return
     if key in conn.server.accounts:
         conn.reply(tag, b"NO", b"Account already exists")
         return
@@ -989,6 +997,7 @@ def parse_options(argv):
     p.add_argument("--refuse-append-marker")
     p.add_argument("--refuse-create", action="append", default=[])
     p.add_argument("--refuse-setuser", action="append", default=[])
+    p.add_argument("--refuse-createuser", action="append", default=[])
     p.add_argument("--drop-after", type=int)
     p.add_argument("--bye-after", type=int)
     p.add_argument("--stall-after", type=int)
@@ -1007,7 +1016,8 @@ def parse_options(argv):
                  "refuse_append_marker"):
         value = getattr(options, name)
         setattr(options, name, None if value is None else os.fsencode(value))
-    for name in ("account", "folder", "refuse_create", "refuse_setuser"):
+    for name in ("account", "folder", "refuse_create", "refuse_setuser",
+                 "refuse_createuser"):
         setattr(options, name, [os.fsencode(v) for v in getattr(options, name)])
     if bool(options.tls_cert) != bool(options.tls_key):
         p.error("--tls-cert and --tls-key go together")
