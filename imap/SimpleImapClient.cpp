@@ -37,6 +37,17 @@ bool versionAtLeast63(const std::string& completion) {
     return major > 6 || (major == 6 && minor >= 3);
 }
 
+// The server's words after the tag and the status word of a completion, e.g.
+// "Account already exists" of "T4 NO Account already exists".
+std::string completionText(const Command& command) {
+    std::string tagged;
+    std::vector<std::string> untagged;
+    command.getResponse(tagged, untagged);
+    auto space = tagged.find(' ');
+    if (space != std::string::npos) space = tagged.find(' ', space + 1);
+    return space == std::string::npos ? std::string() : tagged.substr(space + 1);
+}
+
 unsigned folderTypeBit(SimpleImapClient::FolderType type) {
     switch (type) {
         case SimpleImapClient::FolderContact: return ListExtension::Contact;
@@ -126,9 +137,12 @@ SimpleImapClient::ImapClientResult SimpleImapClient::createUser(const std::strin
                                                                 const std::string& password,
                                                                 const std::string& fullName) {
     if (!connected) return NotConnected;
+    responseText.clear();
     try {
         CommandXCreateUser command(connection, name, domain, password, fullName, {});
-        return command.execute(nullptr) == Command::OK ? Ok : CreateUserFailed;
+        Command::Response response = command.execute(nullptr);
+        responseText = completionText(command);
+        return response == Command::OK ? Ok : CreateUserFailed;
     } catch (ImapException& e) {
         return handleImapException(e, CreateUserFailed);
     }
@@ -137,9 +151,12 @@ SimpleImapClient::ImapClientResult SimpleImapClient::createUser(const std::strin
 SimpleImapClient::ImapClientResult SimpleImapClient::setUser(const std::string& user,
                                                              const std::string& domain) {
     if (!connected) return NotConnected;
+    responseText.clear();
     try {
         CommandXSetUser command(connection, user + "@" + domain);
-        return command.execute() == Command::OK ? Ok : SetUserFailed;
+        Command::Response response = command.execute();
+        responseText = completionText(command);
+        return response == Command::OK ? Ok : SetUserFailed;
     } catch (ImapException& e) {
         return handleImapException(e, SetUserFailed);
     }
@@ -148,9 +165,12 @@ SimpleImapClient::ImapClientResult SimpleImapClient::setUser(const std::string& 
 SimpleImapClient::ImapClientResult SimpleImapClient::createFolder(const std::string& name,
                                                                   FolderType type) {
     if (!connected) return NotConnected;
+    responseText.clear();
     try {
         CommandCreate command(connection, name, folderTypeBit(type), "");
-        return command.execute(nullptr) == Command::OK ? Ok : CreateFolderFailed;
+        Command::Response response = command.execute(nullptr);
+        responseText = completionText(command);
+        return response == Command::OK ? Ok : CreateFolderFailed;
     } catch (ImapException& e) {
         return handleImapException(e, CreateFolderFailed);
     }

@@ -59,6 +59,10 @@ public:
     // Whether X-CHECKVERSION reports version 6.3 or newer.
     bool isXAppendSupported();
 
+    // The server's text after the status word of the last completed
+    // createUser, setUser or createFolder (why it refused, for the log).
+    const std::string& lastResponseText() const { return responseText; }
+
     ImapClientResult createUser(const std::string& name, const std::string& domain,
                                 const std::string& password, const std::string& fullName);
     ImapClientResult setUser(const std::string& user, const std::string& domain);
@@ -107,4 +111,5 @@ private:
     unsigned timeoutSeconds;
     bool useTls = false;
     bool verifyPeer = true;
+    std::string responseText;
 };
