@@ -1,0 +1,62 @@
+#include "migrator/PasswordReport.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace tarmig {
+
+namespace {
+
+std::string errorText() { return std::strerror(errno); }
+
+// The new file's directory entry must survive a crash as well as its data.
+bool syncDirectoryOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+}  // namespace
+
+PasswordReport::~PasswordReport() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void PasswordReport::setPath(std::string path) { path_ = std::move(path); }
+
+std::string PasswordReport::open() {
+    if (fd_ >= 0) return "";
+    if (path_.empty()) return "no file given";
+    int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0) return errorText();
+    // An existing file keeps its old mode under O_CREAT; narrow it as well.
+    if (::fchmod(fd, S_IRUSR | S_IWUSR) != 0 || !syncDirectoryOf(path_)) {
+        std::string why = errorText();
+        ::close(fd);
+        return why;
+    }
+    fd_ = fd;
+    return "";
+}
+
+std::string PasswordReport::add(const std::string& line) {
+    if (std::string why = open(); !why.empty()) return why;
+    for (std::size_t written = 0; written < line.size();) {
+        ssize_t n = ::write(fd_, line.data() + written, line.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errorText();
+        written += static_cast<std::size_t>(n);
+    }
+    return ::fsync(fd_) == 0 ? "" : errorText();
+}
+
+}  // namespace tarmig

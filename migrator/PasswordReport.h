@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+
+namespace tarmig {
+
+// The run's password report file: one line per provisioned account. The file
+// is created, readable by its owner only, before the first account is
+// provisioned, and every line is on disk before the account it names is
+// used, so a run that dies leaves the password of each account it created.
+class PasswordReport {
+public:
+    PasswordReport() = default;
+    ~PasswordReport();
+    PasswordReport(const PasswordReport&) = delete;
+    PasswordReport& operator=(const PasswordReport&) = delete;
+
+    // Where the report goes; nothing is created before open() or add().
+    void setPath(std::string path);
+    const std::string& path() const { return path_; }
+
+    // Creates the file, or opens an existing one for appending (a run that
+    // started in the same second), narrowed to owner-only. Returns "" on
+    // success, otherwise why not.
+    std::string open();
+    // Appends one line and flushes it to disk; "" on success, otherwise why not.
+    std::string add(const std::string& line);
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+}  // namespace tarmig
