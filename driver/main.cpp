@@ -20,16 +20,20 @@ constexpr int exitUsage = 2;
 int main(int argc, char** argv) {
     using namespace tarmig;
 
-    std::string path, domain, user, password, setPass, forceSetPass, server, primaryDomain;
+    std::string path, domain, user, password, setPass, forceSetPass, server, primaryDomain, unknownArgument;
     int port = 0;
     bool migrate = false, force = false, quiet = false, help = false, fixLineEnds = true, useTls = false;
     bool insecure = false;
     Migrator::parseArgs(argc, argv, path, domain, user, password, setPass, forceSetPass, server, port, primaryDomain,
-                        migrate, force, quiet, help, fixLineEnds, useTls, insecure);
+                        migrate, force, quiet, help, fixLineEnds, useTls, insecure, unknownArgument);
 
     if (help || argc == 1) {
         printHelp(std::cout);
         return exitSuccess;
+    }
+    if (!unknownArgument.empty()) {
+        std::cout << "Argument error: unknown option " << unknownArgument << ", for help use \"-help\"\n";
+        return exitUsage;
     }
     if (path.empty() || (migrate && (server.empty() || password.empty()))) {
         std::cout << "Argument error: missing required command line arguments, for help use \"-help\"\n";
@@ -68,6 +72,8 @@ int main(int argc, char** argv) {
         Migrator migrator(*output);
         migrator.initialize(path, server, port, password, migrate, force, setPass, forceSetPass, quiet, fixLineEnds);
         migrator.setTls(useTls, !insecure);
+        // Created when the first account is about to be provisioned.
+        migrator.passwordReport.setPath("./tarmig_" + stamp + ".pass");
         migrator << "\n"
                  << "Stalker CommuniGate Pro to Vantrel migration tool " << getProductVersion() << "\n"
                  << productNotice << "\n"
@@ -111,11 +117,6 @@ int main(int argc, char** argv) {
                      << "Result: migration " << (migrator.succeeded ? "successful\n" : "failed\n");
         }
 
-        std::string report = migrator.passwordReport.str();
-        if (!report.empty()) {
-            std::ofstream passFile;
-            if (openPrivateFile(passFile, "./tarmig_" + stamp + ".pass")) passFile << report;
-        }
         if (!migrator.succeeded) failed = true;
     }
     return failed ? exitFailure : exitSuccess;

@@ -3,10 +3,11 @@
 #include <chrono>
 #include <cstdint>
 #include <ostream>
-#include <sstream>
 #include <string>
+#include <vector>
 
 #include "imap/SimpleImapClient.h"
+#include "migrator/PasswordReport.h"
 #include "utils/IMessage.h"
 
 namespace tarmig {
@@ -31,11 +32,13 @@ public:
 
     // Reads the command line into the caller's variables. Option names match
     // whole arguments without regard to case; values are taken verbatim.
+    // unknownArgument gets the first argument that is neither an option nor
+    // an option's value ("" when there is none).
     static void parseArgs(int argc, char** argv, std::string& path, std::string& domain, std::string& user,
                           std::string& password, std::string& setPass, std::string& forceSetPass,
                           std::string& server, int& port, std::string& primaryDomain, bool& migrate,
                           bool& force, bool& quiet, bool& help, bool& fixLineEnds, bool& useTls,
-                          bool& insecure);
+                          bool& insecure, std::string& unknownArgument);
 
     void initialize(std::string storePath, std::string server, int port, std::string masterPassword, bool migrate,
                     bool force, std::string setPass, std::string forceSetPass, bool quiet, bool fixLineEnds);
@@ -49,10 +52,14 @@ public:
     // Opens the master session; every failure ends the run (CGNetworkException).
     void connect(bool logoutAfterwards);
     // Creates the account and switches the session to it; false when it
-    // already exists and -force is not given.
+    // already exists and -force is not given. An account the server neither
+    // creates nor knows, or whose values cannot be sent, fails
+    // (CGStoreException).
     bool setUser(Mailbox& mailbox);
     std::string generatePassword(int length);
-    // Selects or creates each level of the folder's path on the target.
+    // Selects or creates each level of the folder's path on the target. A
+    // name that cannot be sent, a refused CREATE, or a path at or below one
+    // refused earlier in the account fails the folder (CGStoreException).
     void createFolder(Folder& folder);
     void appendMessage(Folder& folder, IMessage& message, bool useXAppend);
 
@@ -74,8 +81,9 @@ public:
 
     // Cleared by every failure the engine reports.
     bool succeeded = true;
-    // One line per provisioned account; the driver saves it to the .pass file.
-    std::ostringstream passwordReport;
+    // One line per provisioned account, on disk before the account is used;
+    // the driver gives its path.
+    PasswordReport passwordReport;
 
 private:
     struct Statistics {
@@ -97,6 +105,10 @@ private:
     void switchUser(const std::string& username, const std::string& domain);
     // A fresh master session acting as the account being transferred.
     void reconnectAsCurrentUser();
+    // Creates the password report file now; a report that cannot be written
+    // ends the run, since an account made now would keep a password nobody knows.
+    void openPasswordReport();
+    void recordPassword(const std::string& line);
 
     bool migrate = false;
     bool force = false;
@@ -114,6 +126,7 @@ private:
     std::string currentDomain;
     bool accountFailed = false;   // the current account reported a failure
     bool identityLost = false;    // a reconnect could not switch back to the account
+    std::vector<std::string> refusedFolders;  // target paths the server would not create, this account
     Statistics statistics;
     std::chrono::steady_clock::time_point startTime = std::chrono::steady_clock::now();
 };

@@ -20,7 +20,8 @@ bool optionIs(const char* argument, const char* option) { return strcasecmp(argu
 void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& domain, std::string& user,
                          std::string& password, std::string& setPass, std::string& forceSetPass,
                          std::string& server, int& port, std::string& primaryDomain, bool& migrate, bool& force,
-                         bool& quiet, bool& help, bool& fixLineEnds, bool& useTls, bool& insecure) {
+                         bool& quiet, bool& help, bool& fixLineEnds, bool& useTls, bool& insecure,
+                         std::string& unknownArgument) {
     path.clear();
     domain.clear();
     user.clear();
@@ -29,6 +30,7 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
     forceSetPass.clear();
     server.clear();
     primaryDomain.clear();
+    unknownArgument.clear();
     // 0 until a -port value says otherwise: the default depends on -ssl.
     port = 0;
     migrate = force = quiet = help = useTls = insecure = false;
@@ -42,6 +44,13 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
         {"-path", &path},         {"-domain", &domain},   {"-primarydomain", &primaryDomain},
         {"-user", &user},         {"-password", &password}, {"-setpass", &setPass},
         {"-forcesetpass", &forceSetPass}, {"-server", &server},
+    };
+
+    auto isValueOption = [&](const char* argument) {
+        if (optionIs(argument, "-port")) return true;
+        for (const auto& option : valueOptions)
+            if (optionIs(argument, option.name)) return true;
+        return false;
     };
 
     for (int i = 1; i < argc; ++i) {
@@ -75,6 +84,9 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
         else if (optionIs(argument, "-help") || optionIs(argument, "-?")) help = true;
         else if (optionIs(argument, "-ssl")) useTls = true;
         else if (optionIs(argument, "-insecure")) insecure = true;
+        // A mistyped option must not widen the run (-domian would migrate
+        // every domain). A value option written last only lacks its value.
+        else if (unknownArgument.empty() && !isValueOption(argument)) unknownArgument = argument;
     }
     if (port == 0) port = useTls ? defaultTlsPort : defaultPort;
 }

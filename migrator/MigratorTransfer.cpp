@@ -49,6 +49,32 @@ std::vector<std::string> splitLevels(const std::string& path) {
     failUnexpected(output, result);
 }
 
+// Passwords stay out of the log; the password report holds them.
+std::string masked(const std::string& password) { return password.empty() ? "" : "******"; }
+
+// The account value that holds a NUL byte, which IMAP cannot carry, or null.
+const char* fieldHoldingNul(const Mailbox& mailbox, const std::string& password) {
+    auto holdsNul = [](const std::string& text) { return text.find('\0') != std::string::npos; };
+    if (holdsNul(mailbox.username)) return "account name";
+    if (holdsNul(mailbox.domain)) return "domain";
+    if (holdsNul(password)) return "password";
+    if (holdsNul(mailbox.fullName)) return "full name";
+    return nullptr;
+}
+
+// A name for the log with each NUL byte written as \0.
+std::string withVisibleNul(const std::string& text) {
+    std::string visible;
+    for (char c : text) visible += c == '\0' ? std::string("\\0") : std::string(1, c);
+    return visible;
+}
+
+// The run cannot provision accounts without a place for their passwords.
+[[noreturn]] void failPasswordReport(std::ostream& output, const std::string& path, const std::string& why) {
+    std::string text = "cannot write the password report " + path + ": " + why;
+    failNetwork(output, "Error: " + text + "\n", text);
+}
+
 }  // namespace
 
 void replaceForbiddenChars(std::string& text, char replacement) {
@@ -96,6 +122,7 @@ std::string Migrator::generatePassword(int length) {
 }
 
 bool Migrator::setUser(Mailbox& mailbox) {
+    refusedFolders.clear();
     std::string password;
     bool generated = false;
     if (!forceSetPass.empty()) {
@@ -109,23 +136,48 @@ bool Migrator::setUser(Mailbox& mailbox) {
         generated = true;
     }
     const std::string account = mailbox.username + "@" + mailbox.domain;
+    if (const char* field = fieldHoldingNul(mailbox, password)) {
+        *this << "Error: cannot create user <" << account << ">: the " << field << " holds a NUL byte\n";
+        throw CGStoreException("cannot create user <" + account + ">");
+    }
+    openPasswordReport();
     SimpleImapClient::ImapClientResult created = client.createUser(mailbox.username, mailbox.domain, password, mailbox.fullName);
     // A lost session says nothing about the account: taking it for an
     // existing one would skip the account and still report success.
     if (created == SimpleImapClient::NotConnected || created == SimpleImapClient::ConnectionError) failSession(output, created, "create user");
     if (created == SimpleImapClient::Ok) {
-        output << "   Info: created user <" << account << ">, password: \"" << password << "\"\n" << std::flush;
-        passwordReport << "<" << account << ">, password: \"" << password << "\""
-                       << (generated ? " (generated)" : "") << "\n";
-    } else {
-        passwordReport << "<" << account << "> already exist, hold current password\n";
-        if (!force) {
-            *this << "   Info: cannot migrate, user already exist: use \"-force\" argument\n";
-            return false;
-        }
+        output << "   Info: created user <" << account << ">, password: \"" << masked(password) << "\"\n" << std::flush;
+        recordPassword("<" + account + ">, password: \"" + password + "\"" + (generated ? " (generated)" : "") + "\n");
+        switchUser(mailbox.username, mailbox.domain);
+        return true;
     }
-    switchUser(mailbox.username, mailbox.domain);
+    // A refusal may have any reason (a licence limit, a name the server
+    // rejects); only a successful identity switch proves the account exists.
+    const std::string refusal = client.lastResponseText();
+    SimpleImapClient::ImapClientResult found = client.setUser(mailbox.username, mailbox.domain);
+    if (found == SimpleImapClient::SetUserFailed) {
+        *this << "Error: cannot create user <" << account << ">: " << refusal << "\n";
+        throw CGStoreException("cannot create user <" + account + ">");
+    }
+    if (found != SimpleImapClient::Ok) failSession(output, found, "switch user", "Error: ");
+    recordPassword("<" + account + "> already exist, hold current password\n");
+    if (!force) {
+        *this << "   Info: cannot migrate, user already exist: use \"-force\" argument\n";
+        return false;
+    }
+    currentUser = mailbox.username;
+    currentDomain = mailbox.domain;
     return true;
+}
+
+void Migrator::openPasswordReport() {
+    std::string why = passwordReport.open();
+    if (!why.empty()) failPasswordReport(output, passwordReport.path(), why);
+}
+
+void Migrator::recordPassword(const std::string& line) {
+    std::string why = passwordReport.add(line);
+    if (!why.empty()) failPasswordReport(output, passwordReport.path(), why);
 }
 
 void Migrator::switchUser(const std::string& username, const std::string& domain) {
@@ -155,11 +207,23 @@ void Migrator::reconnectAsCurrentUser() {
 
 void Migrator::createFolder(Folder& folder) {
     const std::string& name = folder.getName();
+    if (name.find('\0') != std::string::npos) {
+        output << "Error: cannot create folder \"" << withVisibleNul(name) << "\": the name holds a NUL byte\n"
+               << std::flush;
+        throw CGStoreException("folder name holds a NUL byte");
+    }
     std::string target = name;
     replaceForbiddenChars(target, '_');
     if (target != name) {
         *this << "Warning: folder-name \"" << name << "\" contain forbidden chars. "
               << "Name \"" << target << "\" will be usead instead it.\n";
+    }
+    for (const std::string& refused : refusedFolders) {
+        if (target == refused || target.starts_with(refused + "/")) {
+            output << "Error: cannot create folder " << target << ": the server refused to create " << refused
+                   << "\n" << std::flush;
+            throw CGStoreException("cannot create folder " + target);
+        }
     }
     std::string path;
     bool firstLevel = true;
@@ -171,8 +235,12 @@ void Migrator::createFolder(Folder& folder) {
         if (selected != SimpleImapClient::SelectFailed) failNetwork(output, "Error: cannot select folder " + path + "\n", "cannot select folder " + path);
         SimpleImapClient::ImapClientResult created = client.createFolder(path, folder.getType());
         if (created == SimpleImapClient::Ok) continue;
-        if (created == SimpleImapClient::CreateFolderFailed) failNetwork(output, "Error: cannot create folder " + path + "\n", "cannot create folder " + path);
-        failSession(output, created, "create folder");
+        if (created != SimpleImapClient::CreateFolderFailed) failSession(output, created, "create folder");
+        // The server's answer concerns this folder and those below it; the
+        // session and the account go on.
+        refusedFolders.push_back(path);
+        output << "Error: cannot create folder " << path << ": " << client.lastResponseText() << "\n" << std::flush;
+        throw CGStoreException("cannot create folder " + path);
     }
 }
 

@@ -66,8 +66,9 @@ bool Domain::getNextMailbox(Mailbox& mailbox, const std::string& mask) {
         if (account.empty() || !zenqa::utils::fileNameMatch(mask, account, true)) continue;
 
         mailbox.initialize(account, name, path, account, type);
+        // Passwords stay out of the log; the password report holds them.
         output << " Info: read mailbox <" << mailbox.username << ">" << " full name: \"" << mailbox.fullName << "\""
-               << " password: \"" << mailbox.password << "\"" << " size: " << mailbox.size << " path: \""
+               << " password: \"" << (mailbox.password.empty() ? "" : "******") << "\"" << " size: " << mailbox.size << " path: \""
                << mailbox.path << "\"\n";
         return true;
     }

@@ -2,6 +2,7 @@
 
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "driver/Help.h"
 #include "support/RunTool.h"
@@ -62,6 +63,25 @@ TEST(ArgumentErrors, MissingRequiredArgumentsStopTheRunWithStatus2) {
         EXPECT_EQ(run.out, missing);
     }
     EXPECT_TRUE(filesMatching(work.path(), "", "").empty());
+}
+
+TEST(ArgumentErrors, MistypedOptionStopsTheRunBeforeItStarts) {
+    TempDir work, store;
+    struct Case {
+        std::vector<std::string> args;
+        std::string named;
+    };
+    for (const Case& c : {Case{{"-path", store.path(), "-domian", "example.org"}, "-domian"},
+                          Case{{"-pth", "/s"}, "-pth"},  // named rather than the missing arguments
+                          Case{{"-path", store.path(), "-migrate", "-server", "127.0.0.1", "-password", "m", "extra"},
+                               "extra"}}) {
+        auto run = runTool(c.args, work.path());
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_EQ(run.out, "Argument error: unknown option " + c.named + ", for help use \"-help\"\n");
+    }
+    EXPECT_TRUE(filesMatching(work.path(), "", "").empty());
+    // Help still wins: it is what the user asked for.
+    EXPECT_EQ(runTool({"-hepl", "-help"}, work.path()).exitStatus, 0);
 }
 
 TEST(ArgumentErrors, UserWithoutDomainNamesTheUser) {

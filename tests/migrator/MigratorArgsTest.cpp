@@ -9,7 +9,7 @@
 namespace {
 
 struct Parsed {
-    std::string path, domain, user, password, setPass, forceSetPass, server, primaryDomain;
+    std::string path, domain, user, password, setPass, forceSetPass, server, primaryDomain, unknown = "stale";
     int port = -1;
     bool migrate = true, force = true, quiet = true, help = true, fixLineEnds = false, useTls = true, insecure = true;
 };
@@ -22,7 +22,7 @@ Parsed parse(std::vector<std::string> args) {
     Parsed p;
     tarmig::Migrator::parseArgs(static_cast<int>(args.size()), argv.data(), p.path, p.domain, p.user, p.password,
                                 p.setPass, p.forceSetPass, p.server, p.port, p.primaryDomain, p.migrate, p.force,
-                                p.quiet, p.help, p.fixLineEnds, p.useTls, p.insecure);
+                                p.quiet, p.help, p.fixLineEnds, p.useTls, p.insecure, p.unknown);
     return p;
 }
 
@@ -115,10 +115,16 @@ TEST(MigratorParseArgs, TlsMovesTheDefaultPortOnly) {
     EXPECT_FALSE(parse({"-insecure"}).useTls);
 }
 
-TEST(MigratorParseArgs, UnknownArgumentsAreIgnoredSilently) {
+TEST(MigratorParseArgs, FirstArgumentThatIsNeitherOptionNorValueIsNamed) {
     Parsed p = parse({"stray", "-verbose", "-path", "/p"});
-    EXPECT_EQ(p.path, "/p");
-    EXPECT_FALSE(p.help);
+    EXPECT_EQ(p.unknown, "stray");
+    EXPECT_EQ(p.path, "/p");  // the rest is still read
+    EXPECT_EQ(parse({"-migrate", "-domian", "example.org"}).unknown, "-domian");
+    EXPECT_EQ(parse({"-pa", "/x"}).unknown, "-pa");
+    EXPECT_EQ(parse({"-path", "/a", "--force"}).unknown, "--force");
+    // Values, however they look, and a value option that lacks its value are not.
+    EXPECT_EQ(parse({"-password", "-nonsense", "-PORT", "x", "-Domain", "d", "-ssl", "-path"}).unknown, "");
+    EXPECT_EQ(parse({}).unknown, "");
 }
 
 }  // namespace

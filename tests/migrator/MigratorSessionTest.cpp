@@ -54,7 +54,10 @@ class Session : public ::testing::Test {
 protected:
     std::ostringstream log;
     tarmig::Migrator migrator{log, 2};
+    tarmig::testing::TempDir reportDir;
+    std::string reportPath = reportDir.path() + "/run.pass";
 
+    void SetUp() override { migrator.passwordReport.setPath(reportPath); }
     void target(unsigned port, const std::string& master = "master") {
         migrator.initialize("/nowhere", "127.0.0.1", static_cast<int>(port), master, true, false, "", "", true, true);
     }
@@ -157,7 +160,7 @@ TEST_F(Session, MessageFailingInsideItsLiteralContinuesOnAFreshSessionInTheSameA
     ASSERT_EQ(peer.connectionCount(), 2u);
     // The second session is not provisioned again: no X-CREATEUSER, one report line.
     EXPECT_EQ(peer.connection(1).find("X-CREATEUSER"), std::string::npos);
-    EXPECT_EQ(migrator.passwordReport.str(), "<ann@example.com>, password: \"pw\"\n");
+    EXPECT_EQ(tarmig::testing::readFile(reportPath), "<ann@example.com>, password: \"pw\"\n");
     EXPECT_NE(log.str().find("Error: problem with load from IMessage object\n"), std::string::npos);
 }
 

@@ -109,7 +109,7 @@ TEST_F(DomainStore, AccountLineAndMasks) {
     out.str("");
     Mailbox mailbox(out);
     ASSERT_TRUE(domain.getFirstMailbox(mailbox, "ANN"));
-    EXPECT_EQ(" Info: read mailbox <ANN> full name: \"Ann \"A\"\" password: \"s3cret\" size: 100 path: \"" + dir +
+    EXPECT_EQ(" Info: read mailbox <ANN> full name: \"Ann \"A\"\" password: \"******\" size: 100 path: \"" + dir +
                   "/ANN.macnt\"\n",
               out.str());
     EXPECT_EQ("d.org", mailbox.domain);

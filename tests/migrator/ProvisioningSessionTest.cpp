@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "migrator/Migrator.h"
+#include "store/CGException.h"
+#include "store/Folder.h"
+#include "store/Mailbox.h"
+#include "support/ScriptedPeer.h"
+#include "support/StoreBuilder.h"
+
+// Account creation and folder creation refused by a scripted server, checked
+// on the wire: what the engine asks next and what it leaves alone.
+namespace {
+
+using tarmig::testing::readFile;
+using tarmig::testing::ScriptedPeer;
+using tarmig::testing::TempDir;
+
+class ProvisioningSession : public ::testing::Test {
+protected:
+    std::ostringstream log, storeLog;
+    tarmig::Migrator migrator{log, 2};
+    TempDir dir;
+    std::string reportPath = dir.path() + "/run.pass";
+    tarmig::Mailbox mailbox{storeLog};
+    ScriptedPeer peer;
+
+    void SetUp() override {
+        migrator.passwordReport.setPath(reportPath);
+        mailbox.username = "ann";
+        mailbox.domain = "example.com";
+        mailbox.password = "pw";
+        peer.send("* OK Vantrel ready\r\n").expect("X-MASTERAUTH\r\n").send("+ <1.2@vantrel>\r\n").expect("\r\n");
+        peer.send("T0 OK in\r\n");
+    }
+    void connect(bool force = false) {
+        peer.start();
+        migrator.initialize("/nowhere", "127.0.0.1", static_cast<int>(peer.port()), "master", true, force, "", "",
+                            true, true);
+        migrator.connect(false);
+    }
+    tarmig::Folder folder(const std::string& name) {
+        tarmig::Folder f(storeLog);
+        f.initialize(name, "/nowhere", tarmig::MailboxMacnt);
+        return f;
+    }
+};
+
+TEST_F(ProvisioningSession, RefusedCreationOfAnUnknownAccountFailsItWithTheServersReason) {
+    peer.expect("X-CREATEUSER").expect("\r\n").send("T1 NO Licence limit reached\r\n");
+    peer.expect("T2 X-SETUSER \"ann@example.com\"\r\n").send("T2 NO Unknown account\r\n");
+    connect(true);
+    EXPECT_THROW(migrator.setUser(mailbox), tarmig::CGStoreException);
+    EXPECT_EQ(peer.wait(), "");
+    EXPECT_EQ(log.str(), "Error: cannot create user <ann@example.com>: Licence limit reached\n");
+    EXPECT_EQ(readFile(reportPath), "");  // created, yet nothing to report
+}
+
+TEST_F(ProvisioningSession, RefusedCreationOfAnExistingAccountGoesOnInItWithoutSwitchingTwice) {
+    peer.expect("X-CREATEUSER").expect("\r\n").send("T1 NO Account already exists\r\n");
+    peer.expect("T2 X-SETUSER \"ann@example.com\"\r\n").send("T2 OK switched\r\n");
+    peer.expect("T3 SELECT \"Work\"\r\n").send("T3 OK selected\r\n");
+    connect(true);
+    EXPECT_TRUE(migrator.setUser(mailbox));
+    tarmig::Folder work = folder("Work");
+    migrator.createFolder(work);
+    EXPECT_EQ(peer.wait(), "");
+    EXPECT_EQ(readFile(reportPath), "<ann@example.com> already exist, hold current password\n");
+}
+
+TEST_F(ProvisioningSession, RefusedFolderFailsItAndWhatIsBelowItWithoutAskingAgain) {
+    peer.expect("X-CREATEUSER").expect("\r\n").send("T1 OK created\r\n");
+    peer.expect("T2 X-SETUSER").expect("\r\n").send("T2 OK switched\r\n");
+    peer.expect("T3 SELECT \"Projects\"\r\n").send("T3 NO no such\r\n");
+    peer.expect("T4 CREATE ").expect("\"Projects\"\r\n").send("T4 NO Name not allowed\r\n");
+    peer.expect("T5 SELECT \"ProjectsOld\"\r\n").send("T5 OK selected\r\n");
+    connect();
+    ASSERT_TRUE(migrator.setUser(mailbox));
+    tarmig::Folder projects = folder("Projects"), below = folder("Projects/2004"), alike = folder("ProjectsOld");
+    EXPECT_THROW(migrator.createFolder(projects), tarmig::CGStoreException);
+    EXPECT_THROW(migrator.createFolder(below), tarmig::CGStoreException);
+    migrator.createFolder(alike);  // a name that only starts alike is not below it
+    EXPECT_EQ(peer.wait(), "");
+    EXPECT_EQ(peer.received().find("Projects/2004"), std::string::npos);
+    EXPECT_NE(log.str().find("Error: cannot create folder Projects: Name not allowed\n"
+                             "Error: cannot create folder Projects/2004: the server refused to create Projects\n"),
+              std::string::npos)
+        << log.str();
+}
+
+TEST_F(ProvisioningSession, NoAccountIsCreatedWithoutAPasswordReportToRecordIt) {
+    migrator.passwordReport.setPath(dir.path() + "/missing/run.pass");
+    connect();
+    try {
+        migrator.setUser(mailbox);
+        FAIL() << "no exception";
+    } catch (const tarmig::CGNetworkException& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "cannot write the password report " + dir.path() + "/missing/run.pass: No such file or directory");
+    }
+    EXPECT_EQ(peer.wait(), "");
+    EXPECT_EQ(peer.received().find("X-CREATEUSER"), std::string::npos);
+}
+
+}  // namespace
