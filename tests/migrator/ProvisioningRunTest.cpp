@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <fcntl.h>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -173,6 +174,23 @@ TEST_F(ProvisioningRun, ValuesHoldingNulFailTheirAccountOrFolderOnly) {
     EXPECT_EQ(messagesIn(dump, "carol", "INBOX"), 1u);
     EXPECT_NE(log.find("Info: accounts migrated: 0, skipped (already existing): 0, failed: 3\n"), std::string::npos);
     EXPECT_EQ(fileText(".pass"), "<carol@example.com>, password: \"pw\"\n");
+}
+
+TEST_F(ProvisioningRun, NoAccountIsCreatedWhenThePasswordReportCannotBeWritten) {
+    addInbox("ann", "", 1);
+    VantrelServer server;
+    std::string gone = work.path() + "/gone";
+    makeDirs(gone);
+    // The run's directory is removed before it starts: the log falls back to
+    // standard error, and the report has nowhere to go.
+    ToolRun run = runTool(arguments(server), gone, true);
+    server.stop();
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_TRUE(server.dump().accounts.empty());
+    EXPECT_TRUE(std::regex_search(run.err, std::regex("\nError: cannot write the password report "
+                                                      "\\./tarmig_[-_0-9]+\\.pass: No such file or directory\n")))
+        << run.err;
+    EXPECT_NE(run.err.find("Result: migration failed\n"), std::string::npos);
 }
 
 // Starts the tool without waiting for it; returns its process id.
