@@ -68,8 +68,8 @@ bool Domain::getNextMailbox(Mailbox& mailbox, const std::string& mask) {
         mailbox.initialize(account, name, path, account, type);
         // Passwords stay out of the log; the password report holds them.
         output << " Info: read mailbox <" << mailbox.username << ">" << " full name: \"" << mailbox.fullName << "\""
-               << " password: \"" << (mailbox.password.empty() ? "" : "******") << "\"" << " size: " << mailbox.size << " path: \""
-               << mailbox.path << "\"\n";
+               << " password: \"" << (mailbox.password.empty() ? "" : "******") << "\"" << " size: " << mailbox.size
+               << " path: \"" << mailbox.path << "\"\n";
         return true;
     }
     return false;
