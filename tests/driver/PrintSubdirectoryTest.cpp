@@ -48,10 +48,10 @@ TEST(PrintSubdirectories, AccountsBelowSubdirectoriesAreListedWithTheirDomain) {
     auto logs = filesMatching(work.path(), "tarmig_", ".log");
     ASSERT_EQ(1u, logs.size());
     std::string log = readFile(logs[0]);
-    EXPECT_NE(std::string::npos,
-              log.find("Warning: directory \"" + accounts + "/junk.d\" in domain example.com is not an account, ignored\n"));
-    EXPECT_NE(std::string::npos,
-              log.find("Warning: symbolic link \"" + accounts + "/b.sub\" in domain example.com is not followed, ignored\n"));
+    EXPECT_NE(std::string::npos, log.find("Warning: directory \"" + accounts +
+                                          "/junk.d\" in domain example.com is not an account, ignored\n"));
+    EXPECT_NE(std::string::npos, log.find("Warning: symbolic link \"" + accounts +
+                                          "/b.sub\" in domain example.com is not followed, ignored\n"));
     EXPECT_NE(std::string::npos, log.find(" Info: read mailbox <deep> full name: \"Deep Down\""));
 }
 

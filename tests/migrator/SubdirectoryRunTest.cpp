@@ -67,12 +67,15 @@ protected:
         builder.addMdirMessage(notes, "S", "20040305081910", "Subject: deep note\r\n\r\ndeep note\r\n");
 
         builder.addMboxAccount("", "a.sub/b.sub/single", "{RealName = Single; Password = single-pw;}",
-                               "{INBOX = {Messages = #2;};}", mboxText({message("single 1", "1"), message("single 2", "2")}));
-        std::string dir = builder.addMdirAccount("", "a.sub/dir", "{Password = dir-pw;}", "{INBOX = {Messages = #1;};}");
+                               "{INBOX = {Messages = #2;};}",
+                               mboxText({message("single 1", "1"), message("single 2", "2")}));
+        std::string dir =
+            builder.addMdirAccount("", "a.sub/dir", "{Password = dir-pw;}", "{INBOX = {Messages = #1;};}");
         builder.addMdirMessage(dir, "", "20040305081910", "Subject: dir 1\r\n\r\ndir 1\r\n");
         std::string top = builder.addMacnt("", "top", "{Password = top-pw;}", "{INBOX = {Messages = #1;};}");
         builder.addMboxFolder(top, "INBOX", mboxText({message("top 1", "1")}));
-        std::string bob = builder.addMacnt("other.org", "x.sub/bob", "{Password = bob-pw;}", "{INBOX = {Messages = #1;};}");
+        std::string bob =
+            builder.addMacnt("other.org", "x.sub/bob", "{Password = bob-pw;}", "{INBOX = {Messages = #1;};}");
         builder.addMboxFolder(bob, "INBOX", mboxText({message("bob 1", "1")}));
 
         makeDirs(accounts + "/Settings");
@@ -87,7 +90,8 @@ protected:
 TEST_F(SubdirectoryRun, EveryMessageOfAccountsInSubdirectoriesArrives) {
     buildStore();
     VantrelServer server;
-    auto result = run({"-migrate", "-server", "127.0.0.1", "-port", std::to_string(server.port()), "-password", "master"});
+    auto result =
+        run({"-migrate", "-server", "127.0.0.1", "-port", std::to_string(server.port()), "-password", "master"});
     server.stop();
     VantrelDump dump = server.dump();
 
@@ -130,7 +134,8 @@ TEST_F(SubdirectoryRun, UnreadableSubdirectoryFailsTheRun) {
         auto result =
             run({"-migrate", "-server", "127.0.0.1", "-port", std::to_string(server.port()), "-password", "master"});
         std::string log = logText();
-        return result.exitStatus == 1 && log.find("Error: cannot open directory " + locked + "\n") != std::string::npos &&
+        return result.exitStatus == 1 &&
+               log.find("Error: cannot open directory " + locked + "\n") != std::string::npos &&
                log.find("Error: cannot migrate mailbox <a.sub/b.sub>\n") != std::string::npos &&
                log.find("\nResult: migration failed\n") != std::string::npos;
     });

@@ -64,8 +64,10 @@ void listAccounts(const std::string& directory, std::vector<std::string>& names)
     ASSERT_NE(nullptr, d) << directory;
     while (dirent* entry = readdir(d)) {
         std::string name = entry->d_name;
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".sub") == 0) listAccounts(directory + "/" + name, names);
-        else if (name.size() > 6 && name.compare(name.size() - 6, 6, ".macnt") == 0) names.push_back(name.substr(0, name.size() - 6));
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".sub") == 0)
+            listAccounts(directory + "/" + name, names);
+        else if (name.size() > 6 && name.compare(name.size() - 6, 6, ".macnt") == 0)
+            names.push_back(name.substr(0, name.size() - 6));
     }
     closedir(d);
 }
@@ -88,7 +90,9 @@ TEST_F(DomainSubdirectories, AccountsTwoLevelsDownInEveryForm) {
                                   {"single", b, MailboxMbox},
                                   {"top", dir + "/top.macnt", MailboxMacnt}}),
               found);
-    EXPECT_NE(std::string::npos, out.str().find(" Info: read mailbox <single> full name: \"R\" password: \"pw\" size: 100 path: \"" + b + "\"\n"));
+    EXPECT_NE(std::string::npos,
+              out.str().find(" Info: read mailbox <single> full name: \"R\" password: \"pw\" size: 100 path: \"" + b +
+                             "\"\n"));
     EXPECT_EQ(std::string::npos, out.str().find("Warning: "));
 
     // Masks match the account's own name; the subdirectory is only storage.
@@ -131,13 +135,14 @@ TEST_F(DomainSubdirectories, EntriesThatAreNoAccountsAreWarnedAndSkipped) {
     std::vector<Found> found = walk("*");
     EXPECT_EQ(3u, found.size());
     std::string log = out.str();
-    for (std::string line : {"Warning: directory \"" + dir + "/junk\" in domain d.org is not an account, ignored\n",
-                             "Warning: directory \"" + dir + "/in.sub/old.mbox\" in domain d.org is not an account, ignored\n",
-                             "Warning: file \"" + dir + "/notes.txt\" in domain d.org is not an account, ignored\n",
-                             "Warning: file \"" + dir + "/in.sub/v.macnt\" in domain d.org is not an account, ignored\n",
-                             "Warning: symbolic link \"" + dir + "/link.macnt\" in domain d.org is not followed, ignored\n",
-                             "Warning: symbolic link \"" + dir + "/other.sub\" in domain d.org is not followed, ignored\n",
-                             "Warning: special file \"" + dir + "/pipe.mbox\" in domain d.org is not an account, ignored\n"}) {
+    for (std::string line :
+         {"Warning: directory \"" + dir + "/junk\" in domain d.org is not an account, ignored\n",
+          "Warning: directory \"" + dir + "/in.sub/old.mbox\" in domain d.org is not an account, ignored\n",
+          "Warning: file \"" + dir + "/notes.txt\" in domain d.org is not an account, ignored\n",
+          "Warning: file \"" + dir + "/in.sub/v.macnt\" in domain d.org is not an account, ignored\n",
+          "Warning: symbolic link \"" + dir + "/link.macnt\" in domain d.org is not followed, ignored\n",
+          "Warning: symbolic link \"" + dir + "/other.sub\" in domain d.org is not followed, ignored\n",
+          "Warning: special file \"" + dir + "/pipe.mbox\" in domain d.org is not an account, ignored\n"}) {
         EXPECT_NE(std::string::npos, log.find(line)) << line;
     }
     // The server's own entries beside the accounts are expected.

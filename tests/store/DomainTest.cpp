@@ -134,7 +134,8 @@ TEST_F(DomainStore, BrokenAccountIsRaisedAndTheListingGoesOn) {
         } catch (const CGStoreException& e) {
             ++failures;
             EXPECT_EQ("bad", mailbox.username);
-            EXPECT_EQ("cannot parse settings file: unexpected EOF in " + dir + "/bad.macnt/account.settings at line 1, byte 5",
+            EXPECT_EQ("cannot parse settings file: unexpected EOF in " + dir +
+                          "/bad.macnt/account.settings at line 1, byte 5",
                       e.what());
             continue;
         }

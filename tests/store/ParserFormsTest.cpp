@@ -32,9 +32,10 @@ std::string errorOf(const std::string& text) {
 
 TEST(ParserForms, AdjacentQuotedStringsAreJoined) {
     TreeNode root;
-    parseText("{s = \"Sales\" \" Desk\"\r\n   \"\\065\"; one = \"x\"; "
-              "l = (\"a\" \"b\", \"c\"); \"Sent\" \" Items\" = {Class = IPF.Note;};}",
-              root);
+    parseText(
+        "{s = \"Sales\" \" Desk\"\r\n   \"\\065\"; one = \"x\"; "
+        "l = (\"a\" \"b\", \"c\"); \"Sent\" \" Items\" = {Class = IPF.Note;};}",
+        root);
     EXPECT_EQ("Sales DeskA", root["s"].value);
     EXPECT_EQ("x", root["one"].value);
     EXPECT_EQ("ab", root["l"][0].value);
@@ -62,9 +63,10 @@ TEST(ParserForms, AdjacentDataBlocksAreJoined) {
 
 TEST(ParserForms, AddressesKeepTheirText) {
     TreeNode root;
-    parseText("{a = #I[10.0.44.55]; p = #I[10.0.44.55]:25; v6 = #I[2001:db8::a:80f]:143; n = #25;"
-              " l = (#I[127.0.0.1], #T20-02-2004_12:34:56);}",
-              root);
+    parseText(
+        "{a = #I[10.0.44.55]; p = #I[10.0.44.55]:25; v6 = #I[2001:db8::a:80f]:143; n = #25;"
+        " l = (#I[127.0.0.1], #T20-02-2004_12:34:56);}",
+        root);
     EXPECT_EQ("#I[10.0.44.55]", root["a"].value);
     EXPECT_EQ("#I[10.0.44.55]:25", root["p"].value);
     EXPECT_EQ("#I[2001:db8::a:80f]:143", root["v6"].value);
@@ -106,9 +108,10 @@ TEST(ParserForms, TypedArraysKeepTheirSourceText) {
 
 TEST(ParserForms, XmlValuesKeepTheirText) {
     TreeNode root;
-    parseText("{v = <vCard x=\"a > b; c\"><FN>Sales Desk</FN>\n<EMAIL/></vCard>; w = <b/>;"
-              " l = (<a>x y</a>, <c d='e f'/>, z);}",
-              root);
+    parseText(
+        "{v = <vCard x=\"a > b; c\"><FN>Sales Desk</FN>\n<EMAIL/></vCard>; w = <b/>;"
+        " l = (<a>x y</a>, <c d='e f'/>, z);}",
+        root);
     EXPECT_EQ("<vCard x=\"a > b; c\"><FN>Sales Desk</FN>\n<EMAIL/></vCard>", root["v"].value);
     EXPECT_EQ("<b/>", root["w"].value);
     EXPECT_EQ("<a>x y</a>", root["l"][0].value);
