@@ -122,7 +122,9 @@ int writeMessages(const std::string& out, long count, std::int64_t minSize, std:
     return 0;
 }
 
-int writeAccounts(const std::string& out, long count) {
+// With `nested`, the same accounts lie two ".sub" levels down, as large
+// domains keep them: 32 directories, each with 16, per domain.
+int writeAccounts(const std::string& out, long count, bool nested) {
     StoreBuilder store(out);
     makeDirs(store.domainDir(""));
     const long domains = 10;
@@ -132,7 +134,12 @@ int writeAccounts(const std::string& out, long count) {
         domain += std::to_string(i % domains);
         domain += ".example.com";
         std::string size = std::to_string(1000 + i % 5000);
-        store.addMacnt(domain, "user" + std::to_string(i), settings,
+        std::string name = "user" + std::to_string(i);
+        if (nested) {
+            long n = i / domains;
+            name = "g" + std::to_string(n % 32) + ".sub/h" + std::to_string(n / 32 % 16) + ".sub/" + name;
+        }
+        store.addMacnt(domain, name, settings,
                        infoText(size, {{"INBOX", "IPF.Note", "3", size}, {"Sent", "IPF.Note", "1", "100"}}));
     }
     std::cout << "accounts " << count << "\n";
@@ -148,8 +155,10 @@ int main(int argc, char** argv) {
                              std::atoll(args[4].c_str()), std::strtoull(args[5].c_str(), nullptr, 10),
                              args.size() > 6 && args[6] == "crlf");
     }
-    if (args.size() == 3 && args[0] == "accounts") return writeAccounts(args[1], std::atol(args[2].c_str()));
+    if ((args.size() == 3 || (args.size() == 4 && args[3] == "sub")) && args[0] == "accounts") {
+        return writeAccounts(args[1], std::atol(args[2].c_str()), args.size() == 4);
+    }
     std::cerr << "usage: bench_corpus messages DIR COUNT MIN MAX SEED [crlf|lf]\n"
-                 "       bench_corpus accounts DIR COUNT\n";
+                 "       bench_corpus accounts DIR COUNT [sub]\n";
     return 2;
 }

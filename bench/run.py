@@ -146,14 +146,16 @@ def corpus(name, count, low, high, seed, crlf):
             "maildir": os.path.join(path, "maildir")}
 
 
-def account_store(count):
-    path = os.path.join(CORPORA, f"accounts-{count}")
+def account_store(count, nested=False):
+    """`count` empty accounts in 10 domains; `nested`: the same accounts two .sub levels down."""
+    name = f"accounts-{count}" + ("-sub" if nested else "")
+    path = os.path.join(CORPORA, name)
     marker = os.path.join(path, "stamp")
     if not os.path.exists(marker):
         shutil.rmtree(path, ignore_errors=True)
-        log(f"corpus accounts-{count}: writing")
-        subprocess.run([BIN("bench_corpus"), "accounts", path, str(count)], check=True,
-                       stdout=subprocess.DEVNULL)
+        log(f"corpus {name}: writing")
+        subprocess.run([BIN("bench_corpus"), "accounts", path, str(count)] + (["sub"] if nested else []),
+                       check=True, stdout=subprocess.DEVNULL)
         open(marker, "w").write("ok")
     return path
 
@@ -393,7 +395,7 @@ def print_table(rows, reference, loopback):
                     vs_lb)) + mark)
 
 
-def print_targets(rows, print_runs):
+def print_targets(rows, print_runs, nested_runs):
     """The goals side by side with what this run measured; a report, not a test."""
     def find(group, label):
         return next((r for r in rows if r.group == group and r.label == label), None)
@@ -420,6 +422,11 @@ def print_targets(rows, print_runs):
     if ours:
         rss = max(r.rss for r in ours)
         lines.append(("peak RSS under 32 MB whatever the message size", f"{rss:.1f} MB", rss < 32))
+    if nested_runs:
+        count = max(nested_runs)
+        ratio = med([r.wall for r in nested_runs[count]]) / med([r.wall for r in print_runs[count]])
+        lines.append((f"print mode, {count} accounts in .sub directories, within 1.5x of flat",
+                      f"{ratio:.2f}x", ratio <= 1.5))
     if print_runs:
         count = max(print_runs)
         wall = med([r.wall for r in print_runs[count]])
@@ -435,35 +442,12 @@ def print_targets(rows, print_runs):
 
 # ---------------------------------------------------------------- main
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--build", default=os.path.join(SOURCE, "build", "bench"))
-    parser.add_argument("--work", default=None, help="corpora and scratch (default: BUILD/work)")
-    parser.add_argument("--quick", action="store_true", help="smaller corpora, one repetition")
-    parser.add_argument("--reps", type=int, default=None)
-    parser.add_argument("--crlf", action="store_true", help="store messages with CR LF lines")
-    parser.add_argument("--profile", action="store_true",
-                        help="also profile the message path with callgrind (small corpora)")
-    args = parser.parse_args()
-
-    global WORK, CORPORA, BIN, TARMIG
-    build = os.path.abspath(args.build)
-    base = os.path.abspath(args.work or os.path.join(build, "work"))
-    WORK, CORPORA = os.path.join(base, "scratch"), os.path.join(base, "corpora")
-    os.makedirs(WORK, exist_ok=True)
-    os.makedirs(CORPORA, exist_ok=True)
-    BIN = lambda name: os.path.join(build, "bench", name)  # noqa: E731
-    TARMIG = os.path.join(build, "tarmig")
-    reps = args.reps or (1 if args.quick else 3)
-    q = args.quick
-    crlf = args.crlf
-
+def message_cases(args, reps, q, crlf):
+    """Runs the message-transfer cases, prints their table and returns its rows and profiles."""
     small = corpus("small" + ("-quick" if q else ""), 2000 if q else 10000, 2048, 8192, 1, crlf)
     large = corpus("large" + ("-quick" if q else ""), 10 if q else 40, 1 << 20, 8 << 20, 2, crlf)
     huge_size = (256 if q else 1024) << 20
     huge = corpus("huge" + ("-quick" if q else ""), 1, huge_size, huge_size, 3, crlf)
-    account_counts = [1000, 10000] if q else [10000, 100000]
-    stores = {n: account_store(n) for n in account_counts}
 
     users = [f"u{i}" for i in range(200)]
     started = []
@@ -529,20 +513,63 @@ def main():
           f"CPU is user+sys; RSS is the client's peak; ratios are of the median MB/s, "
           f"to mbsync with PipelineDepth 1 (huge: its default) and to the loopback limit.")
     print_table(rows, reference, loopback)
+    return rows, profiles
+
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--build", default=os.path.join(SOURCE, "build", "bench"))
+    parser.add_argument("--work", default=None, help="corpora and scratch (default: BUILD/work)")
+    parser.add_argument("--quick", action="store_true", help="smaller corpora, one repetition")
+    parser.add_argument("--reps", type=int, default=None)
+    parser.add_argument("--crlf", action="store_true", help="store messages with CR LF lines")
+    parser.add_argument("--profile", action="store_true",
+                        help="also profile the message path with callgrind (small corpora)")
+    parser.add_argument("--print-only", action="store_true",
+                        help="only the print-mode cases (no message corpora, no servers)")
+    args = parser.parse_args()
+
+    global WORK, CORPORA, BIN, TARMIG
+    build = os.path.abspath(args.build)
+    base = os.path.abspath(args.work or os.path.join(build, "work"))
+    WORK, CORPORA = os.path.join(base, "scratch"), os.path.join(base, "corpora")
+    os.makedirs(WORK, exist_ok=True)
+    os.makedirs(CORPORA, exist_ok=True)
+    BIN = lambda name: os.path.join(build, "bench", name)  # noqa: E731
+    TARMIG = os.path.join(build, "tarmig")
+    reps = args.reps or (1 if args.quick else 3)
+    q = args.quick
+    crlf = args.crlf
+
+    account_counts = [1000, 10000] if q else [10000, 100000]
+    stores = {n: account_store(n) for n in account_counts}
+    nested_stores = {n: account_store(n, nested=True) for n in account_counts}
+    rows, profiles = [], []
+    if not args.print_only:
+        rows, profiles = message_cases(args, reps, q, crlf)
 
     print()
     print(f"Print mode (tarmig -path STORE -quiet), {reps} run(s) each")
-    print(f"{'accounts':>10} {'wall s':>22} {'CPU s':>10} {'peak RSS MB':>12} {'accounts/s':>12}")
-    print_runs = {}
-    for count, store in stores.items():
-        runs = print_runs[count] = [print_case(store) for _ in range(reps)]
-        mark = "" if all(r.listed == count for r in runs) else "  INCOMPLETE"
-        wall = statistics.median([r.wall for r in runs])
-        print(f"{count:>10} {fmt_range([r.wall for r in runs], 2):>22} "
-              f"{statistics.median([r.cpu for r in runs]):>10.2f} {max(r.rss_mb for r in runs):>12.1f} "
-              f"{count / wall:>12.0f}{mark}")
+    print(f"{'accounts':>10} {'layout':>8} {'wall s':>22} {'CPU s':>10} {'peak RSS MB':>12} {'accounts/s':>12}"
+          f" {'x flat':>7}")
+    print_runs, nested_runs = {}, {}
+    for count in account_counts:
+        # Repetitions alternate the layouts, so drift on a shared machine hits both alike.
+        flat = print_runs[count] = []
+        nested = nested_runs[count] = []
+        for _ in range(reps):
+            flat.append(print_case(stores[count]))
+            nested.append(print_case(nested_stores[count]))
+        flat_wall = statistics.median([r.wall for r in flat])
+        for layout, runs in (("flat", flat), (".sub", nested)):
+            mark = "" if all(r.listed == count for r in runs) else "  INCOMPLETE"
+            wall = statistics.median([r.wall for r in runs])
+            print(f"{count:>10} {layout:>8} {fmt_range([r.wall for r in runs], 2):>22} "
+                  f"{statistics.median([r.cpu for r in runs]):>10.2f} {max(r.rss_mb for r in runs):>12.1f} "
+                  f"{count / wall:>12.0f} {wall / flat_wall:>6.2f}x{mark}")
 
-    print_targets(rows, print_runs)
+    print_targets(rows, print_runs, nested_runs)
 
     for text in profiles:
         print()

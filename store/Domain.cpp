@@ -1,5 +1,7 @@
 #include "store/Domain.h"
 
+#include <sys/stat.h>
+
 #include <ostream>
 #include <utility>
 
@@ -17,9 +19,27 @@ bool endsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
+// Entries the server keeps beside its accounts: the domain's Settings
+// directory, the service files of single-file and message-directory accounts
+// and their web directories. They are expected, so they raise no warning.
+bool isServerEntry(const std::string& entry, DirectoryReader::Kind kind) {
+    if (kind == DirectoryReader::Directory) return entry == "Settings" || endsWith(entry, ".web");
+    if (kind == DirectoryReader::File) {
+        return endsWith(entry, ".settings") || endsWith(entry, ".info") || endsWith(entry, ".prefs");
+    }
+    return false;
+}
+
+bool isSymbolicLink(const std::string& entryPath) {
+    struct stat st;
+    return lstat(entryPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 }  // namespace
 
 Domain::Domain(std::ostream& output) : output(output) {}
+
+Domain::~Domain() = default;
 
 void Domain::initialize(std::string name, std::string path) {
     this->name = std::move(name);
@@ -49,23 +69,40 @@ std::string Domain::getUsernameFromFile(std::string entryName, MailboxType& type
 }
 
 bool Domain::getFirstMailbox(Mailbox& mailbox, const std::string& mask) {
-    if (!directory.open(path)) {
+    levels.clear();
+    auto top = std::make_unique<Level>();
+    top->path = path;
+    if (!top->directory.open(path)) {
         reportStoreError(output, "cannot open directory " + path);
     }
+    levels.push_back(std::move(top));
     return getNextMailbox(mailbox, mask);
 }
 
 bool Domain::getNextMailbox(Mailbox& mailbox, const std::string& mask) {
     std::string entry;
     DirectoryReader::Kind kind;
-    while (directory.next(entry, kind)) {
+    while (!levels.empty()) {
+        Level& level = *levels.back();
+        if (!level.directory.next(entry, kind)) {
+            levels.pop_back();
+            continue;
+        }
         MailboxType type = MailboxNone;
         std::string account;
         if (kind == DirectoryReader::File) account = getUsernameFromFile(entry, type);
         else if (kind == DirectoryReader::Directory) account = getUsernameFromFolder(entry, type);
-        if (account.empty() || !zenqa::utils::fileNameMatch(mask, account, true)) continue;
+        if (account.empty()) {
+            if (kind == DirectoryReader::Directory && endsWith(entry, ".sub")) {
+                enterSubdirectory(mailbox, entry);
+            } else if (!isServerEntry(entry, kind)) {
+                reportIgnored(level.path + "/" + entry, kind);
+            }
+            continue;
+        }
+        if (!zenqa::utils::fileNameMatch(mask, account, true)) continue;
 
-        mailbox.initialize(account, name, path, account, type);
+        mailbox.initialize(account, name, level.path, account, type);
         // Passwords stay out of the log; the password report holds them.
         output << " Info: read mailbox <" << mailbox.username << ">" << " full name: \"" << mailbox.fullName << "\""
                << " password: \"" << (mailbox.password.empty() ? "" : "******") << "\"" << " size: " << mailbox.size
@@ -73,6 +110,28 @@ bool Domain::getNextMailbox(Mailbox& mailbox, const std::string& mask) {
         return true;
     }
     return false;
+}
+
+void Domain::enterSubdirectory(Mailbox& mailbox, const std::string& entry) {
+    auto sub = std::make_unique<Level>();
+    sub->path = levels.back()->path + "/" + entry;
+    if (!sub->directory.open(sub->path)) {
+        // The walk names the failed item by the mailbox's user name; here that
+        // is the directory, relative to the domain, whose accounts are lost.
+        mailbox.username = sub->path.substr(path.size() + 1);
+        reportStoreError(output, "cannot open directory " + sub->path);
+    }
+    levels.push_back(std::move(sub));
+}
+
+void Domain::reportIgnored(const std::string& entryPath, DirectoryReader::Kind kind) {
+    bool link = kind == DirectoryReader::Other && isSymbolicLink(entryPath);
+    const char* what = link                                 ? "symbolic link"
+                       : kind == DirectoryReader::Directory ? "directory"
+                       : kind == DirectoryReader::File      ? "file"
+                                                            : "special file";
+    output << "Warning: " << what << " \"" << entryPath << "\" in domain " << name
+           << (link ? " is not followed, ignored\n" : " is not an account, ignored\n");
 }
 
 }  // namespace tarmig

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "store/MailboxType.h"
 #include "utils/DirectoryReader.h"
@@ -12,10 +14,12 @@ class Mailbox;
 
 // One domain directory of the store: enumerates its accounts lazily, in the
 // order the file system lists them, filling one reused Mailbox per account.
+// Large domains keep accounts in nested "*.sub" directories; those are walked
+// where they are met, so only one listing per level is open at a time.
 class Domain {
 public:
     explicit Domain(std::ostream& output);
-    virtual ~Domain() = default;
+    virtual ~Domain();
     Domain(const Domain&) = delete;
     Domain& operator=(const Domain&) = delete;
 
@@ -36,8 +40,19 @@ public:
     std::string path;
 
 private:
+    // One open directory of the walk: the domain directory or a "*.sub" below it.
+    struct Level {
+        std::string path;
+        zenqa::utils::DirectoryReader directory;
+    };
+
+    // Opens a "*.sub" directory below the current level; an unreadable one is
+    // an error, since the accounts inside would be lost.
+    void enterSubdirectory(Mailbox& mailbox, const std::string& entry);
+    void reportIgnored(const std::string& entryPath, zenqa::utils::DirectoryReader::Kind kind);
+
     std::ostream& output;
-    zenqa::utils::DirectoryReader directory;
+    std::vector<std::unique_ptr<Level>> levels;
 };
 
 }  // namespace tarmig

@@ -10,6 +10,7 @@
 
 #include "ErrorText.h"
 #include "store/CGException.h"
+#include "store/Parser.h"
 #include "support/StoreBuilder.h"
 
 using namespace tarmig;
@@ -95,7 +96,8 @@ TEST_F(MailboxStore, UnreadableInfoFileWarnsAndSizeIsUnknown) {
     EXPECT_EQ("", initializeError("a", MailboxMacnt));
     EXPECT_EQ("unknown", mailbox.size);
     EXPECT_EQ("Ann Lee", mailbox.fullName);
-    EXPECT_EQ("Warning: cannot parse info file: unexpected EOF\n", out.str());
+    EXPECT_EQ("Warning: cannot parse info file: unexpected EOF in " + dir + "/account.info at line 1, byte 20\n",
+              out.str());
 
     // Missing info file: the account is still read, but its folders cannot be listed.
     unlink((dir + "/account.info").c_str());
@@ -136,8 +138,9 @@ TEST_F(MailboxStore, UnreadableSettingsFileFailsTheAccount) {
     writeFile(bad + "/account.settings", "{RealName = \"Other\"; Password = \"x\"");
     mailbox.initialize("good", "d.org", d, "good", MailboxMacnt);
     out.str("");
-    EXPECT_EQ("cannot parse settings file: unexpected EOF", initializeError("bad", MailboxMacnt));
-    EXPECT_EQ("Error: cannot parse settings file: unexpected EOF\n", out.str());
+    std::string eof = "cannot parse settings file: unexpected EOF in " + bad + "/account.settings at line 1, byte 36";
+    EXPECT_EQ(eof, initializeError("bad", MailboxMacnt));
+    EXPECT_EQ("Error: " + eof + "\n", out.str());
     EXPECT_EQ("bad", mailbox.username);
     // The failed account's values never reach the mailbox.
     EXPECT_EQ("Ann Lee", mailbox.fullName);
@@ -262,10 +265,12 @@ TEST_F(MailboxStore, BinaryGarbageFilesOnlyFailTheAccount) {
 TEST_F(MailboxStore, DeeplyNestedFilesFailCleanly) {
     std::string deep;
     for (int i = 0; i < 100000; ++i) deep += "{a = ";
-    store.addMacnt("d.org", "a", deep, deep);
-    EXPECT_EQ("cannot parse settings file: nesting too deep", initializeError("a", MailboxMacnt));
-    EXPECT_EQ("Warning: cannot parse info file: nesting too deep\n"
-              "Error: cannot parse settings file: nesting too deep\n",
+    std::string dir = store.addMacnt("d.org", "a", deep, deep);
+    const std::string at = " at line 1, byte " + std::to_string(5 * Parser::MaxDepth + 1);
+    EXPECT_EQ("cannot parse settings file: nesting too deep in " + dir + "/account.settings" + at,
+              initializeError("a", MailboxMacnt));
+    EXPECT_EQ("Warning: cannot parse info file: nesting too deep in " + dir + "/account.info" + at + "\n" +
+                  "Error: cannot parse settings file: nesting too deep in " + dir + "/account.settings" + at + "\n",
               out.str());
     EXPECT_EQ("unknown", mailbox.size);
 }

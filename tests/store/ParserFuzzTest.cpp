@@ -19,9 +19,10 @@ const std::vector<std::string> seeds = {
     "{#StorageUsed = #2048; Sent = {Class = IPF.Note; Messages = #3; Size = #1500;}; INBOX = {Messages = #12;};}",
     "{a = [SGVsbG8=]; t = #T20-02-2004_12:34:56; e = \"\\065\\t\\\"\\\\\"; l = ((1), {}, ());}",
     "(a, \"b\", #-7, #TPAST, [], {k = v;})",
+    "{i = #I[1.2.3.4]:25; n = #NULL#; t = #(a, #(b)); x = <a k=\"v\">t u</a>; s = \"a\" \"b\"; d = [QQ==] [Qg==];}",
 };
 
-const std::string interesting = "{}()[]\";=,#T-\\ \n0123456789ne\xFF";
+const std::string interesting = "{}()[]\";=,#T-\\ \n0123456789ne\xFFINUL<>/:'";
 
 std::string mutate(std::string text, std::mt19937& rng) {
     auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };

@@ -118,7 +118,7 @@ TEST(Parser, QuotedKeysMayHoldBlanks) {
     TreeNode root;
     parseText("{\"Sent Items\" = {Class = IPF.Note;};}", root);
     EXPECT_EQ("IPF.Note", root["Sent Items"]["Class"].value);
-    EXPECT_EQ("expected '='", errorOf("{Sent Items = x;}"));
+    EXPECT_EQ("expected '=' at line 1, byte 7", errorOf("{Sent Items = x;}"));
 }
 
 TEST(Parser, Escapes) {
@@ -136,41 +136,44 @@ TEST(Parser, LookupCreatesEmptyChildren) {
     EXPECT_EQ("x", root.value);
 }
 
-TEST(Parser, EveryErrorMessage) {
+TEST(Parser, EveryErrorMessageWithItsPosition) {
     struct Case {
         std::string text, message;
     };
     const Case cases[] = {
-        {"{a = b}", "unexpected EOF"},
-        {"{a = b;", "unexpected EOF"},
-        {"{a", "unexpected EOF"},
-        {"{a = ", "unexpected EOF"},
-        {"{", "unexpected EOF"},
-        {"(a", "unexpected EOF"},
-        {"(a,", "unexpected EOF"},
-        {"\"open", "unexpected EOF"},
-        {"[abc", "unexpected EOF"},
-        {"#", "unexpected EOF"},
-        {"#-", "unexpected EOF"},
-        {"{a = ;}", "atom expected"},
-        {"{= x;}", "atom expected"},
-        {"(a,)", "atom expected"},
-        {"(a,,b)", "atom expected"},
-        {"{Two Words = x;}", "expected '='"},
-        {"{a = b c;}", "expected ';'"},
-        {"{a = #TPAST;}", "expected ';'"},
-        {"{a = #12abc;}", "expected ';'"},
-        {"{a = \"x\" \"y\";}", "expected ';'"},
-        {"(a b)", "expected ','"},
-        {"#x", "digit expected"},
-        {"{a = #-;}", "digit expected"},
-        {"[SGVs\nbG8=]", "bad char in datablock"},
-        {"[a b]", "bad char in datablock"},
-        {"\"\\x\"", "unknown escpae sequence '\\x'"},
-        {"\"\\", "unknown escpae sequence '\\\xFF'"},
-        {"\"\\12\"", "expected numerical escape sequence '\\nnn'"},
-        {"\"\\1\"", "expected numerical escape sequence '\\nnn'"},
-        {"\"\\1", "expected numerical escape sequence '\\nnn'"},
+        {"{a = b}", "unexpected EOF at line 1, byte 8"},
+        {"{a = b;", "unexpected EOF at line 1, byte 8"},
+        {"{a", "unexpected EOF at line 1, byte 3"},
+        {"{a = ", "unexpected EOF at line 1, byte 6"},
+        {"{", "unexpected EOF at line 1, byte 2"},
+        {"(a", "unexpected EOF at line 1, byte 3"},
+        {"(a,", "unexpected EOF at line 1, byte 4"},
+        {"\"open", "unexpected EOF at line 1, byte 6"},
+        {"[abc", "unexpected EOF at line 1, byte 5"},
+        {"#", "unexpected EOF at line 1, byte 2"},
+        {"#-", "unexpected EOF at line 1, byte 3"},
+        {"{a = ;}", "atom expected at line 1, byte 6"},
+        {"{= x;}", "atom expected at line 1, byte 2"},
+        {"(a,)", "atom expected at line 1, byte 4"},
+        {"(a,,b)", "atom expected at line 1, byte 4"},
+        {"{Two Words = x;}", "expected '=' at line 1, byte 6"},
+        {"{a = b c;}", "expected ';' at line 1, byte 8"},
+        {"{a = #TPAST;}", "expected ';' at line 1, byte 8"},
+        {"{a = #12abc;}", "expected ';' at line 1, byte 9"},
+        {"{a = \"x\" y;}", "expected ';' at line 1, byte 10"},
+        {"(a b)", "expected ',' at line 1, byte 4"},
+        {"#x", "digit expected at line 1, byte 2"},
+        {"{a = #-;}", "digit expected at line 1, byte 8"},
+        {"[SGVs\nbG8=]", "bad char in datablock at line 1, byte 6"},
+        {"[a b]", "bad char in datablock at line 1, byte 3"},
+        {"\"\\x\"", "unknown escpae sequence '\\x' at line 1, byte 3"},
+        {"\"\\", "unknown escpae sequence '\\\xFF' at line 1, byte 3"},
+        {"\"\\12\"", "expected numerical escape sequence '\\nnn' at line 1, byte 5"},
+        {"\"\\1\"", "expected numerical escape sequence '\\nnn' at line 1, byte 4"},
+        {"\"\\1", "expected numerical escape sequence '\\nnn' at line 1, byte 4"},
+        {"{\n  a = b;\r\n  c = d e;\n}", "expected ';' at line 3, byte 9"},
+        {"{a =\n\n", "unexpected EOF at line 3, byte 1"},
+        {"{a = \"x\ny\" z;}", "expected ';' at line 2, byte 4"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.message, errorOf(c.text)) << c.text;
 }
@@ -194,9 +197,11 @@ TEST(Parser, NestingIsLimited) {
         return text;
     };
     EXPECT_EQ("", errorOf(nested(Parser::MaxDepth)));
-    EXPECT_EQ("nesting too deep", errorOf(nested(Parser::MaxDepth + 1)));
-    EXPECT_EQ("nesting too deep", errorOf(std::string(1000000, '(')));
-    EXPECT_EQ("nesting too deep", errorOf(std::string(Parser::MaxDepth + 1, '(') + std::string(Parser::MaxDepth + 1, ')')));
+    const std::string deepAt = "nesting too deep at line 1, byte ";
+    EXPECT_EQ(deepAt + std::to_string(5 * Parser::MaxDepth + 1), errorOf(nested(Parser::MaxDepth + 1)));
+    EXPECT_EQ(deepAt + std::to_string(Parser::MaxDepth + 1), errorOf(std::string(1000000, '(')));
+    EXPECT_EQ(deepAt + std::to_string(Parser::MaxDepth + 1),
+              errorOf(std::string(Parser::MaxDepth + 1, '(') + std::string(Parser::MaxDepth + 1, ')')));
     EXPECT_EQ("", errorOf(std::string(Parser::MaxDepth, '(') + std::string(Parser::MaxDepth, ')')));
 }
 
