@@ -1,6 +1,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -12,15 +13,26 @@ namespace {
 
 constexpr int defaultPort = 143;
 constexpr int defaultTlsPort = 993;
+constexpr int defaultTimeout = 180;
 
 bool optionIs(const char* argument, const char* option) { return strcasecmp(argument, option) == 0; }
+
+// Whole seconds from 1 up; anything else is 0, which the driver refuses.
+int timeoutValue(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno == ERANGE || value < 1 || value > INT_MAX) return 0;
+    return static_cast<int>(value);
+}
 
 }  // namespace
 
 void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& domain, std::string& user,
                          std::string& password, std::string& setPass, std::string& forceSetPass,
                          std::string& server, int& port, std::string& primaryDomain, bool& migrate, bool& force,
-                         bool& quiet, bool& help, bool& fixLineEnds, bool& useTls, bool& insecure) {
+                         bool& quiet, bool& help, bool& fixLineEnds, bool& useTls, bool& insecure,
+                         int& timeoutSeconds) {
     path.clear();
     domain.clear();
     user.clear();
@@ -31,6 +43,7 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
     primaryDomain.clear();
     // 0 until a -port value says otherwise: the default depends on -ssl.
     port = 0;
+    timeoutSeconds = defaultTimeout;
     migrate = force = quiet = help = useTls = insecure = false;
     fixLineEnds = true;
 
@@ -61,6 +74,10 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
                 // cannot turn into some other, valid port.
                 long value = std::strtol(argv[i + 1], nullptr, 10);
                 port = static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX));
+                matched = true;
+            }
+            if (!matched && optionIs(argument, "-timeout")) {
+                timeoutSeconds = timeoutValue(argv[i + 1]);
                 matched = true;
             }
             if (matched) {
