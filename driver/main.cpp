@@ -24,8 +24,10 @@ int main(int argc, char** argv) {
     int port = 0;
     bool migrate = false, force = false, quiet = false, help = false, fixLineEnds = true, useTls = false;
     bool insecure = false;
+    int timeoutSeconds = 0;
     Migrator::parseArgs(argc, argv, path, domain, user, password, setPass, forceSetPass, server, port, primaryDomain,
-                        migrate, force, quiet, help, fixLineEnds, useTls, insecure, unknownArgument);
+                        migrate, force, quiet, help, fixLineEnds, useTls, insecure, unknownArgument,
+                        timeoutSeconds);
 
     if (help || argc == 1) {
         printHelp(std::cout);
@@ -41,6 +43,10 @@ int main(int argc, char** argv) {
     }
     if (!user.empty() && domain.empty()) {
         std::cout << "Argument error: unknown domain for user <" << user << ">\n";
+        return exitUsage;
+    }
+    if (timeoutSeconds < 1) {
+        std::cout << "Argument error: -timeout needs a whole number of seconds, at least 1, for help use \"-help\"\n";
         return exitUsage;
     }
     std::string hostName;
@@ -69,7 +75,7 @@ int main(int argc, char** argv) {
 
     bool failed = false;
     {
-        Migrator migrator(*output);
+        Migrator migrator(*output, static_cast<unsigned>(timeoutSeconds));
         migrator.initialize(path, server, port, password, migrate, force, setPass, forceSetPass, quiet, fixLineEnds);
         migrator.setTls(useTls, !insecure);
         // Created when the first account is about to be provisioned.
@@ -105,6 +111,9 @@ int main(int argc, char** argv) {
                 migrator.migrateAll(domainMask, userMask, primaryDomain);
             } catch (const CGNetworkException& e) {
                 migrator.succeeded = false;
+                if (migrator.targetTimedOut())
+                    migrator << "Network error: Vantrel did not answer within " << timeoutSeconds
+                             << " seconds (-timeout)\n";
                 migrator << "\nError: " << e.what();
             } catch (const CGException& e) {
                 migrator.succeeded = false;

@@ -25,6 +25,9 @@ void Command::recvResponseLine(ConnectionInternal& connection, std::string& line
         throw ImapServerBrokeConnection("", 3);
     }
     if (line.empty()) {
+        // An answer may still be under way: the connection is out of step
+        // and is not worth a LOGOUT that would wait once more.
+        connection.close();
         throw ImapTimeoutException("", 3);
     }
 }
@@ -98,6 +101,7 @@ bool Command::sendMessage(IMessage& message, std::uint64_t commandStart) {
 }
 
 void Command::readResponses(Response& result) {
+    ConnectionInternal::AnswerDeadline deadline(connection);
     std::string line;
     line.reserve(lineReserve);
     std::string response;
@@ -111,6 +115,9 @@ void Command::readResponses(Response& result) {
             response += line;
             if (connection.recvData(response, literalLength) != literalLength) {
                 connection.close();
+                if (connection.timedOut()) {
+                    throw ImapTimeoutException("", 3);
+                }
                 throw ImapConnectionFailed("recvData failed", 3);
             }
             continue;
@@ -199,12 +206,14 @@ Command::Response Command::executeChallenge(
     completeCommandString();
     // A login is part of opening a connection: nothing in it is sent twice.
     connection.send(commandText.get(), false);
+    ConnectionInternal::AnswerDeadline deadline(connection);
     const std::string continuation = readChallengeResponse(false);
     std::string answer;
     if (continuation.empty() || continuation[0] != '+' || !respond(continuation, answer)) {
         return NO;
     }
     connection.send(answer + "\r\n", false);
+    deadline.restart();
     for (;;) {
         std::string response = readChallengeResponse(true);
         Response result = BAD;

@@ -40,8 +40,10 @@ public:
     const std::string& getName() const { return name; }
     void completeCommandString();
 
-    // Sends the command and reads until its tagged line. With a message the
-    // text must already end with the literal announcement "{size+}\r\n".
+    // Sends the command and reads until its tagged line, which must be whole
+    // within the connection's receive time-out from the first read on. With
+    // a message the text must already end with the literal announcement
+    // "{size+}\r\n".
     // NO and BAD are results, not exceptions; a status word other than OK,
     // NO or BAD counts as BAD. Throws the ImapException family: a server BYE,
     // a time-out, a broken connection, or (code 9) a message whose data could
@@ -62,7 +64,7 @@ public:
     static void removeEOL(std::string& text);
     // One response line: a line starting "* BYE" (when byeEnds) closes the
     // connection and throws ImapServerBrokeConnection; nothing within the
-    // time-out throws ImapTimeoutException.
+    // time-out closes the connection and throws ImapTimeoutException.
     static void recvResponseLine(ConnectionInternal& connection, std::string& line,
                                  bool byeEnds = true);
 

@@ -5,11 +5,13 @@
 CommandCreate::CommandCreate(ConnectionInternal& connection, const std::string& name,
                              unsigned bits, const std::string& guid)
     : Command(connection, "CREATE") {
-    std::string guidText = guid.empty() ? "" : "GUID \"" + guid + "\"";
-    std::string word = convertListExtension(bits);
-    if (!word.empty())
-        addParam("(" + word + (guidText.empty() ? "" : " " + guidText) + ")");
-    else if (!guidText.empty())
-        addParam("(" + guidText + ")");
+    Synthesizer options;
+    const std::string word = convertListExtension(bits);
+    if (!word.empty()) options.addParam(word);
+    if (!guid.empty()) {
+        options.addParam("GUID");
+        options.addParamString(guid);
+    }
+    if (!options.get().empty()) addParamVector(options.get());
     addParamString(name);
 }

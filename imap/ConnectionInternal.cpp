@@ -94,12 +94,30 @@ void ConnectionInternal::reconnect() {
     open(true);
 }
 
+ConnectionInternal::AnswerDeadline::AnswerDeadline(ConnectionInternal& connection)
+    : connection(connection) {
+    restart();
+}
+
+ConnectionInternal::AnswerDeadline::~AnswerDeadline() {
+    if (connection.stream) {
+        connection.stream->clearReadDeadline();
+    }
+}
+
+void ConnectionInternal::AnswerDeadline::restart() {
+    if (connection.stream) {
+        connection.stream->startReadDeadline();
+    }
+}
+
 void ConnectionInternal::open(bool login) {
     struct OpeningFlag {
         bool& flag;
         explicit OpeningFlag(bool& flag) : flag(flag) { flag = true; }
         ~OpeningFlag() { flag = false; }
     } openingFlag(opening);
+    readTimedOut = false;
     try {
         openStream();
         stream->create();
@@ -109,7 +127,12 @@ void ConnectionInternal::open(bool login) {
         }
         state = Connected;
         greeting.clear();
-        if (!stream->getLine(greeting, maxLineLength)) {
+        bool whole = false;
+        {
+            AnswerDeadline deadline(*this);
+            whole = stream->getLine(greeting, maxLineLength) && !cutByTimeout();
+        }
+        if (!whole) {
             close();
             throw ImapConnectionFailed("", 3);
         }
@@ -176,6 +199,12 @@ void ConnectionInternal::authenticateCramMD5() {
 }
 
 void ConnectionInternal::logout() {
+    if (state == Disconnected) {
+        // Sending would open a new connection only to close it; after a
+        // time-out that could wait a second full time-out.
+        currentAccount.clear();
+        return;
+    }
     Command command(*this, "LOGOUT");
     try {
         command.execute(nullptr);
@@ -218,6 +247,17 @@ void ConnectionInternal::setTimeout(unsigned seconds) {
     if (stream) {
         stream->setTimeoutInSeconds(seconds);
     }
+}
+
+// After a read that came short: whether the time ran out (remembered, and
+// the stream's end-of-input state cleared) rather than the peer closing.
+bool ConnectionInternal::cutByTimeout() {
+    if (!stream->eof() || !stream->timedOut()) {
+        return false;
+    }
+    readTimedOut = true;
+    stream->clear();
+    return true;
 }
 
 bool ConnectionInternal::streamGood() {
@@ -264,6 +304,11 @@ bool ConnectionInternal::recvLine(std::string& line) {
     line.clear();
     if (streamGood() && state != Disconnected) {
         const bool withinLimit = stream->getLine(line, maxLineLength);
+        if (cutByTimeout()) {
+            // Part of a line is no line: the caller sees a time-out.
+            line.clear();
+            return true;
+        }
         if (withinLimit && streamGood() && state != Disconnected) {
             if (!line.empty()) {
                 line += '\n';
@@ -287,6 +332,7 @@ unsigned ConnectionInternal::recvData(std::string& out, unsigned count) {
         out.append(chunk.data(), received);
         remaining -= received;
         if (received < wanted) {
+            cutByTimeout();
             break;
         }
     }

@@ -46,7 +46,8 @@ public:
     void masterAuthenticate();
     void authenticateCramMD5();
     // Sends LOGOUT (status and the server's BYE ignored) and sets the state
-    // to Disconnected.
+    // to Disconnected. A connection already closed (after a time-out, a BYE
+    // or a broken stream) is left closed: nothing is sent.
     void logout();
     void close();
 
@@ -67,11 +68,32 @@ public:
     // failure to send it shows only then. Throws ImapConnectionFailed
     // "Send failed" when it cannot write.
     bool send(const std::string& text, bool atCommandBoundary = true, bool flush = true);
-    // One line with its line end as received; empty when nothing arrived in
-    // time. Throws ImapConnectionFailed "recvLine failed" on a broken stream.
+    // One line with its line end as received; empty when the line was not
+    // whole in time. Throws ImapConnectionFailed "recvLine failed" on a
+    // broken stream.
     bool recvLine(std::string& line);
-    // Appends the next count bytes to out; returns fewer when the stream ended.
+    // Appends the next count bytes to out; returns fewer when the stream
+    // ended or the time ran out.
     unsigned recvData(std::string& out, unsigned count);
+    // Whether a read of the current connection ended because the receive
+    // time-out ran out; cleared when a connection is opened.
+    bool timedOut() const { return readTimedOut; }
+
+    // While one lives, the reads of the connection together wait at most the
+    // receive time-out: a server that trickles its answer or sends untagged
+    // lines without end cannot hold a command longer than that.
+    class AnswerDeadline {
+    public:
+        explicit AnswerDeadline(ConnectionInternal& connection);
+        ~AnswerDeadline();
+        AnswerDeadline(const AnswerDeadline&) = delete;
+        AnswerDeadline& operator=(const AnswerDeadline&) = delete;
+        // A full time-out again from now, for the next answer of an exchange.
+        void restart();
+
+    private:
+        ConnectionInternal& connection;
+    };
 
     std::string getTag();
     const std::string& getGreeting() const { return greeting; }
@@ -89,6 +111,7 @@ private:
     void open(bool login);
     void applyRememberedAccount();
     void write(const std::string& text, bool flush);
+    bool cutByTimeout();
 
     std::uint32_t tagCounter = 0;
     std::uint32_t timeoutSeconds = 0;
@@ -106,5 +129,6 @@ private:
     zenqa::utils::TlsSettings tlsSettings;
     std::string currentAccount;
     bool opening = false;  // inside open(): a failed write is not recovered
+    bool readTimedOut = false;
     std::vector<char> chunk;
 };

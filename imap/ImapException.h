@@ -61,3 +61,11 @@ public:
     explicit IMessageLoadFailedException(const std::string& message, long errorCode = 9)
         : ImapException(message, errorCode) {}
 };
+
+// A value holds a byte that IMAP cannot carry in any form (NUL). Raised
+// while a command is built, so nothing of it has been sent.
+class ImapUnsendableValueException : public ImapException {
+public:
+    explicit ImapUnsendableValueException(const std::string& message, long errorCode = 0)
+        : ImapException(message, errorCode) {}
+};

@@ -95,6 +95,10 @@ public:
     void abort();
     bool wasAborted();
 
+    // Whether the connection's last failure was an answer that did not
+    // arrive whole within the read time-out (cleared by the next connect).
+    bool timedOut() const { return connection.timedOut(); }
+
     // Ok when a tagged line's status word is OK, FetchFailed otherwise.
     static ImapClientResult parseTaggedResponse(const std::string& line);
     static ImapClientResult handleImapException(ImapException& e, ImapClientResult fallback);

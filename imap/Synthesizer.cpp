@@ -1,6 +1,6 @@
 #include "imap/Synthesizer.h"
 
-#include <cstring>
+#include "imap/ImapException.h"
 
 namespace zenqa::mail {
 
@@ -27,6 +27,36 @@ std::string literalPlus(const std::string& value) {
 
 }  // namespace zenqa::mail
 
+namespace {
+
+enum class StringForm { Plain, Escaped, Literal };
+
+// CR or LF would end the command line inside a quoted string, and what
+// follows would run as a command of its own: such a value travels as a
+// literal. No form carries NUL.
+StringForm stringForm(const std::string& value) {
+    StringForm form = StringForm::Plain;
+    for (char ch : value) {
+        switch (ch) {
+        case '\0':
+            throw ImapUnsendableValueException("a value holding a NUL byte cannot be sent");
+        case '\r':
+        case '\n':
+            form = StringForm::Literal;
+            break;
+        case '"':
+        case '\\':
+            if (form == StringForm::Plain) form = StringForm::Escaped;
+            break;
+        default:
+            break;
+        }
+    }
+    return form;
+}
+
+}  // namespace
+
 void Synthesizer::addSpace(std::string& target) {
     if (!target.empty()) {
         target += ' ';
@@ -43,11 +73,14 @@ void Synthesizer::addParam(const std::string& value) { addParam(text_, value); }
 void Synthesizer::addParam(unsigned int number) { addParam(text_, std::to_string(number)); }
 
 void Synthesizer::addParamString(std::string& target, const std::string& value) {
+    const StringForm form = stringForm(value);
     addSpace(target);
+    if (form == StringForm::Literal) {
+        target += zenqa::mail::literalPlus(value);
+        return;
+    }
     target += '"';
-    // Two memchr scans: find_first_of would search the set once per character.
-    if (std::memchr(value.data(), '"', value.size()) == nullptr &&
-        std::memchr(value.data(), '\\', value.size()) == nullptr) {
+    if (form == StringForm::Plain) {
         target += value;
     } else {
         target += zenqa::mail::escapeQuotationMarks(value);
@@ -58,6 +91,7 @@ void Synthesizer::addParamString(std::string& target, const std::string& value) 
 void Synthesizer::addParamString(const std::string& value) { addParamString(text_, value); }
 
 void Synthesizer::addParamStringEx(std::string& target, const std::string& value) {
+    stringForm(value);
     addSpace(target);
     target += zenqa::mail::literalPlus(value);
 }

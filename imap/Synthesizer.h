@@ -14,8 +14,12 @@ std::string literalPlus(const std::string& value);
 }  // namespace zenqa::mail
 
 // Builds one IMAP command line (or a parenthesized argument list) argument
-// by argument. The caller chooses each argument's wire form; every argument
-// is preceded by one space unless the text is still empty.
+// by argument; every argument is preceded by one space unless the text is
+// still empty. A string value (addParamString, addParamStringEx and the
+// vector of strings) is checked here: one holding CR or LF goes out as a
+// non-synchronizing literal even where a quoted string was asked for, and
+// one holding NUL throws ImapUnsendableValueException before anything is
+// added.
 class Synthesizer {
 public:
     static void addSpace(std::string& target);
@@ -24,9 +28,11 @@ public:
     void addParam(const std::string& value);
     void addParam(unsigned int number);
 
+    // A quoted string, or a literal when the value holds CR or LF.
     static void addParamString(std::string& target, const std::string& value);
     void addParamString(const std::string& value);
 
+    // Always a non-synchronizing literal.
     static void addParamStringEx(std::string& target, const std::string& value);
     void addParamStringEx(const std::string& value);
 

@@ -38,12 +38,14 @@ public:
                           std::string& password, std::string& setPass, std::string& forceSetPass,
                           std::string& server, int& port, std::string& primaryDomain, bool& migrate,
                           bool& force, bool& quiet, bool& help, bool& fixLineEnds, bool& useTls,
-                          bool& insecure, std::string& unknownArgument);
+                          bool& insecure, std::string& unknownArgument, int& timeoutSeconds);
 
     void initialize(std::string storePath, std::string server, int port, std::string masterPassword, bool migrate,
                     bool force, std::string setPass, std::string forceSetPass, bool quiet, bool fixLineEnds);
     // TLS to the target; verifyPeer checks the certificate and the host name.
     void setTls(bool useTls, bool verifyPeer);
+    // Whether the target's last failure was an answer not whole within the time-out.
+    bool targetTimedOut() const { return client.timedOut(); }
 
     void migrateAll(const std::string& domainMask, const std::string& userMask, const std::string& primaryDomain);
     void migrateDomain(Domain& domain, const std::string& userMask);

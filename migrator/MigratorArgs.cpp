@@ -1,6 +1,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -12,8 +13,18 @@ namespace {
 
 constexpr int defaultPort = 143;
 constexpr int defaultTlsPort = 993;
+constexpr int defaultTimeout = 180;
 
 bool optionIs(const char* argument, const char* option) { return strcasecmp(argument, option) == 0; }
+
+// Whole seconds from 1 up; anything else is 0, which the driver refuses.
+int timeoutValue(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno == ERANGE || value < 1 || value > INT_MAX) return 0;
+    return static_cast<int>(value);
+}
 
 }  // namespace
 
@@ -21,7 +32,7 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
                          std::string& password, std::string& setPass, std::string& forceSetPass,
                          std::string& server, int& port, std::string& primaryDomain, bool& migrate, bool& force,
                          bool& quiet, bool& help, bool& fixLineEnds, bool& useTls, bool& insecure,
-                         std::string& unknownArgument) {
+                         std::string& unknownArgument, int& timeoutSeconds) {
     path.clear();
     domain.clear();
     user.clear();
@@ -33,6 +44,7 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
     unknownArgument.clear();
     // 0 until a -port value says otherwise: the default depends on -ssl.
     port = 0;
+    timeoutSeconds = defaultTimeout;
     migrate = force = quiet = help = useTls = insecure = false;
     fixLineEnds = true;
 
@@ -47,7 +59,7 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
     };
 
     auto isValueOption = [&](const char* argument) {
-        if (optionIs(argument, "-port")) return true;
+        if (optionIs(argument, "-port") || optionIs(argument, "-timeout")) return true;
         for (const auto& option : valueOptions)
             if (optionIs(argument, option.name)) return true;
         return false;
@@ -70,6 +82,10 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
                 // cannot turn into some other, valid port.
                 long value = std::strtol(argv[i + 1], nullptr, 10);
                 port = static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX));
+                matched = true;
+            }
+            if (!matched && optionIs(argument, "-timeout")) {
+                timeoutSeconds = timeoutValue(argv[i + 1]);
                 matched = true;
             }
             if (matched) {

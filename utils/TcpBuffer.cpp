@@ -170,6 +170,46 @@ long long tcpbuffer::timeoutMicroseconds() const {
     return static_cast<long long>(timeoutSeconds) * 1000000 + timeoutMicros;
 }
 
+void tcpbuffer::startReadDeadline() {
+    const long long limit = timeoutMicroseconds();
+    deadlineSet = limit != 0;
+    deadline = Clock::now() + std::chrono::microseconds(limit);
+}
+
+// What the next read may wait, in microseconds: the timeout, or what a
+// deadline leaves of it (0: nothing); -1 without a timeout.
+long long tcpbuffer::nextWaitMicroseconds() const {
+    const long long limit = timeoutMicroseconds();
+    if (limit == 0) {
+        return -1;
+    }
+    if (!deadlineSet) {
+        return limit;
+    }
+    const long long left =
+        std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+    return std::clamp<long long>(left, 0, limit);
+}
+
+// Moving the socket's receive time-out costs a system call, so under a
+// deadline it follows the time left in steps of a tenth of the timeout (at
+// most a second): an answer that comes at once needs none, a trickling peer
+// one per step, and a read overshoots the deadline by less than a step.
+void tcpbuffer::setReceiveWait(long long waitMicros) {
+    const long long limit = timeoutMicroseconds();
+    long long wanted = waitMicros < 0 ? 0 : waitMicros;  // 0 on the socket: no limit
+    if (waitMicros > 0 && waitMicros < limit) {
+        const long long step = std::clamp<long long>(limit / 10, 1000, 1000000);
+        wanted = std::min(limit, (waitMicros + step - 1) / step * step);
+    }
+    if (wanted == receiveWaitMicros || socketDescriptor < 0) {
+        return;
+    }
+    timeval wait{static_cast<time_t>(wanted / 1000000), static_cast<suseconds_t>(wanted % 1000000)};
+    setsockopt(socketDescriptor, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    receiveWaitMicros = wanted;
+}
+
 // Bounds the blocking calls: plain reads, the TLS handshake and writes to a
 // server that stopped reading (TLS reads wait in poll first).
 void tcpbuffer::applySocketTimeout() {
@@ -180,6 +220,7 @@ void tcpbuffer::applySocketTimeout() {
     timeval limit{static_cast<time_t>(total / 1000000), static_cast<suseconds_t>(total % 1000000)};
     setsockopt(socketDescriptor, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     setsockopt(socketDescriptor, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    receiveWaitMicros = total;
 }
 
 bool tcpbuffer::sendAll(const char* data, std::size_t length) {
@@ -324,33 +365,43 @@ tcpbuffer::LineResult tcpbuffer::getLine(std::string& line, std::size_t limit) {
 // negative (and the socket state -1) on an error.
 long tcpbuffer::receive(char* data, std::size_t size) {
     sync();
-    if (!tls) {
-        // The socket's own receive time-out bounds the wait: one system call
-        // per read instead of a poll and a recv.
-        long result;
-        do {
-            result = ::recv(socketDescriptor, data, size, MSG_NOSIGNAL);
-        } while (result < 0 && errno == EINTR);
-        if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            return 0;
-        }
-        if (result < 0) {
-            socketState = -1;
-        }
-        return result;
+    readTimedOut = false;
+    const long long wait = nextWaitMicroseconds();
+    if (wait == 0) {
+        readTimedOut = true;
+        return 0;
     }
-    const long long limit = timeoutMicroseconds();
-    const auto deadline = Clock::now() + std::chrono::microseconds(limit);
+    return tls ? receiveTls(data, size, wait) : receivePlain(data, size, wait);
+}
+
+// The socket's own receive time-out bounds the wait: one system call per
+// read instead of a poll and a recv.
+long tcpbuffer::receivePlain(char* data, std::size_t size, long long waitMicros) {
+    setReceiveWait(waitMicros);
+    long result;
+    do {
+        result = ::recv(socketDescriptor, data, size, MSG_NOSIGNAL);
+    } while (result < 0 && errno == EINTR);
+    if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        readTimedOut = true;
+        return 0;
+    }
+    if (result < 0) {
+        socketState = -1;
+    }
+    return result;
+}
+
+long tcpbuffer::receiveTls(char* data, std::size_t size, long long waitMicros) {
+    const auto until = Clock::now() + std::chrono::microseconds(std::max(waitMicros, 0LL));
     for (;;) {
         long long wait = -1;
-        if (limit != 0) {
-            wait = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now())
-                       .count();
-            if (wait < 0) {
-                wait = 0;
-            }
+        if (waitMicros > 0) {
+            wait = std::max<long long>(
+                0, std::chrono::duration_cast<std::chrono::microseconds>(until - Clock::now()).count());
         }
         if (!tls->hasPending() && !waitReadable(socketDescriptor, wait)) {
+            readTimedOut = true;
             return 0;
         }
         const long result = tls->read(data, size);

@@ -3,6 +3,7 @@
 #include "utils/InetSocketAddress.h"
 #include "utils/TlsSettings.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -48,6 +49,15 @@ public:
     void setTimeoutInSeconds(unsigned seconds);
     void setTimeoutInuSeconds(unsigned microseconds);
 
+    // From now until clearReadDeadline() the reads together wait at most the
+    // timeout, so a peer that trickles its bytes cannot stretch an exchange.
+    // Bytes already buffered are still delivered. No effect without a timeout.
+    void startReadDeadline();
+    void clearReadDeadline() { deadlineSet = false; }
+    // Whether the last read from the socket ended because its time ran out
+    // rather than because the peer closed.
+    bool timedOut() const { return readTimedOut; }
+
 protected:
     int sync() override;
     int_type underflow() override;
@@ -61,8 +71,12 @@ private:
     bool sendAfterPending(const char* data, std::size_t length);
     bool sendGathered(iovec* parts, std::size_t count);
     long receive(char* data, std::size_t size);
+    long receivePlain(char* data, std::size_t size, long long waitMicros);
+    long receiveTls(char* data, std::size_t size, long long waitMicros);
     long long timeoutMicroseconds() const;
+    long long nextWaitMicroseconds() const;
     void applySocketTimeout();
+    void setReceiveWait(long long microseconds);
     void closeSocket();
 
     InetSocketAddress remoteAddress;
@@ -72,6 +86,10 @@ private:
     std::vector<char> buffer;  // put area first, then get area
     unsigned timeoutSeconds = 30;
     unsigned timeoutMicros = 0;
+    bool deadlineSet = false;
+    std::chrono::steady_clock::time_point deadline;
+    long long receiveWaitMicros = 0;  // what the socket's receive time-out holds
+    bool readTimedOut = false;
     int socketDescriptor = -1;
     bool bound = false;
     bool connected = false;

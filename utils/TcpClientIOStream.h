@@ -32,6 +32,12 @@ public:
     void setTimeoutInSeconds(unsigned seconds) { buffer.setTimeoutInSeconds(seconds); }
     void setTimeoutInuSeconds(unsigned microseconds) { buffer.setTimeoutInuSeconds(microseconds); }
 
+    // See tcpbuffer: the reads until clearReadDeadline() share one timeout.
+    void startReadDeadline() { buffer.startReadDeadline(); }
+    void clearReadDeadline() { buffer.clearReadDeadline(); }
+    // The last read ended because its time ran out, not because the peer closed.
+    bool timedOut() const { return buffer.timedOut(); }
+
 private:
     tcpbuffer buffer;
 };

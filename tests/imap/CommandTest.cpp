@@ -210,7 +210,7 @@ TEST(CommandTest, HostileLiteralCountReservesNoMemoryUpFront) {
     openScripted(connection, peer, false);
     connection.setTimeout(1);
     Command command(connection, "FETCH");
-    EXPECT_THROW(command.execute(nullptr), ImapConnectionFailed);
+    EXPECT_THROW(command.execute(nullptr), ImapTimeoutException);
 }
 
 TEST(CommandTest, StreamsMessageLiteralAfterTheCommandLine) {

@@ -35,7 +35,7 @@ protected:
         if (!dovecotInstalled()) return;
         DovecotOptions options;
         options.users = {{"ann", "secret"}, {"bob", "b0b pass"}, {"carol", "c"},
-                         {"dave", "d"}, {"erin", "e"}};
+                         {"dave", "d"}, {"erin", "e"}, {"gina", "g"}};
         options.masterUsers = {{"admin", "master pw"}};
         server = std::make_unique<DovecotServer>(options);
         if (!server->start(startError)) server.reset();
@@ -232,4 +232,25 @@ TEST(DovecotTls, SelfSignedCertificateNeedsVerificationOff) {
     // Without TLS the server's TLS port gives no greeting.
     SimpleImapClient plain(2);
     EXPECT_EQ(plain.connect("127.0.0.1", server.port(), "ann", "secret", false), C::ConnectionError);
+}
+
+// A real server reads a literal wherever a mailbox name goes: a name with a
+// line break is one argument (refused or kept as the server likes), never
+// a second command.
+TEST_F(DovecotTest, MailboxNamesWithLineBreaksStayOneArgument) {
+    SimpleImapClient client(10);
+    ASSERT_EQ(login(client, "gina", "g"), C::Ok);
+    const std::string name = "a\r\nT90 CREATE injected\r\nT91 NOOP";
+    client.createFolder(name, C::FolderNone);
+    client.select(name);
+    TestMessage message({"Subject: x\r\n\r\nx\r\n"});
+    client.append(name, &message, false);
+    // Still in step: the next commands get their own answers.
+    EXPECT_EQ(client.createFolder("plain", C::FolderNone), C::Ok);
+    EXPECT_EQ(client.select("plain"), C::Ok);
+    std::vector<std::string> names;
+    ASSERT_EQ(client.list(names), C::Ok);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "injected"), 0);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "plain"), 1);
+    client.disconnect(true);
 }

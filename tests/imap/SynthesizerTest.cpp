@@ -1,5 +1,7 @@
 #include "imap/Synthesizer.h"
 
+#include "imap/ImapException.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -40,8 +42,8 @@ TEST(SynthesizerTest, QuotedStringsEscapeOnlyQuoteAndBackslash) {
     EXPECT_EQ(backslash.get(), "\"a\\\\b\"");
 
     Synthesizer raw;
-    raw.addParamString(std::string("a\r\n\0\xff", 5));
-    EXPECT_EQ(raw.get(), std::string("\"a\r\n\0\xff\"", 7));
+    raw.addParamString("a\xff\x01\t{3}");
+    EXPECT_EQ(raw.get(), "\"a\xff\x01\t{3}\"");
 
     Synthesizer empty;
     empty.addParam("X");
@@ -49,6 +51,40 @@ TEST(SynthesizerTest, QuotedStringsEscapeOnlyQuoteAndBackslash) {
     EXPECT_EQ(empty.get(), "X \"\"");
 
     EXPECT_EQ(zenqa::mail::escapeQuotationMarks("\"\\plain\\\""), "\\\"\\\\plain\\\\\\\"");
+}
+
+// A line break inside quotes would end the command there and let the rest
+// of the value run as a command of its own.
+TEST(SynthesizerTest, LineBreaksTravelAsLiteralsWhereverAStringGoes) {
+    Synthesizer line;
+    line.addParam("T1");
+    line.addParamString("a\r\nT2 X-SETUSER \"x@y\"");
+    line.addParamString("\n");
+    line.addParamString("b\rc\\");
+    EXPECT_EQ(line.get(),
+              "T1 {21+}\r\na\r\nT2 X-SETUSER \"x@y\" {1+}\r\n\n {4+}\r\nb\rc\\");
+
+    std::string target = "(";
+    Synthesizer::addParamString(target, "\xe9\r\n");
+    EXPECT_EQ(target, "( {3+}\r\n\xe9\r\n");
+
+    Synthesizer list;
+    list.addParamVectorString({"a", "b\nc", "d"});
+    EXPECT_EQ(list.get(), "(\"a\" {3+}\r\nb\nc \"d\")");
+}
+
+TEST(SynthesizerTest, NulIsNeverPutOnTheWire) {
+    const std::string nul("a\0b", 3);
+    Synthesizer line;
+    line.addParam("T1");
+    EXPECT_THROW(line.addParamString(nul), ImapUnsendableValueException);
+    EXPECT_THROW(line.addParamString(std::string("\r\n\0", 3)), ImapUnsendableValueException);
+    EXPECT_THROW(line.addParamStringEx(nul), ImapUnsendableValueException);
+    EXPECT_THROW(line.addParamVectorString({"ok", nul}), ImapUnsendableValueException);
+    EXPECT_EQ(line.get(), "T1");
+    std::string target = "x";
+    EXPECT_THROW(Synthesizer::addParamString(target, nul), ImapUnsendableValueException);
+    EXPECT_EQ(target, "x");
 }
 
 TEST(SynthesizerTest, LiteralPlusCountsBytes) {

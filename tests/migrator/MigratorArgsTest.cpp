@@ -11,6 +11,7 @@ namespace {
 struct Parsed {
     std::string path, domain, user, password, setPass, forceSetPass, server, primaryDomain, unknown = "stale";
     int port = -1;
+    int timeout = -1;
     bool migrate = true, force = true, quiet = true, help = true, fixLineEnds = false, useTls = true, insecure = true;
 };
 
@@ -22,7 +23,8 @@ Parsed parse(std::vector<std::string> args) {
     Parsed p;
     tarmig::Migrator::parseArgs(static_cast<int>(args.size()), argv.data(), p.path, p.domain, p.user, p.password,
                                 p.setPass, p.forceSetPass, p.server, p.port, p.primaryDomain, p.migrate, p.force,
-                                p.quiet, p.help, p.fixLineEnds, p.useTls, p.insecure, p.unknown);
+                                p.quiet, p.help, p.fixLineEnds, p.useTls, p.insecure, p.unknown,
+                                p.timeout);
     return p;
 }
 
@@ -113,6 +115,17 @@ TEST(MigratorParseArgs, TlsMovesTheDefaultPortOnly) {
     EXPECT_EQ(parse({"-ssl", "-port", "1993"}).port, 1993);
     EXPECT_EQ(parse({"-port", "143", "-ssl"}).port, 143);
     EXPECT_FALSE(parse({"-insecure"}).useTls);
+}
+
+TEST(MigratorParseArgs, TimeoutIsWholeSecondsFromOne) {
+    EXPECT_EQ(parse({}).timeout, 180);
+    EXPECT_EQ(parse({"-TimeOut", "2"}).timeout, 2);
+    EXPECT_EQ(parse({"-timeout", "2147483647"}).timeout, 2147483647);
+    EXPECT_EQ(parse({"-timeout"}).timeout, 180);
+    // 0 is the driver's sign for a value it refuses.
+    for (const char* bad : {"0", "-5", "", "abc", "5x", "1.5", "2147483648", "99999999999999999999"}) {
+        EXPECT_EQ(parse({"-timeout", bad}).timeout, 0) << bad;
+    }
 }
 
 TEST(MigratorParseArgs, FirstArgumentThatIsNeitherOptionNorValueIsNamed) {

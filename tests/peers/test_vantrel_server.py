@@ -224,13 +224,58 @@ class SessionTest(unittest.TestCase):
         self.assertEqual([(f["name"], f["type"]) for f in zoe["folders"]],
                          [("INBOX", "X-MAIL"), ("Work", "")])
 
-    def test_quoted_string_may_hold_line_breaks(self):
+    def test_line_break_ends_a_quoted_string_and_the_command(self):
         self.client.master()
+        # What follows the line break runs as a command of its own, as on a
+        # real server: the reason quoted strings must never hold one.
+        self.client.send(b'T8 X-CREATEUSER (NAME {1+}\r\na DOMAIN {1+}\r\nb '
+                         b'PASSWORD "x\r\nT9 X-CREATEUSER (NAME {1+}\r\nc '
+                         b'DOMAIN {1+}\r\nb PASSWORD "y")\r\n')
+        self.assertEqual(word(self.client.collect(b"T8")[1]), b"BAD")
+        self.assertEqual(word(self.client.collect(b"T9")[1]), b"OK")
+        for value in (b'"a\rb"', b'"a\x00b"'):
+            self.assertEqual(self.client.status(b"LOGIN x@b " + value), b"BAD",
+                             value)
+        self.client.close()
+        accounts = self.server.stop()[1]["accounts"]
+        self.assertEqual([a["name"] for a in accounts], ["bob", "c"])
+
+    def test_literals_wherever_a_string_is_allowed(self):
+        self.client.master()
+        odd = b"x\r\ny\xff"
         self.assertEqual(self.client.status(
-            b'X-CREATEUSER (NAME {1+}\r\na DOMAIN {1+}\r\nb PASSWORD "x\r\ny")'),
-            b"OK")
-        self.assertEqual(self.client.status(b"LOGIN a@b " + literal(b"x\r\ny")),
+            b"X-CREATEUSER (NAME " + literal(b"a") + b" DOMAIN " + literal(b"b") +
+            b" PASSWORD " + literal(odd) + b" FULLNAME " + literal(b"F\r\nN") +
+            b" GROUPS (" + literal(b"g\r\n1") + b' "g2"))'), b"OK")
+        self.assertEqual(self.client.status(b"X-SETUSER " + literal(b"a@b")),
                          b"OK")
+        box = b"Box\r\nT9 NOOP"
+        self.assertEqual(self.client.status(b"CREATE (X-NOTE GUID " +
+                                            literal(b"g\nu") + b") " +
+                                            literal(box)), b"OK")
+        self.assertEqual(self.client.status(b"SELECT " + literal(box)), b"OK")
+        untagged, tagged = self.client.command(b"STATUS " + literal(box) +
+                                               b" (MESSAGES)")
+        self.assertEqual(word(tagged), b"OK")
+        self.assertIn(b"* STATUS {12}\r\n" + box + b" (MESSAGES 0)\r\n", untagged)
+        untagged, tagged = self.client.command(b"LIST " + literal(b"") + b" " +
+                                               literal(b"Box\r\n*"))
+        self.assertEqual(untagged, [b'* LIST (\\ZenqaNote) "/" {12}\r\n' + box +
+                                    b"\r\n"])
+        self.assertEqual(self.client.status(
+            b"X-APPEND " + literal(box) + b" (\\Seen) {26}\r\n" +
+            DATE[1:-1] + b" " + literal(b"data")), b"OK")
+        self.assertEqual(self.client.status(b"LOGIN " + literal(b"a@b") + b" " +
+                                            literal(odd)), b"OK")
+        self.client.close()
+        account = self.server.stop()[1]["accounts"][1]
+        self.assertEqual(account["password"].encode("latin-1"), odd)
+        self.assertEqual(account["fullName"], "F\r\nN")
+        self.assertEqual(account["groups"], ["g\r\n1", "g2"])
+        created = folder({"accounts": [account]}, box.decode())
+        self.assertEqual((created["type"], created["guid"]), ("X-NOTE", "g\nu"))
+        self.assertEqual(data(created["messages"][0]), b"data")
+        self.assertEqual(created["messages"][0]["date"], DATE[1:-1].decode())
 
     def test_checkversion(self):
         self.assertEqual(self.client.status(b"X-CHECKVERSION"), b"NO")
@@ -423,6 +468,32 @@ class FaultTest(unittest.TestCase):
         code, _ = server.stop()
         self.assertEqual(code, 0, "a stalled connection must not block the exit")
         c.close()
+
+    def test_trickle_sends_a_byte_a_second(self):
+        server = self.run_server("--trickle-after", "1")
+        c = server.connect()
+        self.assertEqual(c.status(b"NOOP"), b"OK")
+        c.send(b"T9 NOOP\r\n")
+        self.assertEqual(c.file.read(2), b"* ")
+        c.sock.settimeout(0.3)
+        self.assertRaises(socket.timeout, c.file.read, 1)
+        c.close()
+        code, _ = server.stop()
+        self.assertEqual(code, 0)
+
+    def test_flood_sends_untagged_lines_without_end(self):
+        server = self.run_server("--flood-after", "0",
+                                 "--fault-commands", "X-CREATEUSER")
+        c = server.connect()
+        c.master()
+        c.send(b"T9 X-CREATEUSER (NAME {1+}\r\na DOMAIN {1+}\r\nb "
+               b'PASSWORD "x")\r\n')
+        lines = {c.line() for _ in range(30)}
+        self.assertEqual(lines, {b"* OK still working\r\n"})
+        c.close()
+        code, dump = server.stop()
+        self.assertEqual(code, 0)
+        self.assertEqual(dump["accounts"], [])
 
     def test_version_and_greeting_switches(self):
         bye = self.run_server("--greeting", "* BYE not today").connect()

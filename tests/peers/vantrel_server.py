@@ -47,6 +47,13 @@ Options:
                            counted command
   --stall-after N          stop reading and answering at the (N+1)th
                            counted command (the connection stays open)
+  --trickle-after N        answer the (N+1)th counted command a byte a second,
+                           after an untagged line of 120 bytes sent the same
+                           way (a slow link or a server that hangs mid-answer);
+                           not for X-MASTERAUTH and AUTHENTICATE, whose
+                           continuation would wait behind the answer
+  --flood-after N          answer the (N+1)th counted command with untagged
+                           "* OK" lines, twenty a second, without end
   --fault-scope server|connection
                            count commands across the whole server, so each
                            fault fires once (default), or per connection, so
@@ -70,6 +77,10 @@ Behaviour worth knowing:
     folder and message commands need an identity (X-SETUSER or LOGIN).
   - Append dates are validated as RFC 3501 date-time; flags are kept as sent
     (order and letter case), surplus spaces in the flag list are accepted.
+  - A command ends at the first CR LF outside a literal, as on a real
+    server: a quoted string that holds CR, LF or NUL is answered BAD, and
+    what follows a line break is read as the next command. Values with line
+    breaks travel as literals ({n} or {n+}), accepted wherever a string is.
 
 Dump format (JSON; every byte string is mapped byte for byte to the code
 points U+0000-U+00FF, so non-ASCII bytes appear as \\u00XX escapes):
@@ -194,6 +205,8 @@ def _quoted(text, pos):
     out = bytearray()
     while pos < len(text):
         c = text[pos]
+        if c in (0x00, 0x0A, 0x0D):
+            raise ImapError("quoted string holds CR, LF or NUL")
         if c == 0x5C and pos + 1 < len(text):
             out.append(text[pos + 1])
             pos += 2
@@ -471,28 +484,16 @@ class Connection:
 
     async def read_command(self):
         """Reads one command: its lines, joined, and the data of each literal
-        kept apart. A line that ends inside a quoted string continues on the
-        next line (a quoted value may hold CR LF)."""
+        kept apart. Only a literal continues a command past a line end."""
         text = bytearray()
         literals = []
-        in_quote = False
         while True:
             line = await self.read_line()
             if not line:
                 if text:
                     raise ConnectionLost()
                 return None
-            i = 0
-            while i < len(line):
-                c = line[i]
-                if in_quote and c == 0x5C:
-                    i += 1
-                elif c == 0x22:
-                    in_quote = not in_quote
-                i += 1
             text += line
-            if in_quote:
-                continue
             m = LITERAL_END.search(line)
             if not m:
                 break
@@ -527,7 +528,7 @@ class Connection:
         self.server.fault_count += 1
         count = (self.command_count if options.fault_scope == "connection"
                  else self.server.fault_count)
-        for kind in ("drop", "bye", "stall"):
+        for kind in ("drop", "bye", "stall", "trickle", "flood"):
             limit = getattr(options, kind + "_after")
             if limit is not None and count == limit + 1:
                 return kind
@@ -556,6 +557,14 @@ class Connection:
             return
         if fault == "stall":
             await asyncio.Event().wait()
+        if fault == "flood":
+            await self.flood()
+        if fault == "trickle":
+            await self.trickle(tag, name, args)
+            return
+        await self.answer(tag, name, args)
+
+    async def answer(self, tag, name, args):
         handler = HANDLERS.get(name)
         if handler is None:
             self.reply(tag, b"BAD", b"Unknown command")
@@ -570,6 +579,26 @@ class Connection:
             # A fault of this server: visible to the test, never silent.
             traceback.print_exc()
             self.reply(tag, b"BAD", b"Internal server error")
+
+    async def trickle(self, tag, name, args):
+        """The command's answer, after a long untagged line, a byte a second."""
+        held = bytearray(b"* OK [ALERT] " + b"slow " * 21 + b"\r\n")
+        self.send = held.extend
+        try:
+            await self.answer(tag, name, args)
+        finally:
+            del self.send
+        for i in range(len(held)):
+            self.writer.write(held[i:i + 1])
+            await self.writer.drain()
+            await asyncio.sleep(1)
+
+    async def flood(self):
+        """Untagged lines until the client goes away."""
+        while True:
+            self.send(b"* OK still working\r\n")
+            await self.writer.drain()
+            await asyncio.sleep(0.05)
 
     def need_auth(self, tag):
         if self.master or self.account:
@@ -1001,6 +1030,8 @@ def parse_options(argv):
     p.add_argument("--drop-after", type=int)
     p.add_argument("--bye-after", type=int)
     p.add_argument("--stall-after", type=int)
+    p.add_argument("--trickle-after", type=int)
+    p.add_argument("--flood-after", type=int)
     p.add_argument("--fault-scope", choices=["server", "connection"],
                    default="server")
     p.add_argument("--fault-commands", default="")

@@ -91,7 +91,7 @@ TEST_F(DomainSubdirectories, AccountsTwoLevelsDownInEveryForm) {
                                   {"top", dir + "/top.macnt", MailboxMacnt}}),
               found);
     EXPECT_NE(std::string::npos,
-              out.str().find(" Info: read mailbox <single> full name: \"R\" password: \"pw\" size: 100 path: \"" + b +
+              out.str().find(" Info: read mailbox <single> full name: \"R\" password: \"******\" size: 100 path: \"" + b +
                              "\"\n"));
     EXPECT_EQ(std::string::npos, out.str().find("Warning: "));
 

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/RunTool.h"
+#include "support/StoreBuilder.h"
+#include "support/VantrelServer.h"
+
+// Store text that carries a line break and an IMAP command after it (the
+// settings format writes CR LF as \013\010). Were it put between quotes, the
+// server would end the command at the break and run the rest with the
+// master's rights; it must arrive as plain data instead.
+namespace {
+
+using namespace tarmig::testing;
+
+const std::string crlf = "\r\n";
+const std::string realName = "Carol" + crlf + "T77 X-CREATEUSER (NAME evil DOMAIN example.com PASSWORD x)" + crlf +
+                             "T78 NOOP";
+const std::string password = "pw" + crlf + "T79 X-CREATEUSER (NAME evil2 DOMAIN example.com PASSWORD y)" + crlf +
+                             "T80 NOOP";
+const std::string folderName = "Work" + crlf + "T90 CREATE Injected" + crlf + "T91 NOOP";
+const std::string accountName = "dan" + crlf + "T95 X-CREATEUSER (NAME evil3 DOMAIN example.com PASSWORD z)" +
+                                crlf + "T96 NOOP";
+
+// The text as a quoted string of the settings format, CR and LF as decimal escapes.
+std::string settingsQuoted(const std::string& value) {
+    std::string out = "\"";
+    for (char c : value) {
+        if (c == '\r') out += "\\013";
+        else if (c == '\n') out += "\\010";
+        else out += c;
+    }
+    return out + "\"";
+}
+
+std::string oneMessage(const std::string& body) {
+    MboxMessage message;
+    message.data = "Subject: " + body + "\n\n" + body + "\n";
+    return mboxText({message});
+}
+
+TEST(InjectionRun, StoreTextWithLineBreaksArrivesAsDataAndRunsNothing) {
+    TempDir store, work;
+    StoreBuilder builder(store.path());
+    const std::string carol = builder.addMacnt(
+        "", "carol",
+        "{Password = " + settingsQuoted(password) + "; RealName = " + settingsQuoted(realName) + ";}\n",
+        "{INBOX = {Messages = #1;}; " + settingsQuoted(folderName) + " = {Messages = #1;};}\n");
+    builder.addMboxFolder(carol, "INBOX", oneMessage("inbox"));
+    builder.addMboxFolder(carol, folderName, oneMessage("work"));
+    const std::string dan = builder.addMacnt("", accountName, "{Password = \"dpw\";}\n",
+                                             "{INBOX = {Messages = #1;};}\n");
+    builder.addMboxFolder(dan, "INBOX", oneMessage("dan"));
+
+    VantrelServer server;
+    ToolRun run = runTool({"-path", store.path(), "-primaryDomain", "example.com", "-migrate", "-server",
+                           "127.0.0.1", "-port", std::to_string(server.port()), "-password", "master"},
+                          work.path());
+    server.stop();
+    const VantrelDump dump = server.dump();
+
+    EXPECT_EQ(run.exitStatus, 0) << run.out;
+    std::vector<std::string> names;
+    for (const VantrelAccount& account : dump.accounts) names.push_back(account.name);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"carol", accountName}));
+
+    const VantrelAccount* carolThere = dump.account("carol", "example.com");
+    ASSERT_NE(carolThere, nullptr);
+    EXPECT_EQ(carolThere->fullName, realName);
+    EXPECT_EQ(carolThere->password, password);
+    std::vector<std::string> folders;
+    for (const VantrelFolder& folder : carolThere->folders) folders.push_back(folder.name);
+    EXPECT_EQ(folders, (std::vector<std::string>{"INBOX", folderName}));
+    const VantrelFolder* workFolder = carolThere->folder(folderName);
+    ASSERT_NE(workFolder, nullptr);
+    ASSERT_EQ(workFolder->messages.size(), 1u);
+    EXPECT_EQ(workFolder->messages[0].data, "Subject: work\r\n\r\nwork\r\n");
+
+    const VantrelAccount* danThere = dump.account(accountName, "example.com");
+    ASSERT_NE(danThere, nullptr);
+    EXPECT_EQ(danThere->password, "dpw");
+    ASSERT_NE(danThere->folder("INBOX"), nullptr);
+    EXPECT_EQ(danThere->folder("INBOX")->messages.size(), 1u);
+}
+
+}  // namespace
