@@ -137,6 +137,7 @@ TEST(MigratorParseArgs, FirstArgumentThatIsNeitherOptionNorValueIsNamed) {
     EXPECT_EQ(parse({"-path", "/a", "--force"}).unknown, "--force");
     // Values, however they look, and a value option that lacks its value are not.
     EXPECT_EQ(parse({"-password", "-nonsense", "-PORT", "x", "-Domain", "d", "-ssl", "-path"}).unknown, "");
+    EXPECT_EQ(parse({"-timeout", "-x", "-path", "/p", "-TIMEOUT"}).unknown, "");
     EXPECT_EQ(parse({}).unknown, "");
 }
 
