@@ -268,7 +268,17 @@ void Folder::openMessagesFile(const std::string& accountName) {
                                        "\": its storage would lie outside the account");
     }
     std::string relative = storeName(accountName);
+    const MailboxType listedType = storageType_;
     checkFolderType();
+    if (listedType == MailboxMacnt && storageType_ == MailboxMdir) {
+        // The directory wins, as it always has; the file beside it is not lost unseen.
+        std::string mbox = accountDirectory_ + "/" + relative + ".mbox";
+        if (exists(mbox)) {
+            addProblem("Error: \"" + mbox + "\" is not migrated: folder \"" + printableName(name_) +
+                           "\" is read from its .mdir directory\n",
+                       StoreProblem::LostBytes);
+        }
+    }
     if (storageType_ == MailboxMacnt || storageType_ == MailboxMbox) {
         refuseLinks(relative + ".mbox");
         std::string path = accountDirectory_ + "/" + relative + ".mbox";

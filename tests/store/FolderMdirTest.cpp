@@ -196,6 +196,12 @@ TEST_F(FolderStorage, SubfolderOfMacntAccountAsMboxOrMdir) {
     EXPECT_EQ(MailboxMdir, fresh.getStorageType());
     EXPECT_EQ(std::vector<std::string>{"from mdir"}, sortedData(readAll(fresh, true)));
     fresh.closeMessagesFile();
+    // The file beside the directory is not read, and that is said.
+    std::vector<StoreProblem> problems = fresh.takeProblems();
+    ASSERT_EQ(1u, problems.size());
+    EXPECT_EQ("Error: \"" + account + "/Mail.folder/Old.mbox\" is not migrated: folder \"Mail/Old\" is read from its "
+              ".mdir directory\n",
+              problems[0].line);
 }
 
 TEST_F(FolderStorage, InboxOfMacntAccountMayBeAnMdir) {
