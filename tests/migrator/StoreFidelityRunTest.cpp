@@ -164,8 +164,9 @@ TEST_F(StoreFidelityRun, FoldersOnDiskAndAccountsWithoutInfoFileArrive) {
     builder.addMboxFolder(ann, "Extra", mboxText({stored("extra\n", "1")}));
     builder.addMboxFolder(ann, "Projects/2004", mboxText({stored("p\n", "1")}));
     std::string notes = builder.addMdirFolder(ann, "Notes");
-    // Created out of order: they arrive in the order of their numbers.
-    for (const char* n : {"10", "2", "1"}) writeFile(notes + "/" + n + "-S-20040220123456-x", std::string("note ") + n);
+    // Created out of order, neither forwards nor backwards: they arrive in the
+    // order of their numbers.
+    for (const char* n : {"2", "10", "1"}) writeFile(notes + "/" + n + "-S-20040220123456-x", std::string("note ") + n);
     // bob has no info file at all, carl is a single-file account without one.
     std::string bob = builder.addMacnt("", "bob", settings, infoText("", {}));
     unlink((bob + "/account.info").c_str());
@@ -250,4 +251,21 @@ TEST_F(StoreFidelityRun, EntriesThatAreNoMessagesAndLinkedStorageFailTheRun) {
     EXPECT_TRUE(contains(r.log, "Info: folders migrated: 1, failed: 3\n")) << r.log;
     EXPECT_TRUE(contains(r.log, "Info: messages appended: 2, failed: 3\n"));
     EXPECT_TRUE(r.log.ends_with("Result: migration failed\n"));
+}
+
+TEST_F(StoreFidelityRun, MdirMessagesArriveInTheOrderOfTheirNumbers) {
+    std::string ann = builder.addMacnt("", "ann", settings, infoText("1", {{"INBOX", "", "13", ""}}));
+    std::string inbox = builder.addMdirFolder(ann, "INBOX");
+    std::vector<std::string> expected;
+    for (int n = 1; n <= 12; ++n) expected.push_back("message " + std::to_string(n));
+    expected.push_back("no number");
+    // Created in an order of their own; the directory lists them in yet another.
+    for (int n : {7, 12, 1, 10, 3, 6, 11, 2, 9, 4, 8, 5}) {
+        writeFile(inbox + "/" + std::to_string(n) + "-S-20040220123456-x", "message " + std::to_string(n));
+    }
+    writeFile(inbox + "/no number", "no number");
+
+    Result r = migrate();
+    EXPECT_EQ(0, r.run.exitStatus) << r.run.out;
+    EXPECT_EQ(expected, dataOf(r.dump, "INBOX"));
 }
