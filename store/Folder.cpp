@@ -233,7 +233,8 @@ void Folder::checkFolderType() {
 }
 
 bool Folder::storageExists(const std::string& accountName) const {
-    if (!staysInsideAccount(name_, storageType_)) return true;  // to be refused when opened
+    // Such a name has no storage of its own; opened, it is refused.
+    if (!staysInsideAccount(name_, storageType_)) return false;
     const std::string base = accountDirectory_ + "/" + storeName(accountName);
     switch (storageType_) {
     case MailboxMacnt:

@@ -250,6 +250,7 @@ TEST_F(FolderStorage, FoldersThatWouldReadOutsideTheAccountAreRefused) {
     for (const auto& c : cases) {
         output.str("");
         folder.initialize(c.name, c.accountDir, c.type);
+        EXPECT_FALSE(folder.storageExists("carl")) << c.printed;
         std::string text = "cannot read folder \"" + c.printed + "\": its storage would lie outside the account";
         EXPECT_EQ(text, errorText<CGStoreException>([&] { folder.openMessagesFile("carl"); }));
         EXPECT_EQ("Error: " + text + "\n", output.str());
@@ -262,4 +263,27 @@ TEST_F(FolderStorage, FoldersThatWouldReadOutsideTheAccountAreRefused) {
         store.addMboxFolder(account, name, mboxText({MboxMessage{"inside " + name, "", "1"}}));
         EXPECT_EQ(std::vector<std::string>{"inside " + name}, sortedData(readFolder(name, account, MailboxMacnt)));
     }
+}
+
+TEST_F(FolderStorage, StorageIsLookedForWhereTheFolderWouldBeRead) {
+    auto exists = [&](const std::string& name, const std::string& accountDir, MailboxType type,
+                      const std::string& accountName) {
+        folder.initialize(name, accountDir, type);
+        return folder.storageExists(accountName);
+    };
+    EXPECT_FALSE(exists("Mail/Old", account, MailboxMacnt, "ann"));
+    store.addMboxFolder(account, "Mail/Old", "");
+    EXPECT_TRUE(exists("Mail/Old", account, MailboxMacnt, "ann"));
+    store.addMdirFolder(account, "Sent");
+    EXPECT_TRUE(exists("Sent", account, MailboxMacnt, "ann"));
+    // A dangling link is storage too, to be refused rather than taken for none.
+    ASSERT_EQ(0, symlink("/nonexistent", (account + "/Dangling.mbox").c_str()));
+    EXPECT_TRUE(exists("Dangling", account, MailboxMacnt, "ann"));
+
+    std::string domainDir = store.addMboxAccount("", "carl", "{}\n", "{}\n", "");
+    EXPECT_TRUE(exists("INBOX", domainDir, MailboxMbox, "carl"));
+    EXPECT_FALSE(exists("INBOX", domainDir, MailboxMbox, "dora"));
+    std::string mdirAccount = store.addMdirAccount("", "dora", "{}\n", "{}\n");
+    EXPECT_TRUE(exists("INBOX", mdirAccount, MailboxMdir, "dora"));
+    EXPECT_FALSE(exists("Sent", mdirAccount, MailboxMdir, "dora"));
 }
