@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <random>
 #include <sstream>
 
 #include "ErrorText.h"
@@ -294,6 +295,48 @@ TEST_F(FolderMbox, MessagesAcrossScanBlocksReadWhole) {
     }
     EXPECT_TRUE(fixedWhole(stored[0].data) == data);
     folder.closeMessagesFile();
+}
+
+TEST_F(FolderMbox, RandomFilesComeBackWholeFromLeadingBytesSeparatorsAndData) {
+    const std::string pieces[] = {"\n", "\r\n", "\r", " ", "x", "From <", ">(", "S-1) ", "From <q> wrote:\n",
+                                  "From <a>(S-1) x\n", "From <a>(-22) 20-02-2004_12:34:56_\r\n", "From <a>(S 1) x\n"};
+    std::mt19937 random(29);
+    for (int round = 0; round < 200; ++round) {
+        std::string bytes;
+        for (int n = std::uniform_int_distribution<int>(0, 30)(random); n > 0; --n) {
+            bytes += pieces[std::uniform_int_distribution<std::size_t>(0, std::size(pieces) - 1)(random)];
+        }
+        SCOPED_TRACE(::testing::PrintToString(bytes));
+        store.addMboxFolder(account, "Mail", bytes);
+        open("Mail");
+        Message message(folder);
+        std::string rebuilt;
+        std::int64_t end = 0;
+        bool first = true;
+        for (bool more = folder.getFirstMessage(message, false); more; more = folder.getNextMessage(message, false)) {
+            // Before the first separator any bytes; between messages at most the two of the rule.
+            const std::int64_t gap = message.getSeparatorOffset() - end;
+            ASSERT_TRUE(gap >= 0 && (first || gap <= 2)) << gap;
+            rebuilt += bytes.substr(end, gap);
+            if (first) {
+                bool blank = rebuilt.find_first_not_of(" \t\r\n\v\f") == std::string::npos;
+                EXPECT_EQ(blank ? 0u : 1u, folder.takeProblems().size());
+            }
+            first = false;
+            EXPECT_EQ(message.getSeparatorLine(), bytes.substr(message.getSeparatorOffset(), message.getSeparatorLine().size()));
+            std::string data = streamData(message);
+            EXPECT_EQ(message.getSize(), static_cast<std::int64_t>(data.size()));
+            rebuilt += message.getSeparatorLine() + data;
+            end = message.getOffset() + message.getSize();
+        }
+        if (first) {
+            rebuilt = bytes;  // no message: the whole file is leading bytes
+            bool blank = bytes.find_first_not_of(" \t\r\n\v\f") == std::string::npos;
+            EXPECT_EQ(blank ? 0u : 1u, folder.takeProblems().size());
+        }
+        EXPECT_EQ(bytes, rebuilt);
+        folder.closeMessagesFile();
+    }
 }
 
 TEST_F(FolderMbox, HugeLineInsideAMessageIsStreamedThrough) {
