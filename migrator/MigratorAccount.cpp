@@ -97,7 +97,8 @@ int Migrator::transferMessages(Mailbox& mailbox, Folder& folder, int count, bool
         // total grows with the messages found, never shown below them.
         if (count > 0) shown = printProgress(1, count, quiet);
         folder.openMessagesFile(mailbox.username);
-        for (bool more = folder.getFirstMessage(message, fixLineEnds);; more = folder.getNextMessage(message, fixLineEnds)) {
+        for (bool more = folder.getFirstMessage(message, fixLineEnds);;
+             more = folder.getNextMessage(message, fixLineEnds)) {
             found += reportProblems(folder.takeProblems());
             if (!more) break;
             ++found;

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
@@ -94,7 +95,8 @@ TEST_F(StoreFidelityRun, MessageTextThatLooksLikeASeparatorArrivesWhole) {
 
 TEST_F(StoreFidelityRun, TextBeforeTheFirstSeparatorFailsTheRunWithAWarning) {
     std::string ann = builder.addMacnt("", "ann", settings, infoText("1", {{"INBOX", "", "1", ""}}));
-    std::string path = builder.addMboxFolder(ann, "INBOX", "stray text\n" + mboxText({stored("Subject: a\n\nx\n", "1")}));
+    std::string path =
+        builder.addMboxFolder(ann, "INBOX", "stray text\n" + mboxText({stored("Subject: a\n\nx\n", "1")}));
     std::string ben = builder.addMacnt("", "ben", settings, infoText("1", {{"INBOX", "", "1", ""}}));
     // White space before the first separator is no loss.
     builder.addMboxFolder(ben, "INBOX", "\r\n\n" + mboxText({stored("Subject: b\n\ny\n", "1")}));
@@ -157,8 +159,8 @@ TEST_F(StoreFidelityRun, TheInfoFileCountNeverDecidesWhatIsRead) {
 
 TEST_F(StoreFidelityRun, FoldersOnDiskAndAccountsWithoutInfoFileArrive) {
     // ann's info file lists her inbox and calendar only.
-    std::string ann = builder.addMacnt("", "ann", settings,
-                                       infoText("1", {{"Calendar", "IPF.Appointment", "1", ""}, {"INBOX", "", "1", ""}}));
+    std::string ann = builder.addMacnt(
+        "", "ann", settings, infoText("1", {{"Calendar", "IPF.Appointment", "1", ""}, {"INBOX", "", "1", ""}}));
     builder.addMboxFolder(ann, "INBOX", mboxText({stored("in\n", "1")}));
     builder.addMboxFolder(ann, "Calendar", mboxText({stored("cal\n", "1")}));
     builder.addMboxFolder(ann, "Extra", mboxText({stored("extra\n", "1")}));
@@ -166,7 +168,9 @@ TEST_F(StoreFidelityRun, FoldersOnDiskAndAccountsWithoutInfoFileArrive) {
     std::string notes = builder.addMdirFolder(ann, "Notes");
     // Created out of order, neither forwards nor backwards: they arrive in the
     // order of their numbers.
-    for (const char* n : {"2", "10", "1"}) writeFile(notes + "/" + n + "-S-20040220123456-x", std::string("note ") + n);
+    for (const char* n : {"2", "10", "1"}) {
+        writeFile(notes + "/" + n + "-S-20040220123456-x", std::string("note ") + n);
+    }
     // bob has no info file at all, carl is a single-file account without one.
     std::string bob = builder.addMacnt("", "bob", settings, infoText("", {}));
     unlink((bob + "/account.info").c_str());
@@ -207,15 +211,16 @@ TEST_F(StoreFidelityRun, FoldersOnDiskAndAccountsWithoutInfoFileArrive) {
     }
     // ann's inbox is listed; bob's and carl's come from disk.
     std::regex inboxFromDisk("Warning: folder \"INBOX\" is not in the account's info file");
-    EXPECT_EQ(2, std::distance(std::sregex_iterator(r.log.begin(), r.log.end(), inboxFromDisk), std::sregex_iterator()));
+    EXPECT_EQ(2, std::distance(std::sregex_iterator(r.log.begin(), r.log.end(), inboxFromDisk),
+                               std::sregex_iterator()));
     EXPECT_TRUE(contains(r.log, "Warning: cannot parse info file: cannot open file " + bob + "/account.info\n"));
     EXPECT_TRUE(contains(r.run.out, " + mailbox <bob>, size: 0B\n"));
     EXPECT_TRUE(r.log.ends_with("Result: migration successful\n"));
 }
 
 TEST_F(StoreFidelityRun, EntriesThatAreNoMessagesAndLinkedStorageFailTheRun) {
-    std::string ann = builder.addMacnt("", "ann", settings,
-                                       infoText("1", {{"INBOX", "", "2", ""}, {"Leak", "", "1", ""}, {"Loop", "", "1", ""}}));
+    std::string ann = builder.addMacnt(
+        "", "ann", settings, infoText("1", {{"INBOX", "", "2", ""}, {"Leak", "", "1", ""}, {"Loop", "", "1", ""}}));
     std::string inbox = builder.addMdirFolder(ann, "INBOX");
     builder.addMdirMessage(inbox, "", "20040220123456", "one\n");
     builder.addMdirMessage(inbox, "", "20040220123456", "two\n");
@@ -242,7 +247,8 @@ TEST_F(StoreFidelityRun, EntriesThatAreNoMessagesAndLinkedStorageFailTheRun) {
           "Error: cannot read message \"" + inbox + "/4-S-20040220123456-fifo\": not a regular file\n",
           "Error: cannot read message \"" + inbox + "/5-S-20040220123456-link\": not a regular file\n",
           "Error: folder storage \"" + ann + "/Unlisted.mdir\" is a symbolic link, not read\n",
-          std::string("Error: cannot migrate folder \"Leak\"\n"), std::string("Error: cannot migrate folder \"Loop\"\n")}) {
+          std::string("Error: cannot migrate folder \"Leak\"\n"),
+          std::string("Error: cannot migrate folder \"Loop\"\n")}) {
         EXPECT_TRUE(contains(r.log, line)) << line;
         EXPECT_TRUE(contains(r.run.out, line)) << line;
     }

@@ -323,7 +323,8 @@ TEST_F(FolderMbox, RandomFilesComeBackWholeFromLeadingBytesSeparatorsAndData) {
                 EXPECT_EQ(blank ? 0u : 1u, folder.takeProblems().size());
             }
             first = false;
-            EXPECT_EQ(message.getSeparatorLine(), bytes.substr(message.getSeparatorOffset(), message.getSeparatorLine().size()));
+            const std::string& separator = message.getSeparatorLine();
+            EXPECT_EQ(separator, bytes.substr(message.getSeparatorOffset(), separator.size()));
             std::string data = streamData(message);
             EXPECT_EQ(message.getSize(), static_cast<std::int64_t>(data.size()));
             rebuilt += message.getSeparatorLine() + data;
