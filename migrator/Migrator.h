@@ -8,6 +8,7 @@
 
 #include "imap/SimpleImapClient.h"
 #include "migrator/PasswordReport.h"
+#include "store/StoreProblem.h"
 #include "utils/IMessage.h"
 
 namespace tarmig {
@@ -101,9 +102,13 @@ private:
 
     void transferAccount(Mailbox& mailbox);
     void transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppend);
-    void transferMessages(Mailbox& mailbox, Folder& folder, int count, bool useXAppend);
+    // Returns how many messages the folder's storage held.
+    int transferMessages(Mailbox& mailbox, Folder& folder, int count, bool useXAppend);
     // Ends the console line and reports a folder or message that is skipped.
     void reportSkipped(const std::string& errorLine);
+    // Reports and counts what the store could not hand out; returns how
+    // many messages were lost.
+    int reportProblems(const std::vector<StoreProblem>& problems);
     void switchUser(const std::string& username, const std::string& domain);
     // A fresh master session acting as the account being transferred.
     void reconnectAsCurrentUser();

@@ -35,6 +35,7 @@ void Migrator::transferAccount(Mailbox& mailbox) {
             output << "Error: cannot read folder list" << "\n" << std::flush;
             throw;
         }
+        reportProblems(mailbox.takeProblems());
         for (Folder& folder : folders) transferFolder(mailbox, folder, useXAppend);
         client.disconnect(true);
         ++(accountFailed ? statistics.accountsFailed : statistics.accountsMigrated);
@@ -51,40 +52,63 @@ void Migrator::transferAccount(Mailbox& mailbox) {
 
 void Migrator::transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppend) {
     int count = 0;
+    int shownCount = 0;
     try {
+        if (folder.isFromDisk()) {
+            *this << "Warning: folder \"" << folder.getName()
+                  << "\" is not in the account's info file, migrated from disk\n";
+        }
         createFolder(folder);
         *this << "   - \"" << folder.getName() << "\", messages: ";
-        // A count beyond int is pinned, not wrapped: wrapped to 0 or below it
-        // would leave the folder's messages unread.
+        // A count beyond int is pinned, not wrapped.
         long stored = std::strtol(folder.getMessageCount().c_str(), nullptr, 10);
         count = static_cast<int>(std::clamp<long>(stored, INT_MIN, INT_MAX));
         output << count << "\n" << std::flush;
-        if (count > 0) transferMessages(mailbox, folder, count, useXAppend);
+        shownCount = count;
+        // The info file is rebuilt by the server and may be stale: the
+        // storage is read whatever the count says. Only a folder said to
+        // hold messages must have storage; any other is empty.
+        if (count > 0 || folder.storageExists(mailbox.username)) {
+            int found = transferMessages(mailbox, folder, count, useXAppend);
+            if (found != count && !folder.isFromDisk()) {
+                output << "Warning: folder \"" << folder.getName() << "\": " << found
+                       << " messages read, the account's info file says " << count << "\n"
+                       << std::flush;
+            }
+            shownCount = found;
+        } else {
+            shownCount = 0;
+        }
         ++statistics.foldersMigrated;
     } catch (const CGStoreException&) {
         reportSkipped("Error: cannot migrate folder \"" + folder.getName() + "\"\n");
         ++statistics.foldersFailed;
         if (identityLost) throw;
     }
-    if (!quiet) std::cout << count << "\n" << std::flush;
+    if (!quiet) std::cout << shownCount << "\n" << std::flush;
 }
 
-void Migrator::transferMessages(Mailbox& mailbox, Folder& folder, int count, bool useXAppend) {
+int Migrator::transferMessages(Mailbox& mailbox, Folder& folder, int count, bool useXAppend) {
     Message message(folder);
     int shown = 0;
+    int found = 0;
     try {
-        shown = printProgress(1, count, quiet);
+        // Without a count the counter waits for the first message; its
+        // total grows with the messages found, never shown below them.
+        if (count > 0) shown = printProgress(1, count, quiet);
         folder.openMessagesFile(mailbox.username);
-        int position = 1;
-        for (bool more = folder.getFirstMessage(message, fixLineEnds); more;
-             more = folder.getNextMessage(message, fixLineEnds), ++position) {
-            shown = replaceProgress(shown, position, count, quiet);
+        for (bool more = folder.getFirstMessage(message, fixLineEnds);;
+             more = folder.getNextMessage(message, fixLineEnds)) {
+            found += reportProblems(folder.takeProblems());
+            if (!more) break;
+            ++found;
+            shown = replaceProgress(shown, found, std::max(count, found), quiet);
             try {
                 appendMessage(folder, message, useXAppend);
                 ++statistics.messagesAppended;
                 statistics.bytesSent += message.getFixedSize();
             } catch (const CGStoreException&) {
-                reportSkipped("Error: cannot migrate message nr.: " + std::to_string(position) + "\n");
+                reportSkipped("Error: cannot migrate message nr.: " + std::to_string(found) + "\n");
                 ++statistics.messagesFailed;
                 if (identityLost) throw;
             }
@@ -92,12 +116,14 @@ void Migrator::transferMessages(Mailbox& mailbox, Folder& folder, int count, boo
         clearOutput(shown, quiet);
         folder.closeMessagesFile();
     } catch (const CGStoreException&) {
+        reportProblems(folder.takeProblems());
         // The failure may have come in the middle of a command; continue on a
         // fresh connection in the same account, without provisioning it again.
         if (!identityLost) reconnectAsCurrentUser();
         folder.closeMessagesFile();
         throw;
     }
+    return found;
 }
 
 void Migrator::reportSkipped(const std::string& errorLine) {
@@ -105,6 +131,20 @@ void Migrator::reportSkipped(const std::string& errorLine) {
     *this << errorLine;
     succeeded = false;
     accountFailed = true;
+}
+
+int Migrator::reportProblems(const std::vector<StoreProblem>& problems) {
+    int messages = 0;
+    for (const StoreProblem& problem : problems) {
+        reportSkipped(problem.line);
+        if (problem.loss == StoreProblem::LostMessage) {
+            ++statistics.messagesFailed;
+            ++messages;
+        } else if (problem.loss == StoreProblem::LostFolder) {
+            ++statistics.foldersFailed;
+        }
+    }
+    return messages;
 }
 
 }  // namespace tarmig

@@ -7,7 +7,9 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
+#include <optional>
 #include <ostream>
+#include <utility>
 
 #include "store/MboxScanner.h"
 #include "store/Message.h"
@@ -97,7 +99,27 @@ std::string printableName(const std::string& name) {
 
 bool isRegularFile(const std::string& path) {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool isLink(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// The digits before the first '-' of an .mdir file name without leading
+// zeros, so that comparing length first and then bytes compares numbers.
+std::optional<std::string_view> leadingNumber(std::string_view name) {
+    auto dash = name.find('-');
+    if (dash == std::string_view::npos || dash == 0) return std::nullopt;
+    std::string_view digits = name.substr(0, dash);
+    if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) return std::nullopt;
+    return digits.substr(std::min(digits.find_first_not_of('0'), digits.size()));
 }
 
 }  // namespace
@@ -144,6 +166,14 @@ void separateFlagsAndTimestamp(const std::string& fileName, std::string& flags, 
     timestamp = fileName.substr(second + 1, third - second - 1);
 }
 
+bool mdirNameBefore(const std::string& left, const std::string& right) {
+    auto a = leadingNumber(left);
+    auto b = leadingNumber(right);
+    if (a && b && *a != *b) return a->size() != b->size() ? a->size() < b->size() : *a < *b;
+    if (a.has_value() != b.has_value()) return a.has_value();
+    return left < right;
+}
+
 Folder::Folder(std::ostream& output) : output_(&output) {}
 
 Folder::Folder(const Folder& other)
@@ -152,6 +182,7 @@ Folder::Folder(const Folder& other)
       messageCount_(other.messageCount_),
       size_(other.size_),
       class_(other.class_),
+      fromDisk_(other.fromDisk_),
       output_(other.output_),
       storageType_(other.storageType_),
       mdirDirectory_(other.mdirDirectory_) {}
@@ -164,6 +195,7 @@ Folder& Folder::operator=(const Folder& other) {
         messageCount_ = other.messageCount_;
         size_ = other.size_;
         class_ = other.class_;
+        fromDisk_ = other.fromDisk_;
         output_ = other.output_;
         mboxPosition_ = 0;
         storageType_ = other.storageType_;
@@ -182,52 +214,129 @@ void Folder::initialize(const std::string& name, const std::string& accountDirec
     storageType_ = type;
 }
 
+std::string Folder::storeName(const std::string& accountName) const {
+    return (storageType_ == MailboxMbox && name_ == "INBOX") ? accountName : convertFolderName(name_);
+}
+
+// The inbox of a .mdir account is the account's own directory.
+bool Folder::isAccountDirectory() const {
+    bool inMacnt = accountDirectory_.size() >= 6 && accountDirectory_.ends_with(".macnt");
+    return storageType_ == MailboxMdir && name_ == "INBOX" && !inMacnt;
+}
+
 void Folder::checkFolderType() {
     if (storageType_ != MailboxMacnt) return;
-    zenqa::utils::DirectoryReader probe;
-    if (probe.open(accountDirectory_ + "/" + convertFolderName(name_) + ".mdir")) storageType_ = MailboxMdir;
+    // A link is taken for a directory here, to be refused as one.
+    std::string mdir = accountDirectory_ + "/" + convertFolderName(name_) + ".mdir";
+    struct stat st;
+    if (::lstat(mdir.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode))) storageType_ = MailboxMdir;
+}
+
+bool Folder::storageExists(const std::string& accountName) const {
+    // Such a name has no storage of its own; opened, it is refused.
+    if (!staysInsideAccount(name_, storageType_)) return false;
+    const std::string base = accountDirectory_ + "/" + storeName(accountName);
+    switch (storageType_) {
+    case MailboxMacnt:
+        return exists(base + ".mdir") || exists(base + ".mbox");
+    case MailboxMbox:
+        return exists(base + ".mbox");
+    case MailboxMdir:
+        return isAccountDirectory() ? exists(accountDirectory_) : exists(base + ".mdir");
+    default:
+        return false;
+    }
+}
+
+void Folder::refuseLinks(const std::string& relative) const {
+    for (auto slash = relative.find('/');; slash = relative.find('/', slash + 1)) {
+        std::string path = accountDirectory_ + "/" + relative.substr(0, slash);
+        if (isLink(path)) {
+            reportStoreError(*output_, "cannot read folder \"" + printableName(name_) + "\": \"" + path +
+                                           "\" is a symbolic link");
+        }
+        if (slash == std::string::npos) return;
+    }
 }
 
 void Folder::openMessagesFile(const std::string& accountName) {
     closeMessagesFile();
+    problems_.clear();
+    mdirDirectory_.clear();
+    leadingChecked_ = false;
     if (!staysInsideAccount(name_, storageType_)) {
         reportStoreError(*output_, "cannot read folder \"" + printableName(name_) +
                                        "\": its storage would lie outside the account");
     }
-    std::string storeName =
-        (storageType_ == MailboxMbox && name_ == "INBOX") ? accountName : convertFolderName(name_);
+    std::string relative = storeName(accountName);
+    const MailboxType listedType = storageType_;
     checkFolderType();
+    if (listedType == MailboxMacnt && storageType_ == MailboxMdir) {
+        // The directory wins, as it always has; the file beside it is not lost unseen.
+        std::string mbox = accountDirectory_ + "/" + relative + ".mbox";
+        if (exists(mbox)) {
+            addProblem("Error: \"" + mbox + "\" is not migrated: folder \"" + printableName(name_) +
+                           "\" is read from its .mdir directory\n",
+                       StoreProblem::LostBytes);
+        }
+    }
     if (storageType_ == MailboxMacnt || storageType_ == MailboxMbox) {
-        std::string path = accountDirectory_ + "/" + storeName + ".mbox";
+        refuseLinks(relative + ".mbox");
+        std::string path = accountDirectory_ + "/" + relative + ".mbox";
         // Only a regular file: a FIFO would block the open and a device never ends.
         auto file = isRegularFile(path) ? std::make_unique<std::ifstream>(path, std::ios::binary) : nullptr;
         if (!file || !file->is_open()) {
             reportStoreError(*output_, "cannot read messages file \"" + path + "\"");
         }
         file_ = std::move(file);
+        mboxPath_ = path;
         streamPosition_ = -1;
         scanner_ = std::make_unique<MboxScanner>();
         mboxPosition_ = 0;
     } else if (storageType_ == MailboxMdir) {
-        // The inbox of a .mdir account is the account's own directory.
-        bool inMacnt = accountDirectory_.size() >= 6 && accountDirectory_.ends_with(".macnt");
-        mdirDirectory_ = accountDirectory_;
-        if (name_ != "INBOX" || inMacnt) mdirDirectory_ += "/" + storeName + ".mdir";
+        if (isAccountDirectory()) {
+            if (isLink(accountDirectory_)) {
+                reportStoreError(*output_, "cannot read folder \"" + printableName(name_) + "\": \"" +
+                                               accountDirectory_ + "\" is a symbolic link");
+            }
+            mdirDirectory_ = accountDirectory_;
+        } else {
+            refuseLinks(relative + ".mdir");
+            mdirDirectory_ = accountDirectory_ + "/" + relative + ".mdir";
+        }
     }
+}
+
+bool Folder::listMdir() {
+    zenqa::utils::DirectoryReader reader;
+    if (!reader.open(mdirDirectory_)) return false;
+    mdirEntries_.clear();
+    MdirEntry entry;
+    zenqa::utils::DirectoryReader::Kind kind;
+    while (reader.next(entry.name, kind)) {
+        entry.regularFile = kind == zenqa::utils::DirectoryReader::File;
+        mdirEntries_.push_back(entry);
+    }
+    std::sort(mdirEntries_.begin(), mdirEntries_.end(),
+              [](const MdirEntry& a, const MdirEntry& b) { return mdirNameBefore(a.name, b.name); });
+    mdirNext_ = 0;
+    mdirListed_ = true;
+    return true;
 }
 
 bool Folder::getFirstMessage(Message& message, bool fixLineEnds) {
     if (storageType_ == MailboxMacnt || storageType_ == MailboxMbox) {
         mboxPosition_ = 0;
     } else if (storageType_ == MailboxMdir) {
-        directory_ = std::make_unique<zenqa::utils::DirectoryReader>();
-        if (!directory_->open(mdirDirectory_)) {
-            directory_.reset();
-            return false;
-        }
+        if (mdirDirectory_.empty()) return false;  // not opened
+        if (!listMdir()) reportStoreError(*output_, "cannot read message directory \"" + mdirDirectory_ + "\"");
     }
     return getNextMessage(message, fixLineEnds);
 }
+
+std::vector<StoreProblem> Folder::takeProblems() { return std::exchange(problems_, {}); }
+
+void Folder::addProblem(const std::string& line, StoreProblem::Loss loss) { problems_.push_back({line, loss}); }
 
 bool Folder::getNextMessage(Message& message, bool fixLineEnds) {
     if (storageType_ == MailboxMacnt || storageType_ == MailboxMbox) return getNextMessageMBOX(message, fixLineEnds);
@@ -239,53 +348,70 @@ void Folder::failRead() {
     reportStoreError(*output_, "message cannot be read");
 }
 
+void Folder::noteLeadingBytes(std::int64_t firstSeparator) {
+    leadingChecked_ = true;
+    if (firstSeparator <= 0) return;
+    auto result = scanner_->findNonBlank(*file_, 0, firstSeparator);
+    if (result == MboxScanner::ReadError) failRead();
+    // White space there is how files often start; anything else is text no message holds.
+    if (result == MboxScanner::Found) {
+        addProblem("Warning: " + std::to_string(firstSeparator) + " bytes of \"" + mboxPath_ +
+                       "\" before its first message separator were not migrated\n",
+                   StoreProblem::LostBytes);
+    }
+}
+
 bool Folder::getNextMessageMBOX(Message& message, bool fixLineEnds) {
     if (!file_ || !scanner_ || mboxPosition_ < 0) return false;
     MboxScanner::Line line;
-    std::int64_t position = mboxPosition_;
-    for (;;) {
-        streamPosition_ = -1;  // the scan moves the stream
-        auto result = scanner_->findFromLine(*file_, position, line);
-        if (result == MboxScanner::ReadError) failRead();
-        if (result == MboxScanner::End) {
-            mboxPosition_ = -1;
-            return false;
-        }
-        position = line.next;
-        if (!line.hasMarker || !readMessageHeader(line.text, message)) continue;
-        std::int64_t dataOffset = line.next;
-        std::int64_t bareLineFeeds = 0;
-        std::int64_t size = skipMessageBody(dataOffset, bareLineFeeds);
-        message.initialize(dataOffset, size, fixLineEnds);
-        // The scan has read every byte of the data already: its count is the
-        // size they will have, and a large message is not read a third time.
-        // Should the file change before they are sent, the send finds the
-        // difference and fails the message.
-        message.setFixedSize(fixLineEnds ? size + bareLineFeeds : size);
-        // Put together first: one write to the log instead of a dozen.
-        std::string info;
-        info.reserve(160);
-        info += "    Info: read message, local uid: ";
-        info += message.getUid();
-        info += " offset: ";
-        info += std::to_string(dataOffset);
-        info += " size: ";
-        info += std::to_string(message.getSize());
-        info += " date: \"";
-        info += message.getDate();
-        info += "\" flags: (";
-        info += message.getFlags();
-        info += ")\n";
-        output_->write(info.data(), static_cast<std::streamsize>(info.size()));
-        return true;
+    streamPosition_ = -1;  // the scan moves the stream
+    auto result = scanner_->findSeparator(*file_, mboxPosition_, line);
+    if (result == MboxScanner::ReadError) failRead();
+    if (mboxPosition_ == 0 && !leadingChecked_) {
+        noteLeadingBytes(result == MboxScanner::Found ? line.start : scanner_->endOfFile());
     }
+    if (result == MboxScanner::End) {
+        mboxPosition_ = -1;
+        return false;
+    }
+    // The scanner stops only at lines that parse.
+    readMessageHeader(line.text, message);
+    std::int64_t dataOffset = line.next;
+    std::int64_t bareLineFeeds = 0;
+    std::int64_t size = skipMessageBody(dataOffset, bareLineFeeds);
+    message.initialize(dataOffset, size, fixLineEnds);
+    // The line as stored, so that separators, data and the bytes between
+    // them give back the file.
+    const bool endsWithLineFeed = line.next > line.start + static_cast<std::int64_t>(line.text.size());
+    message.setSeparator(line.start, endsWithLineFeed ? line.text + "\n" : line.text);
+    // The scan has read every byte of the data already: its count is the
+    // size they will have, and a large message is not read a third time.
+    // Should the file change before they are sent, the send finds the
+    // difference and fails the message.
+    message.setFixedSize(fixLineEnds ? size + bareLineFeeds : size);
+    // Put together first: one write to the log instead of a dozen.
+    std::string info;
+    info.reserve(160);
+    info += "    Info: read message, local uid: ";
+    info += message.getUid();
+    info += " offset: ";
+    info += std::to_string(dataOffset);
+    info += " size: ";
+    info += std::to_string(message.getSize());
+    info += " date: \"";
+    info += message.getDate();
+    info += "\" flags: (";
+    info += message.getFlags();
+    info += ")\n";
+    output_->write(info.data(), static_cast<std::streamsize>(info.size()));
+    return true;
 }
 
 std::int64_t Folder::skipMessageBody(std::int64_t dataOffset, std::int64_t& bareLineFeeds) {
     MboxScanner::Line line;
     MboxScanner::LineFeeds lineFeeds;
     streamPosition_ = -1;  // the scan moves the stream
-    auto result = scanner_->findFromLine(*file_, dataOffset, line, &lineFeeds);
+    auto result = scanner_->findSeparator(*file_, dataOffset, line, &lineFeeds);
     if (result == MboxScanner::ReadError) failRead();
     bareLineFeeds = lineFeeds.bare;
     if (result == MboxScanner::End) {
@@ -303,37 +429,40 @@ std::int64_t Folder::skipMessageBody(std::int64_t dataOffset, std::int64_t& bare
 }
 
 bool Folder::readMessageHeader(const std::string& line, Message& message) {
-    auto npos = std::string::npos;
-    auto gt = line.find('>');
-    auto open = gt == npos ? npos : line.find('(', gt);
-    auto dash = open == npos ? npos : line.find('-', open);
-    auto close = dash == npos ? npos : line.find(')', dash);
-    if (close == npos) {
+    MboxScanner::Separator fields;
+    if (!MboxScanner::parseSeparator(line, fields)) {
         *output_ << "Error: wrong message header format(uid = " << message.getUid() << "): " << line << "\n";
         return false;
     }
-    message.setFlags(convertFlags(line.substr(open + 1, dash - open - 1)));
-    message.setDate(parseTimeStamp(close + 2 <= line.size() ? line.substr(close + 2) : std::string()));
-    message.setUid(line.substr(dash + 1, close - dash - 1));
+    message.setFlags(convertFlags(std::string(fields.flags)));
+    message.setDate(parseTimeStamp(std::string(fields.timestamp)));
+    message.setUid(std::string(fields.uid));
     return true;
 }
 
 bool Folder::getNextMessageMDIR(Message& message, bool fixLineEnds) {
-    if (!directory_) return false;
+    if (!mdirListed_) return false;
+    std::unique_ptr<std::ifstream> file;
     std::string name;
-    zenqa::utils::DirectoryReader::Kind kind;
-    do {
-        if (!directory_->next(name, kind)) return false;
-    } while (kind != zenqa::utils::DirectoryReader::File);
-
+    while (!file && mdirNext_ < mdirEntries_.size()) {
+        const MdirEntry& entry = mdirEntries_[mdirNext_++];
+        name = entry.name;
+        const std::string path = mdirDirectory_ + "/" + name;
+        // Links are not followed: what they point to may lie outside the store.
+        if (!entry.regularFile) {
+            addProblem("Error: cannot read message \"" + path + "\": not a regular file\n", StoreProblem::LostMessage);
+            continue;
+        }
+        *output_ << "    Info: read message, filename: " << name << "\n";
+        file = std::make_unique<std::ifstream>(path, std::ios::binary);
+        if (!file->is_open()) {
+            file.reset();
+            addProblem("Error: cannot read messages file \"" + path + "\"\n", StoreProblem::LostMessage);
+        }
+    }
     file_.reset();
     streamPosition_ = -1;
-    *output_ << "    Info: read message, filename: " << name << "\n";
-    auto file = std::make_unique<std::ifstream>(mdirDirectory_ + "/" + name, std::ios::binary);
-    if (!file->is_open()) {
-        closeMessagesFile();
-        reportStoreError(*output_, "cannot read messages file \"" + name + "\"");
-    }
+    if (!file) return false;
     file->seekg(0, std::ios::end);
     std::int64_t size = file->tellg();
     file->seekg(0, std::ios::beg);
@@ -400,7 +529,8 @@ bool Folder::checkTime(int day, const std::string& month, int hour, int minute, 
 void Folder::closeMessagesFile() {
     file_.reset();
     streamPosition_ = -1;
-    directory_.reset();
+    mdirEntries_.clear();
+    mdirListed_ = false;
     scanner_.reset();
 }
 

@@ -5,13 +5,11 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "store/MailboxType.h"
+#include "store/StoreProblem.h"
 #include "utils/FolderType.h"
-
-namespace zenqa::utils {
-class DirectoryReader;
-}
 
 namespace tarmig {
 
@@ -26,6 +24,10 @@ std::string convertFlags(const std::string& letters);
 std::string convertMonth(unsigned month);
 // Splits a .mdir file name "<n>-<flags>-<stamp>-<rest>"; both empty with fewer than three '-'.
 void separateFlagsAndTimestamp(const std::string& fileName, std::string& flags, std::string& timestamp);
+// The order of .mdir message files: by the number before the first '-'
+// (numerically, however long), then by name; names without such a number
+// last, in byte order.
+bool mdirNameBefore(const std::string& left, const std::string& right);
 
 // One mail folder of an account: finds its storage (.mbox file or .mdir
 // directory) and hands out its messages one by one into a reused Message.
@@ -47,6 +49,9 @@ public:
     void setClass(const std::string& folderClass) { class_ = folderClass; }
     void setMessageCount(const std::string& count) { messageCount_ = count; }
     void setSize(const std::string& size) { size_ = size; }
+    // A folder found on disk that the account's info file does not list.
+    void setFromDisk(bool fromDisk) { fromDisk_ = fromDisk; }
+    bool isFromDisk() const { return fromDisk_; }
     const std::string& getName() const { return name_; }
     const std::string& getClass() const { return class_; }
     const std::string& getMessageCount() const { return messageCount_; }
@@ -54,11 +59,22 @@ public:
     const std::string& getAccountDirectory() const { return accountDirectory_; }
     MailboxType getStorageType() const { return storageType_; }
 
-    // Locates the storage and opens a .mbox file; throws CGStoreException when it cannot.
+    // Whether anything lies where the folder's storage would be (a .mbox or
+    // .mdir entry of any kind); no storage is an empty folder unless the
+    // info file says it holds messages.
+    bool storageExists(const std::string& accountName) const;
+    // Locates the storage and opens a .mbox file; throws CGStoreException
+    // when it cannot, also when the storage or a directory on its way is a
+    // symbolic link: a folder is read from inside its account or not at all.
     void openMessagesFile(const std::string& accountName);
     // Fill `message` with the first / next message; false at the end.
+    // What the storage holds besides messages (text before the first
+    // separator, .mdir entries that are no regular files, message files that
+    // cannot be opened) is skipped and kept for takeProblems().
     bool getFirstMessage(Message& message, bool fixLineEnds);
     bool getNextMessage(Message& message, bool fixLineEnds);
+    // The problems met since the last call, oldest first.
+    std::vector<StoreProblem> takeProblems();
     // Releases the message file and the directory handle; safe at any time.
     void closeMessagesFile();
     // The open message file with its error state cleared, or nullptr.
@@ -79,26 +95,46 @@ public:
     static bool checkTime(int day, const std::string& month, int hour, int minute, int second);
 
 private:
+    struct MdirEntry {
+        std::string name;
+        bool regularFile = false;
+    };
+
+    // Path of the storage relative to the account directory, without suffix.
+    std::string storeName(const std::string& accountName) const;
+    bool isAccountDirectory() const;
+    // Throws when the account directory's entry `relative` or a directory
+    // on its way is a symbolic link.
+    void refuseLinks(const std::string& relative) const;
     void checkFolderType();
+    bool listMdir();
+    void noteLeadingBytes(std::int64_t firstSeparator);
     // The size of the message data starting at `dataOffset`, and its bare LFs (-1 when not known).
     std::int64_t skipMessageBody(std::int64_t dataOffset, std::int64_t& bareLineFeeds);
     bool getNextMessageMBOX(Message& message, bool fixLineEnds);
     bool getNextMessageMDIR(Message& message, bool fixLineEnds);
     [[noreturn]] void failRead();
+    void addProblem(const std::string& line, StoreProblem::Loss loss);
 
     std::string accountDirectory_;
     std::string name_;
     std::string messageCount_ = "0";
     std::string size_ = "0";
     std::string class_ = "IPF.Note";
+    bool fromDisk_ = false;
     std::ostream* output_;
     std::unique_ptr<std::ifstream> file_;
+    std::string mboxPath_;
     std::int64_t mboxPosition_ = 0;
+    bool leadingChecked_ = false;       // the bytes before the first separator were looked at
     std::int64_t streamPosition_ = -1;  // where the file stream stands, when the folder knows
     MailboxType storageType_ = MailboxNone;
     std::string mdirDirectory_;
-    std::unique_ptr<zenqa::utils::DirectoryReader> directory_;
+    std::vector<MdirEntry> mdirEntries_;  // listed by getFirstMessage, in message order
+    std::size_t mdirNext_ = 0;
+    bool mdirListed_ = false;
     std::unique_ptr<MboxScanner> scanner_;
+    std::vector<StoreProblem> problems_;
 };
 
 }  // namespace tarmig

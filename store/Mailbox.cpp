@@ -1,12 +1,16 @@
 #include "store/Mailbox.h"
 
+#include <sys/stat.h>
+
 #include <ostream>
+#include <string_view>
 #include <utility>
 
 #include "store/CGException.h"
 #include "store/Parser.h"
 #include "store/StoreError.h"
 #include "store/TreeNode.h"
+#include "utils/DirectoryReader.h"
 
 namespace tarmig {
 
@@ -20,6 +24,13 @@ void parseOrFail(const std::string& path, const std::string& kind, TreeNode& tre
     } catch (const CGParseException& e) {
         reportStoreError(output, "cannot parse " + kind + " file: " + e.what());
     }
+}
+
+// The folder name part of an entry with the given suffix, if it has it.
+bool cutSuffix(const std::string& entry, std::string_view suffix, std::string& base) {
+    if (entry.size() <= suffix.size() || !entry.ends_with(suffix)) return false;
+    base = entry.substr(0, entry.size() - suffix.size());
+    return true;
 }
 
 }  // namespace
@@ -66,8 +77,18 @@ void Mailbox::initialize(std::string username, std::string domain, std::string d
 }
 
 void Mailbox::getFolderList(std::vector<Folder>& folders) {
+    problems_.clear();
+    std::set<std::string> listed;
     TreeNode info;
-    parseOrFail(infoPath, "info", info, output);
+    try {
+        Parser::parse(infoPath, info);
+    } catch (const CGParseException& e) {
+        // initialize() has warned about the file already; of a file that
+        // breaks off, no part is trusted.
+        info.children.clear();
+        output << "   Info: folders of \"" << username << "\" taken from disk: cannot parse info file: " << e.what()
+               << "\n";
+    }
     for (auto& [key, entry] : info.children) {
         if (key.empty() || key[0] == '#') continue;
         Folder folder(output);
@@ -80,6 +101,62 @@ void Mailbox::getFolderList(std::vector<Folder>& folders) {
         output << "   Info: read folder \"" << username << "/" << key << "\"" << " size: " << folder.getSize()
                << " messages: " << folder.getMessageCount() << " type: " << folder.getClass() << "\"" << "\n";
         folders.push_back(std::move(folder));
+        listed.insert(key);
+    }
+    addFoldersFromDisk(folders, listed);
+}
+
+std::vector<StoreProblem> Mailbox::takeProblems() { return std::exchange(problems_, {}); }
+
+void Mailbox::addFoldersFromDisk(std::vector<Folder>& folders, const std::set<std::string>& listed) {
+    std::set<std::string> found;  // byte order: a parent before its subfolders
+    if (type == MailboxMacnt) {
+        scanFolderDirectory(path, "", found, listed);
+    } else {
+        // The account's own storage is its inbox, its only folder.
+        found.insert("INBOX");
+    }
+    for (const std::string& name : found) {
+        if (listed.count(name)) continue;
+        Folder folder(output);
+        folder.initialize(name, path, type);
+        folder.setClass("IPF.Note");
+        folder.setFromDisk(true);
+        output << "   Info: found folder \"" << username << "/" << name << "\" on disk\n";
+        folders.push_back(std::move(folder));
+    }
+}
+
+void Mailbox::scanFolderDirectory(const std::string& directory, const std::string& prefix,
+                                  std::set<std::string>& found, const std::set<std::string>& listed) {
+    zenqa::utils::DirectoryReader reader;
+    if (!reader.open(directory)) {
+        if (prefix.empty()) reportStoreError(output, "cannot read account directory \"" + directory + "\"");
+        problems_.push_back({"Error: cannot read folder directory \"" + directory + "\"\n", StoreProblem::LostFolder});
+        return;
+    }
+    std::string entry;
+    std::string base;
+    zenqa::utils::DirectoryReader::Kind kind;
+    while (reader.next(entry, kind)) {
+        const bool isMbox = cutSuffix(entry, ".mbox", base);
+        const bool isMdir = !isMbox && cutSuffix(entry, ".mdir", base);
+        const bool isFolder = !isMbox && !isMdir && cutSuffix(entry, ".folder", base);
+        if (!isMbox && !isMdir && !isFolder) continue;
+        const std::string entryPath = directory + "/" + entry;
+        if (kind == zenqa::utils::DirectoryReader::Other) {
+            // A listed folder's own storage is refused when the folder is opened.
+            struct stat st;
+            if (::lstat(entryPath.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) continue;
+            if (!isFolder && listed.count(prefix + base)) continue;
+            problems_.push_back({"Error: folder storage \"" + entryPath + "\" is a symbolic link, not read\n",
+                                 StoreProblem::LostFolder});
+        } else if (isFolder && kind == zenqa::utils::DirectoryReader::Directory) {
+            scanFolderDirectory(entryPath, prefix + base + "/", found, listed);
+        } else if ((isMbox && kind == zenqa::utils::DirectoryReader::File) ||
+                   (isMdir && kind == zenqa::utils::DirectoryReader::Directory)) {
+            found.insert(prefix + base);
+        }
     }
 }
 

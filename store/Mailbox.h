@@ -1,6 +1,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,14 @@ public:
     // files; raises CGStoreException when the settings cannot be read.
     void initialize(std::string username, std::string domain, std::string domainPath, std::string baseName,
                     MailboxType type);
-    // Appends one Folder per folder entry of the info file; raises
-    // CGStoreException when the info file cannot be read.
+    // Appends one Folder per folder entry of the info file, then one mail
+    // folder for each folder on disk that the info file does not list (all
+    // of them when it cannot be read: the server rebuilds that file, the
+    // disk is the truth). Raises CGStoreException when the account
+    // directory cannot be listed.
     void getFolderList(std::vector<Folder>& folders);
+    // What the last getFolderList refused or could not list, oldest first.
+    std::vector<StoreProblem> takeProblems();
 
     std::string path;
     std::string username;
@@ -37,6 +43,16 @@ public:
     std::string settingsPath;
     MailboxType type = MailboxNone;
     std::ostream& output;
+
+private:
+    void addFoldersFromDisk(std::vector<Folder>& folders, const std::set<std::string>& listed);
+    // Adds the names of the folders stored in `directory`, which is the
+    // account directory or one of its .folder directories, each name
+    // beginning with `prefix`; symbolic links are refused, not followed.
+    void scanFolderDirectory(const std::string& directory, const std::string& prefix,
+                             std::set<std::string>& found, const std::set<std::string>& listed);
+
+    std::vector<StoreProblem> problems_;
 };
 
 }  // namespace tarmig

@@ -8,10 +8,12 @@
 
 namespace tarmig {
 
-// Finds the lines of a .mbox file that start with "From <". The file is read
-// in large blocks and searched with memchr; of a found line only its first
-// maxLineKept bytes are kept, so a huge line is never held in memory. The
-// last block read is kept, as the file does not change while it is scanned.
+// Finds the separator lines of a .mbox file. The file is read in large
+// blocks and searched with memchr for lines that start with "From <"; of
+// such a line only its first maxLineKept bytes are kept, so a huge line is
+// never held in memory. Only a line that parses as a separator ends a
+// message: any other line, "From <" or not, is message text. The last block
+// read is kept, as the file does not change while it is scanned.
 class MboxScanner {
 public:
     static constexpr std::size_t blockSize = 1 << 20;
@@ -21,8 +23,18 @@ public:
         std::int64_t start = 0;  // position of the line's first byte
         std::int64_t next = 0;   // position after its LF, or the end of the file
         std::string text;        // the line without its LF, cut at maxLineKept bytes
-        bool hasMarker = false;  // ">(" occurs anywhere in the whole line
+        bool cut = false;        // the line is longer than text
     };
+
+    // The parts of a separator line
+    //   From <sender>(flags-uid) timestamp
+    // as views into the line: flags are letters (maybe none), the uid is
+    // digits, one blank precedes a timestamp that is not empty.
+    struct Separator {
+        std::string_view sender, flags, uid, timestamp;
+    };
+    // Whether `line` (without its LF) is a separator line; fills `fields` if so.
+    static bool parseSeparator(std::string_view line, Separator& fields);
 
     enum Result { Found, End, ReadError };
 
@@ -39,9 +51,13 @@ public:
 
     MboxScanner();
 
-    // Searches from `position`, which starts a line, for the next line that
-    // starts with "From <". At End, endOfFile() tells the file's length.
-    Result findFromLine(std::istream& in, std::int64_t position, Line& line, LineFeeds* lineFeeds = nullptr);
+    // Searches from `position`, which starts a line, for the next separator
+    // line; a line longer than maxLineKept is never one. At End, endOfFile()
+    // tells the file's length.
+    Result findSeparator(std::istream& in, std::int64_t position, Line& line, LineFeeds* lineFeeds = nullptr);
+    // Whether [from, to) holds a byte other than blank, tab, CR, LF, VT or FF
+    // (Found) or not (End).
+    Result findNonBlank(std::istream& in, std::int64_t from, std::int64_t to);
     std::int64_t endOfFile() const { return endOfFile_; }
     // The bytes [position, position + length) when the last block read holds
     // them all, else an empty view. Valid until the next search.

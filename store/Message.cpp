@@ -4,6 +4,7 @@
 #include <cstring>
 #include <istream>
 #include <stdexcept>
+#include <utility>
 
 #include "store/CGException.h"
 #include "store/Folder.h"
@@ -37,6 +38,13 @@ void Message::initialize(std::int64_t offset, std::int64_t size, bool fixLineEnd
     fixedSize_ = 0;
     readPosition_ = offset;
     followsCr_ = false;
+    separatorLine_.clear();
+    separatorOffset_ = 0;
+}
+
+void Message::setSeparator(std::int64_t offset, std::string line) {
+    separatorOffset_ = offset;
+    separatorLine_ = std::move(line);
 }
 
 void Message::setFixedSize(std::int64_t fixedSize) {

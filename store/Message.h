@@ -22,8 +22,14 @@ public:
 
     explicit Message(Folder& folder);
 
-    // Position and size of the data in the folder's open file; forgets the cached fixed size.
+    // Position and size of the data in the folder's open file; forgets the
+    // cached fixed size and the separator line.
     void initialize(std::int64_t offset, std::int64_t size, bool fixLineEnds);
+    // The .mbox separator line before the data, with its LF when it has one,
+    // and where it starts in the file; empty and 0 for other messages.
+    void setSeparator(std::int64_t offset, std::string line);
+    const std::string& getSeparatorLine() const { return separatorLine_; }
+    std::int64_t getSeparatorOffset() const { return separatorOffset_; }
     // The size the data parts will deliver, when the folder has counted it already.
     void setFixedSize(std::int64_t fixedSize);
 
@@ -59,6 +65,8 @@ private:
     std::string flags_;
     std::string date_;
     std::string uid_;
+    std::string separatorLine_;
+    std::int64_t separatorOffset_ = 0;
     std::int64_t offset_ = 0;
     std::int64_t size_ = 0;
     std::int64_t fixedSize_ = 0;

@@ -2,12 +2,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <random>
 #include <sstream>
 
 #include "ErrorText.h"
 #include "MessageReading.h"
 #include "store/CGException.h"
 #include "store/MboxScanner.h"
+#include "store/StoreProblem.h"
 #include "support/StoreBuilder.h"
 
 using namespace tarmig;
@@ -74,32 +76,89 @@ TEST_F(FolderMbox, NoSeparatorGivesNoMessage) {
     EXPECT_EQ("", output.str());
 }
 
-TEST_F(FolderMbox, TextBeforeTheFirstSeparatorIsIgnored) {
-    auto messages = read("preamble\r\n" + mboxText({mboxMessage("body\n", "3")}));
-    ASSERT_EQ(1u, messages.size());
-    EXPECT_EQ("body\r\n", messages[0].data);
-}
-
-TEST_F(FolderMbox, FromLineInsideTextEndsTheMessageAndIsSkipped) {
-    // "From <" without ">(" is no separator, but it still ends the message
-    // before it; the lines up to the next separator belong to no message.
-    std::string bytes = mboxText({mboxMessage("one\r\n", "1")}) + "\r\nFrom <nobody> no marker\nlost\r\n" +
-                        separatorLine(mboxMessage("", "2")) + "\ntwo";
-    auto messages = read(bytes);
+TEST_F(FolderMbox, OnlySeparatorLinesEndAMessage) {
+    // Quoted "From <" lines and separators in a broken form are message text,
+    // whatever follows them.
+    const std::string quoted = "Hi,\nFrom <joe@example.com> wrote:\r\n> From <a>(S-1)\nFrom <bad>(S 2) x\n"
+                               "From <a>(S-3)\nFrom <\nbye\n";
+    std::string bytes = mboxText({mboxMessage(quoted, "1"), mboxMessage("two", "2")});
+    auto messages = read(bytes, false);
     ASSERT_EQ(2u, messages.size());
-    EXPECT_EQ("one\r\n", messages[0].data);
+    EXPECT_EQ(quoted, messages[0].data);
     EXPECT_EQ("two", messages[1].data);
     EXPECT_EQ("2", messages[1].uid);
+    EXPECT_EQ(std::string::npos, output.str().find("Error"));
+
+    // The two bytes before a real separator still belong to neither message.
+    messages = read(separatorLine(mboxMessage("", "1")) + "\nFrom <q> said\nx\n" + separatorLine(mboxMessage("", "2")) +
+                        "\n",
+                    false);
+    ASSERT_EQ(2u, messages.size());
+    EXPECT_EQ("From <q> said\n", messages[0].data);
+    EXPECT_EQ("", messages[1].data);
 }
 
-TEST_F(FolderMbox, WrongSeparatorIsReportedAndTheSearchGoesOn) {
-    std::string bytes = mboxText({mboxMessage("one", "1")}) + "\r\nFrom <bad>(S 2) x\nstray\n" +
-                        separatorLine(mboxMessage("", "3")) + "\nthree\n";
-    auto messages = read(bytes);
-    ASSERT_EQ(2u, messages.size());
-    EXPECT_EQ("one", messages[0].data);
-    EXPECT_EQ("three\r\n", messages[1].data);
-    EXPECT_NE(std::string::npos, output.str().find("Error: wrong message header format(uid = 1): From <bad>(S 2) x\n"));
+TEST_F(FolderMbox, LeadingBytesThatAreNotWhiteSpaceAreAProblem) {
+    struct Case {
+        std::string leading;
+        bool problem;
+    };
+    const Case cases[] = {{"", false}, {"\r\n \t\n", false}, {"preamble\r\n", true}, {"\n\nFrom <x> text\n", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.leading));
+        auto messages = read(c.leading + mboxText({mboxMessage("body\n", "3")}));
+        ASSERT_EQ(1u, messages.size());
+        EXPECT_EQ("body\r\n", messages[0].data);
+        std::vector<StoreProblem> problems = folder.takeProblems();
+        if (!c.problem) {
+            EXPECT_TRUE(problems.empty());
+            continue;
+        }
+        ASSERT_EQ(1u, problems.size());
+        EXPECT_EQ("Warning: " + std::to_string(c.leading.size()) + " bytes of \"" + account +
+                      "/Mail.mbox\" before its first message separator were not migrated\n",
+                  problems[0].line);
+        EXPECT_EQ(StoreProblem::LostBytes, problems[0].loss);
+    }
+
+    // A file of text without any separator: all of it.
+    EXPECT_TRUE(read("just text\nFrom someone\n").empty());
+    std::vector<StoreProblem> problems = folder.takeProblems();
+    ASSERT_EQ(1u, problems.size());
+    EXPECT_NE(std::string::npos, problems[0].line.find("Warning: 23 bytes of \""));
+
+    // Reading the folder again from its start does not report it twice.
+    store.addMboxFolder(account, "Mail", "junk\n" + mboxText({mboxMessage("x", "1")}));
+    open("Mail");
+    Message message(folder);
+    ASSERT_TRUE(folder.getFirstMessage(message, true));
+    ASSERT_TRUE(folder.getFirstMessage(message, true));
+    EXPECT_EQ(1u, folder.takeProblems().size());
+    folder.closeMessagesFile();
+}
+
+TEST_F(FolderMbox, SeparatorsDataAndTheBytesBetweenGiveBackTheFile) {
+    const std::string bytes = " \n" + separatorLine(mboxMessage("", "1")) + "\r\nFrom <q> wrote:\nx\r\n" +
+                              separatorLine(mboxMessage("", "2")) + "\nab\n" + separatorLine(mboxMessage("", "3")) +
+                              "\n\n\n" + separatorLine(mboxMessage("", "4"));
+    store.addMboxFolder(account, "Mail", bytes);
+    open("Mail");
+    Message message(folder);
+    std::string rebuilt;
+    std::int64_t end = 0;
+    int count = 0;
+    for (bool more = folder.getFirstMessage(message, false); more; more = folder.getNextMessage(message, false)) {
+        // Leading bytes, or the bytes the message before left out.
+        ASSERT_LE(end, message.getSeparatorOffset());
+        rebuilt += bytes.substr(end, message.getSeparatorOffset() - end);
+        rebuilt += message.getSeparatorLine();
+        rebuilt += streamData(message);
+        end = message.getOffset() + message.getSize();
+        ++count;
+    }
+    EXPECT_EQ(4, count);
+    EXPECT_EQ(bytes, rebuilt);
+    folder.closeMessagesFile();
 }
 
 TEST_F(FolderMbox, SeparatorRightAfterSeparatorGivesEmptyMessage) {
@@ -238,18 +297,57 @@ TEST_F(FolderMbox, MessagesAcrossScanBlocksReadWhole) {
     folder.closeMessagesFile();
 }
 
+TEST_F(FolderMbox, RandomFilesComeBackWholeFromLeadingBytesSeparatorsAndData) {
+    const std::string pieces[] = {"\n", "\r\n", "\r", " ", "x", "From <", ">(", "S-1) ", "From <q> wrote:\n",
+                                  "From <a>(S-1) x\n", "From <a>(-22) 20-02-2004_12:34:56_\r\n", "From <a>(S 1) x\n"};
+    std::mt19937 random(29);
+    for (int round = 0; round < 200; ++round) {
+        std::string bytes;
+        for (int n = std::uniform_int_distribution<int>(0, 30)(random); n > 0; --n) {
+            bytes += pieces[std::uniform_int_distribution<std::size_t>(0, std::size(pieces) - 1)(random)];
+        }
+        SCOPED_TRACE(::testing::PrintToString(bytes));
+        store.addMboxFolder(account, "Mail", bytes);
+        open("Mail");
+        Message message(folder);
+        std::string rebuilt;
+        std::int64_t end = 0;
+        bool first = true;
+        for (bool more = folder.getFirstMessage(message, false); more; more = folder.getNextMessage(message, false)) {
+            // Before the first separator any bytes; between messages at most the two of the rule.
+            const std::int64_t gap = message.getSeparatorOffset() - end;
+            ASSERT_TRUE(gap >= 0 && (first || gap <= 2)) << gap;
+            rebuilt += bytes.substr(end, gap);
+            if (first) {
+                bool blank = rebuilt.find_first_not_of(" \t\r\n\v\f") == std::string::npos;
+                EXPECT_EQ(blank ? 0u : 1u, folder.takeProblems().size());
+            }
+            first = false;
+            const std::string& separator = message.getSeparatorLine();
+            EXPECT_EQ(separator, bytes.substr(message.getSeparatorOffset(), separator.size()));
+            std::string data = streamData(message);
+            EXPECT_EQ(message.getSize(), static_cast<std::int64_t>(data.size()));
+            rebuilt += message.getSeparatorLine() + data;
+            end = message.getOffset() + message.getSize();
+        }
+        if (first) {
+            rebuilt = bytes;  // no message: the whole file is leading bytes
+            bool blank = bytes.find_first_not_of(" \t\r\n\v\f") == std::string::npos;
+            EXPECT_EQ(blank ? 0u : 1u, folder.takeProblems().size());
+        }
+        EXPECT_EQ(bytes, rebuilt);
+        folder.closeMessagesFile();
+    }
+}
+
 TEST_F(FolderMbox, HugeLineInsideAMessageIsStreamedThrough) {
-    // Far more than one scan block and one kept line, with a marker past the kept part.
+    // Far more than one scan block and one kept line: message text, however it looks.
     std::string huge = "From <" + std::string(3 << 20, 'h') + ">(S-9) x\n";
-    std::string bytes = mboxText({mboxMessage("a\n", "1")}) + "\r\n" + huge + "\r\n" +
-                        separatorLine(mboxMessage("", "2")) + "\nb";
-    auto messages = read(bytes);
-    // The huge "From <" line ends message 1; parsed from its kept part it has no
-    // ">" and is reported, then message 2 follows.
+    std::string bytes = mboxText({mboxMessage("a\n" + huge, "1"), mboxMessage("b", "2")});
+    auto messages = read(bytes, false);
     ASSERT_EQ(2u, messages.size());
-    EXPECT_EQ("a\r\n", messages[0].data);
+    EXPECT_TRUE("a\n" + huge == messages[0].data);
     EXPECT_EQ("b", messages[1].data);
-    EXPECT_NE(std::string::npos, output.str().find("Error: wrong message header format(uid = 1): From <hhh"));
 }
 
 TEST_F(FolderMbox, MissingFileIsAStoreError) {
@@ -263,14 +361,24 @@ TEST_F(FolderMbox, MissingFileIsAStoreError) {
     EXPECT_FALSE(folder.getFirstMessage(message, true));
 }
 
-TEST_F(FolderMbox, UnreadableFileIsAReadError) {
-    // A regular file whose first read fails (EIO at address 0).
-    ASSERT_EQ(0, symlink("/proc/self/mem", (account + "/Mail.mbox").c_str()));
-    open("Mail");
-    Message message(folder);
-    EXPECT_THROW(folder.getFirstMessage(message, true), CGStoreException);
-    EXPECT_EQ("Error: message cannot be read\n", output.str());
-    folder.closeMessagesFile();
+TEST_F(FolderMbox, StorageReachedThroughALinkIsRefused) {
+    // Not even a link to a file the process may read is followed.
+    std::string outside = tmp.path() + "/outside";
+    writeFile(outside, mboxText({mboxMessage("secret", "1")}));
+    ASSERT_EQ(0, symlink(outside.c_str(), (account + "/Mail.mbox").c_str()));
+    makeDirs(tmp.path() + "/elsewhere");
+    writeFile(tmp.path() + "/elsewhere/Sub.mbox", mboxText({mboxMessage("secret", "1")}));
+    ASSERT_EQ(0, symlink((tmp.path() + "/elsewhere").c_str(), (account + "/Linked.folder").c_str()));
+    const std::pair<std::string, std::string> cases[] = {{"Mail", "/Mail.mbox"}, {"Linked/Sub", "/Linked.folder"}};
+    for (const auto& [name, link] : cases) {
+        output.str("");
+        folder.initialize(name, account, MailboxMacnt);
+        EXPECT_TRUE(folder.storageExists("ann"));
+        std::string text = "cannot read folder \"" + name + "\": \"" + account + link + "\" is a symbolic link";
+        EXPECT_EQ(text, errorText<CGStoreException>([&] { folder.openMessagesFile("ann"); }));
+        EXPECT_EQ("Error: " + text + "\n", output.str());
+        EXPECT_EQ(nullptr, folder.getFileStream());
+    }
 }
 
 TEST_F(FolderMbox, OnlyRegularFilesAreOpened) {

@@ -7,6 +7,7 @@
 #include "ErrorText.h"
 #include "MessageReading.h"
 #include "store/CGException.h"
+#include "store/StoreProblem.h"
 #include "support/StoreBuilder.h"
 
 using namespace tarmig;
@@ -54,8 +55,33 @@ TEST_F(FolderMdir, EachRegularFileIsAMessage) {
     EXPECT_NE(std::string::npos, log.find("    Info: read message, filename: 1-SA-20040220123456-x\n"));
     EXPECT_NE(std::string::npos, log.find("    Info: read message, filename: 2--20050305010203-x\n"));
     EXPECT_EQ(std::string::npos, log.find("link"));
-    EXPECT_EQ(std::string::npos, log.find("dangling"));
     EXPECT_EQ(std::string::npos, log.find("Warning"));
+
+    // The other entries are not followed; each is a message that is lost.
+    std::vector<StoreProblem> problems = folder.takeProblems();
+    ASSERT_EQ(3u, problems.size());
+    for (const auto& [problem, entry] : {std::pair{problems[0], "8-S-20040220123456-dangling"},
+                                         std::pair{problems[1], "9-S-20040220123456-link"},
+                                         std::pair{problems[2], "subdir"}}) {
+        EXPECT_EQ("Error: cannot read message \"" + dir + "/" + entry + "\": not a regular file\n", problem.line);
+        EXPECT_EQ(StoreProblem::LostMessage, problem.loss);
+    }
+}
+
+TEST_F(FolderMdir, MessagesInTheOrderOfTheirNumbers) {
+    std::string dir = store.addMdirFolder(account, "Mail");
+    // Created in an order no file system keeps by chance.
+    const char* names[] = {"10-S-20040220123456-x", "9-S-20040220123456-x", "z", "0012-S-20040220123456-x",
+                           "11-S-20040220123456-x", "100000000000000000000-x", "-1-x", "a-1", "99999999999999999999-x",
+                           "1-", "011-x", "B"};
+    for (const char* name : names) writeFile(dir + "/" + name, name);
+    auto messages = readFolder("Mail", account, MailboxMacnt, "ann", false);
+    std::vector<std::string> order;
+    for (const auto& m : messages) order.push_back(m.data);
+    EXPECT_EQ((std::vector<std::string>{"1-", "9-S-20040220123456-x", "10-S-20040220123456-x", "011-x",
+                                        "11-S-20040220123456-x", "0012-S-20040220123456-x", "99999999999999999999-x",
+                                        "100000000000000000000-x", "-1-x", "B", "a-1", "z"}),
+              order);
 }
 
 TEST_F(FolderMdir, NamesWithoutDashesGiveNoFlagsNoDateAndAWarning) {
@@ -92,26 +118,33 @@ TEST_F(FolderMdir, UidIsLeftAsItWas) {
     folder.closeMessagesFile();
 }
 
-TEST_F(FolderMdir, MissingDirectoryGivesNoMessagesSilently) {
+TEST_F(FolderMdir, MissingOrUnreadableDirectoryIsAStoreError) {
     std::string mdirAccount = store.addMdirAccount("", "bob", "{}\n", "{}\n");
-    EXPECT_TRUE(readFolder("Other", mdirAccount, MailboxMdir, "bob").empty());
-    EXPECT_EQ("", output.str());
+    folder.initialize("Other", mdirAccount, MailboxMdir);
+    EXPECT_FALSE(folder.storageExists("bob"));
+    folder.openMessagesFile("bob");
+    Message message(folder);
+    std::string text = "cannot read message directory \"" + mdirAccount + "/Other.mdir\"";
+    EXPECT_EQ(text, errorText<CGStoreException>([&] { folder.getFirstMessage(message, true); }));
+    EXPECT_EQ("Error: " + text + "\n", output.str());
+    folder.closeMessagesFile();
 }
 
-TEST_F(FolderMdir, MessageFileThatCannotBeOpenedEndsTheFolder) {
+TEST_F(FolderMdir, MessageFileThatCannotBeOpenedIsAProblemAndTheFolderGoesOn) {
     std::string dir = store.addMdirFolder(account, "Mail");
     std::string path = store.addMdirMessage(dir, "S", "20040220123456", "x");
-    std::string name = path.substr(dir.size() + 1);
+    store.addMdirMessage(dir, "S", "20040220123456", "second");
     open("Mail");
     Message message(folder);
 
     EXPECT_TRUE(withUnreadableFile(tmp, path, [&] {
-        std::string what = errorText<CGStoreException>([&] { folder.getFirstMessage(message, true); });
-        return what == "cannot read messages file \"" + name + "\"" &&
-               output.str() == "    Info: read message, filename: " + name + "\nError: cannot read messages file \"" +
-                                   name + "\"\n" &&
-               !folder.getNextMessage(message, true) && folder.getFileStream() == nullptr;
+        bool read = folder.getFirstMessage(message, false) && streamData(message) == "second";
+        std::vector<StoreProblem> problems = folder.takeProblems();
+        return read && problems.size() == 1 &&
+               problems[0].line == "Error: cannot read messages file \"" + path + "\"\n" &&
+               problems[0].loss == StoreProblem::LostMessage && !folder.getNextMessage(message, true);
     }));
+    folder.closeMessagesFile();
 }
 
 TEST_F(FolderMdir, TruncatedFileEndsTheDataEarlyAndTheSizesAgree) {
@@ -163,6 +196,12 @@ TEST_F(FolderStorage, SubfolderOfMacntAccountAsMboxOrMdir) {
     EXPECT_EQ(MailboxMdir, fresh.getStorageType());
     EXPECT_EQ(std::vector<std::string>{"from mdir"}, sortedData(readAll(fresh, true)));
     fresh.closeMessagesFile();
+    // The file beside the directory is not read, and that is said.
+    std::vector<StoreProblem> problems = fresh.takeProblems();
+    ASSERT_EQ(1u, problems.size());
+    EXPECT_EQ("Error: \"" + account + "/Mail.folder/Old.mbox\" is not migrated: folder \"Mail/Old\" is read from its "
+              ".mdir directory\n",
+              problems[0].line);
 }
 
 TEST_F(FolderStorage, InboxOfMacntAccountMayBeAnMdir) {
@@ -211,6 +250,7 @@ TEST_F(FolderStorage, FoldersThatWouldReadOutsideTheAccountAreRefused) {
     for (const auto& c : cases) {
         output.str("");
         folder.initialize(c.name, c.accountDir, c.type);
+        EXPECT_FALSE(folder.storageExists("carl")) << c.printed;
         std::string text = "cannot read folder \"" + c.printed + "\": its storage would lie outside the account";
         EXPECT_EQ(text, errorText<CGStoreException>([&] { folder.openMessagesFile("carl"); }));
         EXPECT_EQ("Error: " + text + "\n", output.str());
@@ -223,4 +263,27 @@ TEST_F(FolderStorage, FoldersThatWouldReadOutsideTheAccountAreRefused) {
         store.addMboxFolder(account, name, mboxText({MboxMessage{"inside " + name, "", "1"}}));
         EXPECT_EQ(std::vector<std::string>{"inside " + name}, sortedData(readFolder(name, account, MailboxMacnt)));
     }
+}
+
+TEST_F(FolderStorage, StorageIsLookedForWhereTheFolderWouldBeRead) {
+    auto exists = [&](const std::string& name, const std::string& accountDir, MailboxType type,
+                      const std::string& accountName) {
+        folder.initialize(name, accountDir, type);
+        return folder.storageExists(accountName);
+    };
+    EXPECT_FALSE(exists("Mail/Old", account, MailboxMacnt, "ann"));
+    store.addMboxFolder(account, "Mail/Old", "");
+    EXPECT_TRUE(exists("Mail/Old", account, MailboxMacnt, "ann"));
+    store.addMdirFolder(account, "Sent");
+    EXPECT_TRUE(exists("Sent", account, MailboxMacnt, "ann"));
+    // A dangling link is storage too, to be refused rather than taken for none.
+    ASSERT_EQ(0, symlink("/nonexistent", (account + "/Dangling.mbox").c_str()));
+    EXPECT_TRUE(exists("Dangling", account, MailboxMacnt, "ann"));
+
+    std::string domainDir = store.addMboxAccount("", "carl", "{}\n", "{}\n", "");
+    EXPECT_TRUE(exists("INBOX", domainDir, MailboxMbox, "carl"));
+    EXPECT_FALSE(exists("INBOX", domainDir, MailboxMbox, "dora"));
+    std::string mdirAccount = store.addMdirAccount("", "dora", "{}\n", "{}\n");
+    EXPECT_TRUE(exists("INBOX", mdirAccount, MailboxMdir, "dora"));
+    EXPECT_FALSE(exists("Sent", mdirAccount, MailboxMdir, "dora"));
 }

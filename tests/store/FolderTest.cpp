@@ -155,14 +155,10 @@ TEST_F(FolderParsing, SeparatorLineGivesFlagsDateAndUid) {
     EXPECT_EQ("1042", message.getUid());
     EXPECT_EQ("", output.str());
 
-    // The first ">" counts even when ">(" comes later; "-" inside the uid part is kept.
-    ASSERT_TRUE(folder.readMessageHeader("From <x>y>(-7-8) 20-02-2004_12:34:56_", message));
+    // The sender runs to the first ">("; a timestamp that cannot be used leaves the date empty.
+    ASSERT_TRUE(folder.readMessageHeader("From <x>y>(-78) 2004", message));
     EXPECT_EQ("", message.getFlags());
-    EXPECT_EQ("7-8", message.getUid());
-
-    // A line ending at ")" has no timestamp.
-    ASSERT_TRUE(folder.readMessageHeader("From <a>(S-9)", message));
-    EXPECT_EQ("9", message.getUid());
+    EXPECT_EQ("78", message.getUid());
     EXPECT_EQ("", message.getDate());
     EXPECT_EQ("Warning: cannot parse timestamp.\n", output.str());
 }
@@ -172,9 +168,11 @@ TEST_F(FolderParsing, WrongSeparatorFormNamesThePreviousUid) {
     EXPECT_FALSE(folder.readMessageHeader("From <a>(S 9) x", message));
     EXPECT_FALSE(folder.readMessageHeader("From <a>(S-9 x", message));
     EXPECT_FALSE(folder.readMessageHeader("From <a(S-9) x", message));
+    EXPECT_FALSE(folder.readMessageHeader("From <a>(S-9)", message));
     EXPECT_EQ("Error: wrong message header format(uid = 41): From <a>(S 9) x\n"
               "Error: wrong message header format(uid = 41): From <a>(S-9 x\n"
-              "Error: wrong message header format(uid = 41): From <a(S-9) x\n",
+              "Error: wrong message header format(uid = 41): From <a(S-9) x\n"
+              "Error: wrong message header format(uid = 41): From <a>(S-9)\n",
               output.str());
     EXPECT_EQ("41", message.getUid());
 }

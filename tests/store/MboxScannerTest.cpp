@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <regex>
 #include <sstream>
+#include <stdexcept>
 
 using tarmig::MboxScanner;
 
@@ -11,20 +13,26 @@ namespace {
 
 constexpr std::int64_t block = MboxScanner::blockSize;
 
-// All "From <" lines, found the slow way.
-std::vector<MboxScanner::Line> naiveFromLines(const std::string& bytes) {
+// A separator line as a pattern: the sender holds no ">(", letters for flags,
+// digits for the uid, one blank and at least one byte of timestamp.
+bool naiveIsSeparator(const std::string& text) {
+    static const std::regex form(R"(From <(?:[^>]|>(?!\())*>\([A-Za-z]*-[0-9]+\) [\s\S]+)");
+    return text.size() <= MboxScanner::maxLineKept && std::regex_match(text, form);
+}
+
+// All separator lines, found the slow way.
+std::vector<MboxScanner::Line> naiveSeparators(const std::string& bytes) {
     std::vector<MboxScanner::Line> lines;
     std::size_t start = 0;
     while (start < bytes.size()) {
         std::size_t lf = bytes.find('\n', start);
         std::size_t end = lf == std::string::npos ? bytes.size() : lf;
         std::string text = bytes.substr(start, end - start);
-        if (text.rfind("From <", 0) == 0) {
+        if (naiveIsSeparator(text)) {
             MboxScanner::Line line;
             line.start = start;
             line.next = lf == std::string::npos ? end : end + 1;
-            line.hasMarker = text.find(">(") != std::string::npos;
-            line.text = text.substr(0, MboxScanner::maxLineKept);
+            line.text = text;
             lines.push_back(line);
         }
         start = lf == std::string::npos ? bytes.size() : lf + 1;
@@ -39,7 +47,7 @@ std::vector<MboxScanner::Line> scanAll(const std::string& bytes) {
     MboxScanner::Line line;
     std::int64_t position = 0;
     MboxScanner::Result result;
-    while ((result = scanner.findFromLine(in, position, line)) == MboxScanner::Found) {
+    while ((result = scanner.findSeparator(in, position, line)) == MboxScanner::Found) {
         lines.push_back(line);
         position = line.next;
     }
@@ -49,13 +57,13 @@ std::vector<MboxScanner::Line> scanAll(const std::string& bytes) {
 }
 
 void expectSameLines(const std::string& bytes) {
-    auto expected = naiveFromLines(bytes);
+    auto expected = naiveSeparators(bytes);
     auto found = scanAll(bytes);
     ASSERT_EQ(expected.size(), found.size());
     for (std::size_t i = 0; i < found.size(); ++i) {
         EXPECT_EQ(expected[i].start, found[i].start) << i;
         EXPECT_EQ(expected[i].next, found[i].next) << i;
-        EXPECT_EQ(expected[i].hasMarker, found[i].hasMarker) << i;
+        EXPECT_FALSE(found[i].cut) << i;
         EXPECT_EQ(expected[i].text, found[i].text) << i;
     }
 }
@@ -85,7 +93,7 @@ void expectCountedLineFeeds(MboxScanner& scanner, std::istream& in, const std::s
                             std::int64_t from) {
     MboxScanner::Line line;
     MboxScanner::LineFeeds feeds;
-    auto result = scanner.findFromLine(in, from, line, &feeds);
+    auto result = scanner.findSeparator(in, from, line, &feeds);
     ASSERT_NE(MboxScanner::ReadError, result);
     auto to = result == MboxScanner::Found ? line.start : static_cast<std::int64_t>(bytes.size());
     auto expected = naiveLineFeeds(bytes, from, to);
@@ -97,7 +105,8 @@ void expectCountedLineFeeds(MboxScanner& scanner, std::istream& in, const std::s
 }  // namespace
 
 TEST(MboxScanner, CountsTheBareLineFeedsOfTheLinesItSkips) {
-    const std::string pieces[] = {"\n", "\r\n", "\r", "\n\n", "text", "From <a>(S-1) x\n", "From", ">("};
+    const std::string pieces[] = {"\n",    "\r\n", "\r", "\n\n", "text", "From <a>(S-1) x\n", "From <", ">(",
+                                  "-1) y", "From <q@b> wrote:\r\n", "From <a>(S 1) x\n"};
     std::mt19937 random(11);
     for (int round = 0; round < 300; ++round) {
         std::string bytes;
@@ -131,7 +140,7 @@ TEST(MboxScanner, CountsLineFeedsAcrossBlocks) {
     std::istringstream in(bytes);
     MboxScanner scanner;
     MboxScanner::Line line;
-    ASSERT_EQ(MboxScanner::Found, scanner.findFromLine(in, 0, line));
+    ASSERT_EQ(MboxScanner::Found, scanner.findSeparator(in, 0, line));
     EXPECT_GT(line.start, block);
     for (std::int64_t from : {std::int64_t{0}, std::int64_t{1}, block - 1, block, 2 * block - 1, 2 * block + 7}) {
         expectCountedLineFeeds(scanner, in, bytes, from);
@@ -149,31 +158,102 @@ TEST(MboxScanner, FindsSeparatorsAcrossBlockBoundaries) {
     }
 }
 
-TEST(MboxScanner, MarkerAndLineEndAtBlockBoundaries) {
-    std::string line = "From <" + std::string(block - 7, 's') + ">(S-1)\n";  // '>' is the block's last byte
-    expectSameLines(line + "text\n" + line);
-    std::string lfAtEnd = "From <" + std::string(block - 7, 's') + "\n";  // LF is the block's last byte
-    expectSameLines(lfAtEnd + "From <b>(S-2) y");
+TEST(MboxScanner, SeparatorAndTextLinesAcrossBlockBoundaries) {
+    // Every byte of a separator line, and of "From <" lines that are text,
+    // at the block's end once; line feeds right after the prefix are bare.
+    for (std::int64_t shift = 1; shift <= 24; ++shift) {
+        SCOPED_TRACE(shift);
+        std::string bytes = fillTo("", block - shift) + "From <a>(S-1) x\ntext\n";
+        expectSameLines(bytes);
+        bytes = fillTo("", block - shift) + "From <\nFrom <q@b> wrote:\r\nx\nFrom <a>(S-2) 20-02-2004_12:34:56_\n";
+        expectSameLines(bytes);
+        std::istringstream in(bytes);
+        MboxScanner scanner;
+        for (std::int64_t from : {std::int64_t{0}, block - shift, block - shift + 1, block - 1}) {
+            expectCountedLineFeeds(scanner, in, bytes, from);
+        }
+    }
 }
 
-TEST(MboxScanner, HugeLineIsCutButFullyScanned) {
+TEST(MboxScanner, LinesLongerThanTheKeptPartAreText) {
+    std::string sender(MboxScanner::maxLineKept - 18, 's');
+    std::string longest = "From <" + sender + ">(S-1) 12345";  // exactly maxLineKept bytes
+    ASSERT_EQ(MboxScanner::maxLineKept, longest.size());
+    auto found = scanAll(longest + "\n" + "From <" + sender + "s>(S-2) 12345\n");
+    ASSERT_EQ(1u, found.size());
+    EXPECT_EQ(longest, found[0].text);
+
     std::string huge = "From <" + std::string(3 * block, 'h') + ">(S-1) x\nFrom <next>(S-2) y\n";
-    auto found = scanAll(huge);
-    ASSERT_EQ(2u, found.size());
-    EXPECT_EQ(MboxScanner::maxLineKept, found[0].text.size());
-    EXPECT_TRUE(found[0].hasMarker);
-    EXPECT_EQ(3 * block + 15, found[0].next);
-    EXPECT_EQ("From <next>(S-2) y", found[1].text);
+    found = scanAll(huge);
+    ASSERT_EQ(1u, found.size());
+    EXPECT_EQ("From <next>(S-2) y", found[0].text);
+    EXPECT_EQ(3 * block + 15, found[0].start);
 }
 
 TEST(MboxScanner, OnlyLinesStartingWithTheExactPrefix) {
-    expectSameLines(" From <a>(S-1)\nFrom<a>(S-1)\nfrom <a>(S-1)\nFrom <\nFrom <a>(S-2)\r\nFrom");
+    expectSameLines(" From <a>(S-1) x\nFrom<a>(S-1) x\nfrom <a>(S-1) x\nFrom <\nFrom <a>(S-2) x\r\nFrom");
     EXPECT_TRUE(scanAll("").empty());
     EXPECT_TRUE(scanAll("\n\n").empty());
-    auto found = scanAll("From <");
+    EXPECT_TRUE(scanAll("From <").empty());
+    auto found = scanAll("From <a>(-3) x");
     ASSERT_EQ(1u, found.size());
-    EXPECT_EQ(6, found[0].next);
-    EXPECT_FALSE(found[0].hasMarker);
+    EXPECT_EQ(14, found[0].next);
+}
+
+TEST(MboxScanner, SeparatorForm) {
+    MboxScanner::Separator fields;
+    ASSERT_TRUE(MboxScanner::parseSeparator("From <a@b>(SF-1042) Fri Feb 20 12:34:56 2004", fields));
+    EXPECT_EQ("a@b", fields.sender);
+    EXPECT_EQ("SF", fields.flags);
+    EXPECT_EQ("1042", fields.uid);
+    EXPECT_EQ("Fri Feb 20 12:34:56 2004", fields.timestamp);
+    // The sender runs to the first ">(", and may hold ">" and blanks.
+    ASSERT_TRUE(MboxScanner::parseSeparator("From <x>y z>(-7) 20-02-2004_12:34:56_\r", fields));
+    EXPECT_EQ("x>y z", fields.sender);
+    EXPECT_EQ("", fields.flags);
+    EXPECT_EQ("7", fields.uid);
+    EXPECT_EQ("20-02-2004_12:34:56_\r", fields.timestamp);
+    // A timestamp the date parsing cannot use still makes a separator.
+    EXPECT_TRUE(MboxScanner::parseSeparator("From <>(S-1) ?", fields));
+
+    // Lines a message may quote, and broken forms: all message text.
+    for (const char* text : {"From <joe@example.com> wrote:", "From <joe@example.com> (re-1) x",
+                             "From <a>(S-1)", "From <a>(S-1) ", "From <a>(S-1)x", "From <a>(S 1) x",
+                             "From <a>(S-9 x", "From <a(S-9) x", "From <a>(S-) x", "From <a>(S-1a) x",
+                             "From <a>(S1-2) x", "From <a>(-7-8) x", "From a>(S-1) x", " From <a>(S-1) x",
+                             "From <a>(S-1)\t x"}) {
+        EXPECT_FALSE(MboxScanner::parseSeparator(text, fields)) << text;
+        EXPECT_FALSE(naiveIsSeparator(text)) << text;
+    }
+}
+
+TEST(MboxScanner, FindsTheFirstByteThatIsNotWhiteSpace) {
+    std::string blanks = " \t\r\n\v\f";
+    std::istringstream in(blanks + "x" + blanks);
+    MboxScanner scanner;
+    EXPECT_EQ(MboxScanner::End, scanner.findNonBlank(in, 0, 6));
+    EXPECT_EQ(MboxScanner::Found, scanner.findNonBlank(in, 0, 7));
+    EXPECT_EQ(MboxScanner::End, scanner.findNonBlank(in, 7, 13));
+    EXPECT_EQ(MboxScanner::End, scanner.findNonBlank(in, 7, 100));  // the file ends first
+
+    // A byte far into the file, past several blocks.
+    std::string big(2 * block + 5, ' ');
+    big[2 * block + 3] = '\0';
+    std::istringstream bigIn(big);
+    MboxScanner bigScanner;
+    EXPECT_EQ(MboxScanner::End, bigScanner.findNonBlank(bigIn, 0, 2 * block + 3));
+    EXPECT_EQ(MboxScanner::Found, bigScanner.findNonBlank(bigIn, 0, 2 * block + 4));
+}
+
+TEST(MboxScanner, ReadErrorIsNotTakenForTheEnd) {
+    struct FailingBuffer : std::streambuf {
+        int_type underflow() override { throw std::runtime_error("EIO"); }
+    } buffer;
+    std::istream in(&buffer);
+    MboxScanner scanner;
+    MboxScanner::Line line;
+    EXPECT_EQ(MboxScanner::ReadError, scanner.findSeparator(in, 0, line));
+    EXPECT_EQ(MboxScanner::ReadError, scanner.findNonBlank(in, 0, 10));
 }
 
 TEST(MboxScanner, SearchStartsAtTheGivenPosition) {
@@ -181,10 +261,10 @@ TEST(MboxScanner, SearchStartsAtTheGivenPosition) {
     std::istringstream in(bytes);
     MboxScanner scanner;
     MboxScanner::Line line;
-    ASSERT_EQ(MboxScanner::Found, scanner.findFromLine(in, 16, line));
+    ASSERT_EQ(MboxScanner::Found, scanner.findSeparator(in, 16, line));
     EXPECT_EQ("From <b>(S-2) y", line.text);
     // Starting inside a line skips the rest of it.
-    ASSERT_EQ(MboxScanner::Found, scanner.findFromLine(in, 1, line));
+    ASSERT_EQ(MboxScanner::Found, scanner.findSeparator(in, 1, line));
     EXPECT_EQ(16, line.start);
-    EXPECT_EQ(MboxScanner::End, scanner.findFromLine(in, 17, line));
+    EXPECT_EQ(MboxScanner::End, scanner.findSeparator(in, 17, line));
 }
