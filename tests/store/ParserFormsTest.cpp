@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "ErrorText.h"
+#include "ParseText.h"
 #include "store/CGException.h"
 #include "store/Parser.h"
 #include "support/StoreBuilder.h"
@@ -16,19 +16,6 @@ using namespace tarmig::testing;
 
 // The forms CommuniGate's own library writes beyond plain strings, numbers,
 // timestamps and single data blocks, each next to the forms that read as before.
-namespace {
-
-void parseText(const std::string& text, TreeNode& root) {
-    KMemoryStream stream(text);
-    Parser::parse(&stream, root);
-}
-
-std::string errorOf(const std::string& text) {
-    TreeNode root;
-    return errorText<CGParseException>([&] { parseText(text, root); });
-}
-
-}  // namespace
 
 TEST(ParserForms, AdjacentQuotedStringsAreJoined) {
     TreeNode root;

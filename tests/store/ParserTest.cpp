@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "ErrorText.h"
+#include "ParseText.h"
 #include "store/CGException.h"
 #include "support/StoreBuilder.h"
 #include "utils/KMemoryStream.h"
@@ -16,21 +16,6 @@ using tarmig::Parser;
 using tarmig::TreeNode;
 using zenqa::utils::KMemoryStream;
 using namespace tarmig::testing;
-
-namespace {
-
-void parseText(const std::string& text, TreeNode& root) {
-    KMemoryStream stream(text);
-    Parser::parse(&stream, root);
-}
-
-// The parser's message for text, or "" when it parses.
-std::string errorOf(const std::string& text) {
-    TreeNode root;
-    return errorText<CGParseException>([&] { parseText(text, root); });
-}
-
-}  // namespace
 
 TEST(Parser, ReadsTheDocumentedExample) {
     TreeNode root;
