@@ -1,18 +1,11 @@
 #include "driver/Help.h"
 
-#include <cstdio>
-
 namespace tarmig {
 
 const char* const productNotice =
     "Moves CommuniGate Pro accounts, folders and messages into Vantrel over IMAP";
 
-const char* getProductVersion() {
-    static char serverVersion[128];
-    int written = std::snprintf(serverVersion, sizeof serverVersion, "%d.%d.%d-%s-%d", 9, 0, 4, "T1", 1154);
-    if (written <= 0) std::snprintf(serverVersion, sizeof serverVersion, "%s", "ManualBuild");
-    return serverVersion;
-}
+const char* getProductVersion() { return TARMIG_VERSION "-" TARMIG_BUILD_TAG; }
 
 void printHelp(std::ostream& out) {
     out << "\n"
@@ -32,6 +25,7 @@ void printHelp(std::ostream& out) {
         << "       -forceSetPass   password for migrated user (optional), see readme.html\n"
         << "       -primaryDomain  the name of primary domain (optional but recommended)\n"
         << "       -quiet     disable standard output (optional)\n"
+        << "       -version   print the version and exit (optional)\n"
         << "       -help      print help and exit (optional)\n"
         << "       -ssl       connect over TLS, verifying the server's certificate (optional, default port 993)\n"
         << "       -insecure  with -ssl, accept a certificate that cannot be verified (optional)\n"

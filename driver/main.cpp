@@ -22,15 +22,19 @@ int main(int argc, char** argv) {
 
     std::string path, domain, user, password, setPass, forceSetPass, server, primaryDomain, unknownArgument;
     int port = 0;
-    bool migrate = false, force = false, quiet = false, help = false, fixLineEnds = true, useTls = false;
-    bool insecure = false;
+    bool migrate = false, force = false, quiet = false, help = false, version = false, fixLineEnds = true;
+    bool useTls = false, insecure = false;
     int timeoutSeconds = 0;
     Migrator::parseArgs(argc, argv, path, domain, user, password, setPass, forceSetPass, server, port, primaryDomain,
-                        migrate, force, quiet, help, fixLineEnds, useTls, insecure, unknownArgument,
+                        migrate, force, quiet, help, version, fixLineEnds, useTls, insecure, unknownArgument,
                         timeoutSeconds);
 
     if (help || argc == 1) {
         printHelp(std::cout);
+        return exitSuccess;
+    }
+    if (version) {
+        std::cout << "tarmig " << getProductVersion() << "\n";
         return exitSuccess;
     }
     if (!unknownArgument.empty()) {

@@ -67,9 +67,8 @@ void ConnectionInternal::initialize(const std::string& host, unsigned port,
 }
 
 void ConnectionInternal::openStream() {
-    const std::string address = "imap://" + host + ":" + std::to_string(port);
     try {
-        const zenqa::utils::InetSocketAddress remote(address);
+        const zenqa::utils::InetSocketAddress remote(host, port);
         const zenqa::utils::InetSocketAddress local = zenqa::utils::InetSocketAddress::any();
         if (useSsl) {
             stream = std::make_unique<zenqa::utils::basic_tcpclientiostream>(

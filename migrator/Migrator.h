@@ -38,7 +38,7 @@ public:
     static void parseArgs(int argc, char** argv, std::string& path, std::string& domain, std::string& user,
                           std::string& password, std::string& setPass, std::string& forceSetPass,
                           std::string& server, int& port, std::string& primaryDomain, bool& migrate,
-                          bool& force, bool& quiet, bool& help, bool& fixLineEnds, bool& useTls,
+                          bool& force, bool& quiet, bool& help, bool& version, bool& fixLineEnds, bool& useTls,
                           bool& insecure, std::string& unknownArgument, int& timeoutSeconds);
 
     void initialize(std::string storePath, std::string server, int port, std::string masterPassword, bool migrate,

@@ -31,7 +31,7 @@ int timeoutValue(const char* text) {
 void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& domain, std::string& user,
                          std::string& password, std::string& setPass, std::string& forceSetPass,
                          std::string& server, int& port, std::string& primaryDomain, bool& migrate, bool& force,
-                         bool& quiet, bool& help, bool& fixLineEnds, bool& useTls, bool& insecure,
+                         bool& quiet, bool& help, bool& version, bool& fixLineEnds, bool& useTls, bool& insecure,
                          std::string& unknownArgument, int& timeoutSeconds) {
     path.clear();
     domain.clear();
@@ -45,7 +45,7 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
     // 0 until a -port value says otherwise: the default depends on -ssl.
     port = 0;
     timeoutSeconds = defaultTimeout;
-    migrate = force = quiet = help = useTls = insecure = false;
+    migrate = force = quiet = help = version = useTls = insecure = false;
     fixLineEnds = true;
 
     struct ValueOption {
@@ -98,6 +98,7 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
         else if (optionIs(argument, "-quiet")) quiet = true;
         else if (optionIs(argument, "-disableCrLfFixing")) fixLineEnds = false;
         else if (optionIs(argument, "-help") || optionIs(argument, "-?")) help = true;
+        else if (optionIs(argument, "-version")) version = true;
         else if (optionIs(argument, "-ssl")) useTls = true;
         else if (optionIs(argument, "-insecure")) insecure = true;
         // A mistyped option must not widen the run (-domian would migrate

@@ -5,7 +5,7 @@
 
 namespace zenqa::utils {
 
-// A host name that cannot be turned into an IPv4 address. Raised while an
+// A host name that cannot be turned into an IP address. Raised while an
 // address is built, before any stream exists.
 class CantResolveException : public std::runtime_error {
 public:

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -75,52 +74,59 @@ tcpbuffer::~tcpbuffer() {
     closeSocket();
 }
 
+// Each address of the host in turn, until one accepts the connection. A TLS
+// handshake that fails ends the attempt: another address of the same host
+// would present the same certificate.
 bool tcpbuffer::create() {
-    if (!bound && !openSocket()) {
-        return false;
+    for (const SocketAddress& remote : remoteAddress.getAddresses()) {
+        if (!openSocket(remote.family())) {
+            continue;
+        }
+        if (connectSocket(remote)) {
+            return startSession();
+        }
+        closeSocket();
     }
-    return connectSocket();
+    return false;
 }
 
-bool tcpbuffer::openSocket() {
+bool tcpbuffer::openSocket(int family) {
+    closeSocket();
     setp(buffer.data(), buffer.data() + outputSize);
-    socketDescriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    socketDescriptor = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (socketDescriptor < 0) {
         return false;
     }
     // Command lines are small writes answered at once; do not let Nagle hold them.
     const int on = 1;
     setsockopt(socketDescriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    localAddress = InetSocketAddress::any();
-    const sockaddr_in& local = localAddress.getSockAddr();
-    if (::bind(socketDescriptor, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        closeSocket();
-        perror("");
-        return false;
+    for (const SocketAddress& local : localAddress.getAddresses()) {
+        if (local.family() == family && ::bind(socketDescriptor, local.get(), local.length) != 0) {
+            closeSocket();
+            return false;
+        }
     }
-    bound = true;
+    // Also bounds the connect: an address that does not answer is given up
+    // after the timeout and the next one tried.
+    applySocketTimeout();
     return true;
 }
 
-bool tcpbuffer::connectSocket() {
-    const sockaddr_in& remote = remoteAddress.getSockAddr();
+bool tcpbuffer::connectSocket(const SocketAddress& remote) {
     int eagainRetries = 2;
     for (;;) {
-        if (::connect(socketDescriptor, reinterpret_cast<const sockaddr*>(&remote),
-                      sizeof remote) == 0) {
-            break;
+        if (::connect(socketDescriptor, remote.get(), remote.length) == 0) {
+            return true;
         }
         if (errno == EINTR || (errno == EAGAIN && eagainRetries-- > 0)) {
             continue;
         }
-        if (errno == EISCONN) {
-            break;
-        }
-        closeSocket();
-        return false;
+        return errno == EISCONN;
     }
+}
+
+bool tcpbuffer::startSession() {
     connected = true;
-    applySocketTimeout();
     if (useTls) {
         tls = std::make_unique<zenqa::ssl::TlsSession>(tlsSettings);
         if (!tls->handshake(socketDescriptor, remoteAddress.getHostName())) {
@@ -134,7 +140,6 @@ bool tcpbuffer::connectSocket() {
 }
 
 bool tcpbuffer::close() {
-    bound = false;
     if (connected) {
         connected = false;
         sync();
@@ -153,7 +158,6 @@ void tcpbuffer::closeSocket() {
         ::close(socketDescriptor);
         socketDescriptor = -1;
     }
-    bound = false;
 }
 
 void tcpbuffer::setTimeoutInSeconds(unsigned seconds) {

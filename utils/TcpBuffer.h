@@ -31,7 +31,8 @@ public:
     tcpbuffer(const tcpbuffer&) = delete;
     tcpbuffer& operator=(const tcpbuffer&) = delete;
 
-    // Socket, bind, connect and (with TLS) the verified handshake.
+    // Socket, bind, connect (to each address of the remote host in turn until
+    // one answers) and, with TLS, the verified handshake.
     bool create();
     // Flushes pending output and closes the socket; false when none was open.
     bool close();
@@ -65,8 +66,9 @@ protected:
     std::streamsize xsputn(const char* data, std::streamsize count) override;
 
 private:
-    bool openSocket();
-    bool connectSocket();
+    bool openSocket(int family);
+    bool connectSocket(const SocketAddress& remote);
+    bool startSession();
     bool sendAll(const char* data, std::size_t length);
     bool sendAfterPending(const char* data, std::size_t length);
     bool sendGathered(iovec* parts, std::size_t count);
@@ -91,7 +93,6 @@ private:
     long long receiveWaitMicros = 0;  // what the socket's receive time-out holds
     bool readTimedOut = false;
     int socketDescriptor = -1;
-    bool bound = false;
     bool connected = false;
     int socketState = 0;
     std::uint64_t sentBytes = 0;

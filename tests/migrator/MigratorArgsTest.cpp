@@ -12,7 +12,8 @@ struct Parsed {
     std::string path, domain, user, password, setPass, forceSetPass, server, primaryDomain, unknown = "stale";
     int port = -1;
     int timeout = -1;
-    bool migrate = true, force = true, quiet = true, help = true, fixLineEnds = false, useTls = true, insecure = true;
+    bool migrate = true, force = true, quiet = true, help = true, version = true, fixLineEnds = false;
+    bool useTls = true, insecure = true;
 };
 
 Parsed parse(std::vector<std::string> args) {
@@ -23,7 +24,7 @@ Parsed parse(std::vector<std::string> args) {
     Parsed p;
     tarmig::Migrator::parseArgs(static_cast<int>(args.size()), argv.data(), p.path, p.domain, p.user, p.password,
                                 p.setPass, p.forceSetPass, p.server, p.port, p.primaryDomain, p.migrate, p.force,
-                                p.quiet, p.help, p.fixLineEnds, p.useTls, p.insecure, p.unknown,
+                                p.quiet, p.help, p.version, p.fixLineEnds, p.useTls, p.insecure, p.unknown,
                                 p.timeout);
     return p;
 }
@@ -37,6 +38,7 @@ TEST(MigratorParseArgs, DefaultsAreResetBeforeScanning) {
     EXPECT_FALSE(p.force);
     EXPECT_FALSE(p.quiet);
     EXPECT_FALSE(p.help);
+    EXPECT_FALSE(p.version);
     EXPECT_TRUE(p.fixLineEnds);
     EXPECT_FALSE(p.useTls);
     EXPECT_FALSE(p.insecure);
@@ -60,6 +62,7 @@ TEST(MigratorParseArgs, EveryOptionIsReadWhateverItsCase) {
     EXPECT_TRUE(p.quiet);
     EXPECT_FALSE(p.fixLineEnds);
     EXPECT_FALSE(p.help);
+    EXPECT_FALSE(p.version);
 }
 
 TEST(MigratorParseArgs, NamesMustMatchWholeArguments) {

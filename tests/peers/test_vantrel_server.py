@@ -32,8 +32,8 @@ class Server:
         self.port = int(self.process.stdout.readline())
         self.result = None
 
-    def connect(self, tls=False):
-        return Client(self.port, tls)
+    def connect(self, tls=False, host="127.0.0.1"):
+        return Client(self.port, tls, host)
 
     def stop(self):
         """Ends the server by its id; returns its exit code and the dump it
@@ -49,8 +49,8 @@ class Server:
 
 
 class Client:
-    def __init__(self, port, tls=False):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=5)
+    def __init__(self, port, tls=False, host="127.0.0.1"):
+        self.sock = socket.create_connection((host, port), timeout=5)
         if tls:
             context = ssl.create_default_context()
             context.check_hostname = False
@@ -282,6 +282,28 @@ class SessionTest(unittest.TestCase):
         self.client.master()
         tagged = self.client.command(b"X-CHECKVERSION")[1]
         self.assertEqual(tagged, b"T3 OK Vantrel 6.3.0\r\n")
+
+
+class ListenTest(unittest.TestCase):
+    """The address the server listens on."""
+
+    def test_ipv6_loopback_only_when_asked_for(self):
+        server = Server("--listen", "::1")
+        try:
+            client = server.connect(host="::1")
+            self.assertTrue(client.greeting.startswith(b"* OK "))
+            client.close()
+            with self.assertRaises(OSError):
+                server.connect()
+        finally:
+            self.assertEqual(server.stop()[0], 0)
+
+    def test_only_loopback_addresses(self):
+        result = subprocess.run(
+            [sys.executable, SERVER, "--listen", "0.0.0.0"],
+            capture_output=True, timeout=10)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(b"--listen", result.stderr)
 
 
 class FolderMessageTest(unittest.TestCase):

@@ -3,7 +3,7 @@
 CRAM-MD5 of RFC 2195) with the Vantrel administrative extensions, for tests
 and benchmarks of tarmig. Standard library only.
 
-Start-up: binds 127.0.0.1 on --port (0: a free port), prints the port on the
+Start-up: binds --listen on --port (0: a free port), prints the port on the
 first line of stdout, then serves until SIGTERM or SIGINT, writes the dump
 (if --dump is given) and exits 0.
 
@@ -14,7 +14,9 @@ the private X-DUMP, which writes the dump file and also returns the dump as
 an untagged literal ("* X-DUMP {n}"). X-DUMP is never counted as a command.
 
 Options:
-  --port N                 port on 127.0.0.1 (default 0: any free port)
+  --port N                 port to listen on (default 0: any free port)
+  --listen ADDRESS         loopback address to listen on: 127.0.0.1 (the
+                           default) or ::1
   --dump FILE              JSON dump of the whole state, written on X-DUMP
                            and at exit (atomically, through a temporary file)
   --master-password PW     the X-MASTERAUTH password (default "master")
@@ -1015,6 +1017,8 @@ HANDLERS = {
 def parse_options(argv):
     p = argparse.ArgumentParser(description="Vantrel test server")
     p.add_argument("--port", type=int, default=0)
+    p.add_argument("--listen", choices=["127.0.0.1", "::1"],
+                   default="127.0.0.1")
     p.add_argument("--dump")
     p.add_argument("--master-password", default="master")
     p.add_argument("--account", action="append", default=[])
@@ -1076,7 +1080,7 @@ async def serve(options):
     stopped = asyncio.Event()
     for signum in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(signum, stopped.set)
-    listener = await asyncio.start_server(accept, "127.0.0.1", options.port,
+    listener = await asyncio.start_server(accept, options.listen, options.port,
                                           ssl=context, limit=LINE_LIMIT)
     print(listener.sockets[0].getsockname()[1], flush=True)
     try:

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -73,11 +74,21 @@ bool runToEnd(const std::vector<std::string>& args, const std::string& logFile) 
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-bool acceptsConnections(unsigned port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+bool acceptsConnections(unsigned port, Loopback family) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof(sockaddr_in);
+    if (family == Loopback::V6) {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_addr = in6addr_loopback;
+        in6->sin6_port = htons(static_cast<std::uint16_t>(port));
+        length = sizeof(sockaddr_in6);
+    } else {
+        *reinterpret_cast<sockaddr_in*>(&address) = loopbackAddress(port);
+    }
+    int fd = socket(address.ss_family, SOCK_STREAM, 0);
     if (fd < 0) return false;
-    sockaddr_in addr = loopbackAddress(port);
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0;
     close(fd);
     return ok;
 }
@@ -153,13 +164,14 @@ bool DovecotServer::prepare(std::string& error) {
 std::string DovecotServer::configText() const {
     std::string d = dir_;
     std::string p = std::to_string(port_);
+    const std::string address = options_.listen == Loopback::V6 ? "::1" : "127.0.0.1";
     std::string text =
         "base_dir = " + d + "/run\n"
         "state_dir = " + d + "/state\n"
         "log_path = " + d + "/dovecot.log\n"
         "instance_name = tarmig-" + p + "\n"
         "protocols = imap\n"
-        "listen = 127.0.0.1\n"
+        "listen = " + address + "\n"
         "default_login_user = dovenull\n"
         "default_internal_user = dovecot\n"
         "auth_mechanisms = plain login cram-md5\n"
@@ -182,12 +194,12 @@ std::string DovecotServer::configText() const {
                 "ssl_key = <" + d + "/key.pem\n"
                 "service imap-login {\n"
                 "  inet_listener imap {\n    port = 0\n  }\n"
-                "  inet_listener imaps {\n    address = 127.0.0.1\n    port = " + p + "\n    ssl = yes\n  }\n"
+                "  inet_listener imaps {\n    address = " + address + "\n    port = " + p + "\n    ssl = yes\n  }\n"
                 "}\n";
     } else {
         text += "ssl = no\n"
                 "service imap-login {\n"
-                "  inet_listener imap {\n    address = 127.0.0.1\n    port = " + p + "\n  }\n"
+                "  inet_listener imap {\n    address = " + address + "\n    port = " + p + "\n  }\n"
                 "  inet_listener imaps {\n    port = 0\n  }\n"
                 "}\n";
     }
@@ -213,7 +225,7 @@ bool DovecotServer::launch(std::string& error) {
             error = "dovecot exited at start: " + logText();
             return false;
         }
-        if (acceptsConnections(port_)) return true;
+        if (acceptsConnections(port_, options_.listen)) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     stop();
@@ -229,7 +241,7 @@ bool DovecotServer::start(std::string& error) {
     if (dir_.empty() && !prepare(error)) return false;
     for (int attempt = 0; attempt < 3; ++attempt) {
         // A start that loses the race for the free port retries with another one.
-        port_ = freeLoopbackPort();
+        port_ = freeLoopbackPort(options_.listen);
         if (port_ != 0 && launch(error)) return true;
     }
     return false;

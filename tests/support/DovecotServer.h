@@ -4,7 +4,9 @@
 #include <sys/types.h>
 #include <vector>
 
-// A private Dovecot IMAP server on 127.0.0.1 for tests and benchmarks: its
+#include "support/LoopbackSocket.h"
+
+// A private Dovecot IMAP server on 127.0.0.1 (or ::1) for tests and benchmarks: its
 // configuration, mail, state and logs live in a temporary directory, so the
 // system's own Dovecot is never touched. Free of gtest on purpose.
 namespace tarmig::testing {
@@ -20,6 +22,8 @@ struct DovecotOptions {
     std::vector<DovecotAccount> masterUsers;
     // Serve TLS from the first byte (implicit TLS) with a self-signed certificate.
     bool tls = false;
+    // The loopback address it listens on: 127.0.0.1 or ::1.
+    Loopback listen = Loopback::V4;
 };
 
 // Whether the Dovecot binary is installed; tests skip without it.

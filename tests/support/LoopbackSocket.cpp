@@ -10,22 +10,31 @@ namespace tarmig::testing {
 
 namespace {
 
-// A socket bound to 127.0.0.1 at a port the kernel picked; -1 on failure.
-int bindLoopback(unsigned& port) {
-    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A socket bound to the loopback address at a port the kernel picked; -1 on failure.
+int bindLoopback(unsigned& port, Loopback family) {
+    const bool v6 = family == Loopback::V6;
+    const int socket = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (socket < 0) {
         return -1;
     }
     const int on = 1;
     setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address = loopbackAddress();
-    socklen_t length = sizeof address;
-    if (::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    sockaddr_storage address{};
+    if (v6) {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_addr = in6addr_loopback;
+    } else {
+        *reinterpret_cast<sockaddr_in*>(&address) = loopbackAddress();
+    }
+    socklen_t length = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    if (::bind(socket, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         ::close(socket);
         return -1;
     }
-    port = ntohs(address.sin_port);
+    port = ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                    : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
     return socket;
 }
 
@@ -39,8 +48,8 @@ sockaddr_in loopbackAddress(unsigned port) {
     return address;
 }
 
-int listenOnLoopback(int backlog, unsigned& port) {
-    const int socket = bindLoopback(port);
+int listenOnLoopback(int backlog, unsigned& port, Loopback family) {
+    const int socket = bindLoopback(port, family);
     if (socket >= 0 && ::listen(socket, backlog) != 0) {
         ::close(socket);
         return -1;
@@ -48,9 +57,9 @@ int listenOnLoopback(int backlog, unsigned& port) {
     return socket;
 }
 
-unsigned freeLoopbackPort() {
+unsigned freeLoopbackPort(Loopback family) {
     unsigned port = 0;
-    const int socket = bindLoopback(port);
+    const int socket = bindLoopback(port, family);
     if (socket < 0) {
         return 0;
     }

@@ -38,10 +38,10 @@ bool pollReadable(int socket, Clock::time_point deadline, const std::atomic<bool
 
 }  // namespace
 
-ScriptedPeer::ScriptedPeer(std::chrono::milliseconds stepTimeout) : stepTimeout(stepTimeout) {
-    listenSocket = listenOnLoopback(8, listenPort);
+ScriptedPeer::ScriptedPeer(std::chrono::milliseconds stepTimeout, Loopback family) : stepTimeout(stepTimeout) {
+    listenSocket = listenOnLoopback(8, listenPort, family);
     if (listenSocket < 0) {
-        throw std::runtime_error("ScriptedPeer: cannot listen on 127.0.0.1");
+        throw std::runtime_error("ScriptedPeer: cannot listen on loopback");
     }
 }
 

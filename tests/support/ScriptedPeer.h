@@ -9,7 +9,9 @@
 #include <thread>
 #include <vector>
 
-// A scripted server on a free 127.0.0.1 port for wire-exact client tests.
+#include "support/LoopbackSocket.h"
+
+// A scripted server on a free 127.0.0.1 (or ::1) port for wire-exact client tests.
 //
 // Build the script, call start(), run the client against port(), then
 // wait() and assert on received() / connection(i). Steps run in order on
@@ -31,7 +33,8 @@ namespace tarmig::testing {
 
 class ScriptedPeer {
 public:
-    explicit ScriptedPeer(std::chrono::milliseconds stepTimeout = std::chrono::seconds(10));
+    explicit ScriptedPeer(std::chrono::milliseconds stepTimeout = std::chrono::seconds(10),
+                          Loopback family = Loopback::V4);
     ~ScriptedPeer();
     ScriptedPeer(const ScriptedPeer&) = delete;
     ScriptedPeer& operator=(const ScriptedPeer&) = delete;

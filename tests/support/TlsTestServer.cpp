@@ -39,28 +39,31 @@ TestCertificates::TestCertificates(const std::string& directory) {
     run(newKey + "-x509 -days 2 -subj '/CN=Test CA' -addext basicConstraints=critical,CA:TRUE " +
         "-addext keyUsage=critical,keyCertSign -keyout " + caKey + " -out " + caCert);
 
-    issue(d, "issued", "localhost", caKey);
+    issue(d, "issued", "DNS:localhost", caKey);
     issuedCert = d + "issued.crt";
     issuedKey = d + "issued.key";
-    issue(d, "other", "other.example", caKey);
+    issue(d, "other", "DNS:other.example", caKey);
     otherNameCert = d + "other.crt";
     otherNameKey = d + "other.key";
+    issue(d, "loopback", "IP:127.0.0.1,IP:::1", caKey);
+    loopbackAddressCert = d + "loopback.crt";
+    loopbackAddressKey = d + "loopback.key";
 }
 
 void TestCertificates::issue(const std::string& d, const std::string& name,
-                             const std::string& host, const std::string& caKey) {
-    writeFile(d + name + ".ext", "subjectAltName=DNS:" + host + "\nbasicConstraints=CA:FALSE\n");
-    run(newKey + "-subj /CN=" + host + " -keyout " + d + name + ".key -out " + d + name + ".csr");
+                             const std::string& altNames, const std::string& caKey) {
+    writeFile(d + name + ".ext", "subjectAltName=" + altNames + "\nbasicConstraints=CA:FALSE\n");
+    run(newKey + "-subj /CN=" + name + " -keyout " + d + name + ".key -out " + d + name + ".csr");
     run("openssl x509 -req -days 2 -in " + d + name + ".csr -CA " + caCert + " -CAkey " + caKey +
         " -CAcreateserial -extfile " + d + name + ".ext -out " + d + name + ".crt");
 }
 
 TlsTestServer::TlsTestServer(const std::string& certFile, const std::string& keyFile,
-                             std::string greeting)
+                             std::string greeting, Loopback family)
     : certFile(certFile), keyFile(keyFile), greeting(std::move(greeting)) {
-    listenSocket = listenOnLoopback(1, listenPort);
+    listenSocket = listenOnLoopback(1, listenPort, family);
     if (listenSocket < 0) {
-        throw std::runtime_error("TlsTestServer: cannot listen on 127.0.0.1");
+        throw std::runtime_error("TlsTestServer: cannot listen on loopback");
     }
     thread = std::thread(&TlsTestServer::run, this);
 }

@@ -4,13 +4,15 @@
 #include <string>
 #include <thread>
 
+#include "support/LoopbackSocket.h"
+
 // Certificates made at test time with the openssl tool, and a one-shot TLS
 // server on 127.0.0.1 for client stream tests.
 namespace tarmig::testing {
 
 // PEM files in a directory of the caller's: a self-signed certificate for
-// localhost, a test CA, and certificates issued by that CA for localhost and
-// for other.example.
+// localhost, a test CA, and certificates issued by that CA for localhost, for
+// other.example and for the addresses 127.0.0.1 and ::1.
 struct TestCertificates {
     explicit TestCertificates(const std::string& directory);
 
@@ -18,9 +20,11 @@ struct TestCertificates {
     std::string caCert;
     std::string issuedCert, issuedKey;
     std::string otherNameCert, otherNameKey;
+    std::string loopbackAddressCert, loopbackAddressKey;
 
 private:
-    void issue(const std::string& directory, const std::string& name, const std::string& host,
+    // altNames: the subjectAltName value, e.g. "DNS:localhost" or "IP:::1".
+    void issue(const std::string& directory, const std::string& name, const std::string& altNames,
                const std::string& caKey);
 };
 
@@ -29,7 +33,7 @@ private:
 class TlsTestServer {
 public:
     TlsTestServer(const std::string& certFile, const std::string& keyFile,
-                  std::string greeting = "* OK tls ready\r\n");
+                  std::string greeting = "* OK tls ready\r\n", Loopback family = Loopback::V4);
     ~TlsTestServer();
     TlsTestServer(const TlsTestServer&) = delete;
     TlsTestServer& operator=(const TlsTestServer&) = delete;
