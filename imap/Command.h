@@ -47,7 +47,9 @@ public:
     // NO and BAD are results, not exceptions; a status word other than OK,
     // NO or BAD counts as BAD. Throws the ImapException family: a server BYE,
     // a time-out, a broken connection, or (code 9) a message whose data could
-    // not be produced or written, after which the connection is closed.
+    // not be produced or written, after which the connection is closed (or,
+    // with answers still owed for earlier commands, only reads them; see
+    // ConnectionInternal::abandonLiteral).
     Response execute(IMessage* message);
     // The two halves of execute: start sends and leaves the answer unread
     // (the connection counts it as owed); finish reads until the tagged line.
