@@ -185,7 +185,7 @@ class Dovecot:
         shutil.rmtree(os.path.join(self.dir, "mail", user), ignore_errors=True)
 
 
-def mbsync_case(dovecot, corp, user, depth):
+def mbsync_case(dovecot, corp, user, depth, port=None):
     # mbsync renames every Maildir file it sees and writes its state as it goes:
     # a copy on tmpfs keeps the corpus untouched and this machine's slow disk
     # metadata out of mbsync's figures, as the server's mail is on tmpfs too.
@@ -196,7 +196,7 @@ def mbsync_case(dovecot, corp, user, depth):
     depth_line = f"PipelineDepth {depth}\n" if depth else ""
     config = os.path.join(run_dir, "mbsyncrc")
     with open(config, "w") as f:
-        f.write(f"IMAPAccount dst\nHost 127.0.0.1\nPort {dovecot.port}\nUser {user}\nPass bench\n"
+        f.write(f"IMAPAccount dst\nHost 127.0.0.1\nPort {port or dovecot.port}\nUser {user}\nPass bench\n"
                 f"SSLType None\nAuthMechs LOGIN\n{depth_line}\n"
                 f"IMAPStore dst\nAccount dst\n\n"
                 f"MaildirStore src\nPath {near}/\nInbox {near}/INBOX\n\n"
@@ -209,10 +209,10 @@ def mbsync_case(dovecot, corp, user, depth):
     return run
 
 
-def append_case(dovecot, corp, user):
-    run = measure([BIN("bench_append"), "127.0.0.1", str(dovecot.port), user, "bench",
-                   corp["account"], "bench", "INBOX", "INBOX", os.path.join(WORK, "append.log")],
-                  dovecot.pid)
+def append_case(dovecot, corp, user, window=1, port=None):
+    run = measure([BIN("bench_append"), "127.0.0.1", str(port or dovecot.port), user, "bench",
+                   corp["account"], "bench", "INBOX", "INBOX", os.path.join(WORK, "append.log"),
+                   f"window={window}"], dovecot.pid)
     run.complete = dovecot.stored(user) == corp["count"]
     dovecot.drop(user)
     return run
@@ -338,6 +338,75 @@ def profile(dovecot, corp, user):
         text.append(f"  by {title} instructions:")
         text.extend(f"    {share:>7} {name}" for _, share, name in rows)
     return text
+
+
+class DelayProxy:
+    """A relay to `port` that holds each direction for half the round trip."""
+
+    def __init__(self, port, rtt_ms):
+        one_way = str(int(rtt_ms * 1000 / 2))
+        self.server = Server(f"delay-{rtt_ms}", [BIN("bench_delay"), "relay", str(port), one_way])
+        self.port = int(self.server.first_line()[1])
+
+
+def proxy_check(rtt_ms):
+    """(round trip ms, bulk MB/s) measured through a fresh relay of this round trip."""
+    out = subprocess.run([BIN("bench_delay"), "check", str(int(rtt_ms * 1000 / 2))], check=True,
+                         capture_output=True, text=True).stdout.split()
+    return float(out[1]), float(out[3])
+
+
+# tarmig's default -window (migrator/MigratorArgs.cpp).
+DEFAULT_WINDOW = 32
+ROUND_TRIPS_MS = (0, 1, 5)
+
+
+def distance_cases(reps, q, crlf):
+    """The message path into Dovecot through the delay proxy, next to mbsync's default pipeline."""
+    small = corpus("small" + ("-quick" if q else ""), 2000 if q else 10000, 2048, 8192, 1, crlf)
+    users = [f"d{i}" for i in range(200)]
+    next_user = iter(users)
+    cases = {
+        "mbsync default pipeline": lambda port: mbsync_case(dovecot, small, next(next_user), 0, port),
+        "tarmig message path -window 1": lambda port: append_case(dovecot, small, next(next_user), 1, port),
+        f"tarmig message path -window {DEFAULT_WINDOW} (default)":
+            lambda port: append_case(dovecot, small, next(next_user), DEFAULT_WINDOW, port),
+    }
+    results, checks = {}, {}
+    started = []
+    try:
+        dovecot = Dovecot(users)
+        started.append(dovecot.server)
+        for rtt in ROUND_TRIPS_MS:
+            port = dovecot.port
+            if rtt:
+                checks[rtt] = proxy_check(rtt)
+                proxy = DelayProxy(dovecot.port, rtt)
+                started.append(proxy.server)
+                port = proxy.port
+            for rep in range(reps):
+                for label, case in cases.items():
+                    log(f"distance {rtt} ms rep {rep + 1}/{reps}: {label}")
+                    results.setdefault((rtt, label), []).append(case(port))
+    finally:
+        for server in reversed(started):
+            server.stop()
+
+    print()
+    print(f"Message path at a distance: {small['name']} corpus ({small['count']} messages, "
+          f"{small['bytes'] / MB:.1f} MB) into Dovecot through the delay proxy, {reps} run(s) each, median")
+    for rtt, (measured, bulk) in checks.items():
+        print(f"  proxy at {rtt} ms: measured round trip {measured:.3f} ms, bulk {bulk:.0f} MB/s")
+    print(f"{'round trip':>10}  {'case':<42} {'msg/s':>20} {'MB/s':>18} {'x mbsync default':>17}")
+    for rtt in ROUND_TRIPS_MS:
+        ref = statistics.median([small["count"] / r.wall for r in results[(rtt, "mbsync default pipeline")]])
+        for label in cases:
+            runs = results[(rtt, label)]
+            msgs = [small["count"] / r.wall for r in runs]
+            mbs = [small["bytes"] / MB / r.wall for r in runs]
+            mark = "" if all(getattr(r, "complete", True) for r in runs) else "  INCOMPLETE"
+            print(f"{str(rtt) + ' ms':>10}  {label:<42} {fmt_range(msgs):>20} {fmt_range(mbs):>18} "
+                  f"{statistics.median(msgs) / ref:>16.2f}x{mark}")
 
 
 # ---------------------------------------------------------------- table
@@ -528,6 +597,8 @@ def main():
                         help="also profile the message path with callgrind (small corpora)")
     parser.add_argument("--print-only", action="store_true",
                         help="only the print-mode cases (no message corpora, no servers)")
+    parser.add_argument("--distance-only", action="store_true",
+                        help="only the message path through the delay proxy (small corpus, Dovecot)")
     args = parser.parse_args()
 
     global WORK, CORPORA, BIN, TARMIG
@@ -542,12 +613,17 @@ def main():
     q = args.quick
     crlf = args.crlf
 
+    if args.distance_only:
+        distance_cases(reps, q, crlf)
+        return
+
     account_counts = [1000, 10000] if q else [10000, 100000]
     stores = {n: account_store(n) for n in account_counts}
     nested_stores = {n: account_store(n, nested=True) for n in account_counts}
     rows, profiles = [], []
     if not args.print_only:
         rows, profiles = message_cases(args, reps, q, crlf)
+        distance_cases(reps, q, crlf)
 
     print()
     print(f"Print mode (tarmig -path STORE -quiet), {reps} run(s) each")

@@ -30,6 +30,7 @@ void printHelp(std::ostream& out) {
         << "       -ssl       connect over TLS, verifying the server's certificate (optional, default port 993)\n"
         << "       -insecure  with -ssl, accept a certificate that cannot be verified (optional)\n"
         << "       -timeout   seconds to wait for each answer of Vantrel (optional, default 180)\n"
+        << "       -window    appends sent ahead of their answers (optional, default 32, 1 waits for each)\n"
         << "\n"
         << "Notes: CommuniGate must be stopped before migration!\n"
         << "       migration process is logged into tarmig_[datetime].log file\n"

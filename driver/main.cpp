@@ -25,9 +25,10 @@ int main(int argc, char** argv) {
     bool migrate = false, force = false, quiet = false, help = false, version = false, fixLineEnds = true;
     bool useTls = false, insecure = false;
     int timeoutSeconds = 0;
+    int window = 0;
     Migrator::parseArgs(argc, argv, path, domain, user, password, setPass, forceSetPass, server, port, primaryDomain,
                         migrate, force, quiet, help, version, fixLineEnds, useTls, insecure, unknownArgument,
-                        timeoutSeconds);
+                        timeoutSeconds, window);
 
     if (help || argc == 1) {
         printHelp(std::cout);
@@ -51,6 +52,10 @@ int main(int argc, char** argv) {
     }
     if (timeoutSeconds < 1) {
         std::cout << "Argument error: -timeout needs a whole number of seconds, at least 1, for help use \"-help\"\n";
+        return exitUsage;
+    }
+    if (window < 1) {
+        std::cout << "Argument error: -window needs a whole number of appends, at least 1, for help use \"-help\"\n";
         return exitUsage;
     }
     std::string hostName;
@@ -82,6 +87,7 @@ int main(int argc, char** argv) {
         Migrator migrator(*output, static_cast<unsigned>(timeoutSeconds));
         migrator.initialize(path, server, port, password, migrate, force, setPass, forceSetPass, quiet, fixLineEnds);
         migrator.setTls(useTls, !insecure);
+        migrator.setAppendWindow(static_cast<unsigned>(window));
         // Created when the first account is about to be provisioned.
         migrator.passwordReport.setPath("./tarmig_" + stamp + ".pass");
         migrator << "\n"

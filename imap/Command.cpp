@@ -41,17 +41,32 @@ Command::Command(ConnectionInternal& connection, const std::string& name)
 void Command::completeCommandString() { commandText.append("\r\n"); }
 
 Command::Response Command::execute(IMessage* message) {
+    start(message);
+    return finish();
+}
+
+void Command::start(IMessage* message) {
     untaggedResponses.clear();
     taggedResponse.clear();
+    completed = false;
+    status = BAD;
     if (message == nullptr) {
         completeCommandString();
         connection.send(commandText.get());
     } else {
         sendWithMessage(*message);
     }
-    Response result = BAD;
-    readResponses(result);
-    return result;
+    connection.commandSent();
+}
+
+Command::Response Command::finish() {
+    ConnectionInternal::AnswerDeadline deadline(connection);
+    std::string response;
+    while (!completed) {
+        recvResponse(connection, response);
+        fileResponse(response);
+    }
+    return status;
 }
 
 // The command line waits to leave with the first data part, so a connection
@@ -61,6 +76,10 @@ void Command::sendWithMessage(IMessage& message) {
     connection.send(commandText.get(), true, false);
     if (sendMessage(message, connection.bytesSent())) {
         return;
+    }
+    if (connection.answersAwaited() > 0) {
+        // The answers owed for earlier commands went with the old connection.
+        throw ImapConnectionFailed("Send failed", 3);
     }
     connection.reconnect();
     connection.send(commandText.get(), false, false);
@@ -94,47 +113,47 @@ bool Command::sendMessage(IMessage& message, std::uint64_t commandStart) {
         }
         throw IMessageLoadFailedException(error.what(), 9);
     } catch (const std::runtime_error& error) {
-        // The server is inside the literal now; only a new connection resynchronizes.
-        connection.close();
+        // The server is inside the literal now; only a new connection
+        // resynchronizes, after the answers owed for earlier commands.
+        connection.abandonLiteral();
         throw IMessageLoadFailedException(error.what(), 9);
     }
 }
 
-void Command::readResponses(Response& result) {
-    ConnectionInternal::AnswerDeadline deadline(connection);
+void Command::recvResponse(ConnectionInternal& connection, std::string& response) {
     std::string line;
     line.reserve(lineReserve);
-    std::string response;
+    response.clear();
     response.reserve(lineReserve);
     for (;;) {
         recvResponseLine(connection, line);
         unsigned int literalLength = 0;
-        if (!isWholeResponse(line, literalLength)) {
-            response.reserve(response.size() + line.size() + lineReserve +
-                             std::min<std::size_t>(literalLength, maxLiteralReserve));
+        if (isWholeResponse(line, literalLength)) {
             response += line;
-            if (connection.recvData(response, literalLength) != literalLength) {
-                connection.close();
-                if (connection.timedOut()) {
-                    throw ImapTimeoutException("", 3);
-                }
-                throw ImapConnectionFailed("recvData failed", 3);
-            }
-            continue;
-        }
-        response += line;
-        if (fileResponse(response, result)) {
             return;
         }
-        response.clear();
+        response.reserve(response.size() + line.size() + lineReserve +
+                         std::min<std::size_t>(literalLength, maxLiteralReserve));
+        response += line;
+        if (connection.recvData(response, literalLength) != literalLength) {
+            connection.close();
+            if (connection.timedOut()) {
+                throw ImapTimeoutException("", 3);
+            }
+            throw ImapConnectionFailed("recvData failed", 3);
+        }
     }
 }
 
-bool Command::fileResponse(std::string& response, Response& result) {
+bool Command::fileResponse(std::string& response) {
+    Response result = BAD;
     const bool tagged = isTaggedResponse(response, result);
     removeEOL(response);
     if (tagged) {
         taggedResponse = std::move(response);
+        status = result;
+        completed = true;
+        connection.commandAnswered();
     } else {
         untaggedResponses.push_back(std::move(response));
     }
@@ -203,6 +222,8 @@ Command::Response Command::executeChallenge(
     const std::function<bool(const std::string& continuation, std::string& answer)>& respond) {
     untaggedResponses.clear();
     taggedResponse.clear();
+    completed = false;
+    status = BAD;
     completeCommandString();
     // A login is part of opening a connection: nothing in it is sent twice.
     connection.send(commandText.get(), false);
@@ -216,9 +237,8 @@ Command::Response Command::executeChallenge(
     deadline.restart();
     for (;;) {
         std::string response = readChallengeResponse(true);
-        Response result = BAD;
-        if (fileResponse(response, result)) {
-            return result;
+        if (fileResponse(response)) {
+            return status;
         }
     }
 }

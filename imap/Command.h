@@ -14,8 +14,8 @@ class IMessage;
 
 // One IMAP command: builds its line, sends it (with a message streamed as
 // a non-synchronizing literal when given), and collects the responses up
-// to its tagged completion. Made for one exchange: build, execute once,
-// read the responses.
+// to its tagged completion. Made for one exchange: build, execute once
+// (or start, then finish it or hand it to a CommandQueue), read the responses.
 class Command {
 public:
     enum Response { OK = 0, NO = 1, BAD = 2 };
@@ -47,8 +47,17 @@ public:
     // NO and BAD are results, not exceptions; a status word other than OK,
     // NO or BAD counts as BAD. Throws the ImapException family: a server BYE,
     // a time-out, a broken connection, or (code 9) a message whose data could
-    // not be produced or written, after which the connection is closed.
+    // not be produced or written, after which the connection is closed (or,
+    // with answers still owed for earlier commands, only reads them; see
+    // ConnectionInternal::abandonLiteral).
     Response execute(IMessage* message);
+    // The two halves of execute: start sends and leaves the answer unread
+    // (the connection counts it as owed); finish reads until the tagged line.
+    void start(IMessage* message);
+    Response finish();
+    // Whether the tagged line has been read, and its status then.
+    bool isCompleted() const { return completed; }
+    Response getStatus() const { return status; }
 
     // The tagged line and the untagged responses of the last execute, each
     // without its final line end; an untagged response holds any literal
@@ -67,6 +76,14 @@ public:
     // time-out closes the connection and throws ImapTimeoutException.
     static void recvResponseLine(ConnectionInternal& connection, std::string& line,
                                  bool byeEnds = true);
+    // One whole response: a line with every literal it announces and the
+    // lines that follow them. A literal cut short closes the connection and
+    // throws ImapTimeoutException or ImapConnectionFailed.
+    static void recvResponse(ConnectionInternal& connection, std::string& response);
+    // Stores one whole response (line end removed) as the tagged line, with
+    // its status, or as the next untagged response; true for the tagged line.
+    // The response text is moved out.
+    bool fileResponse(std::string& response);
 
 protected:
     ConnectionInternal& getConnection() { return connection; }
@@ -90,11 +107,6 @@ private:
     // False when the connection broke before it took any byte past
     // commandStart (what the stream had sent when the line was queued).
     bool sendMessage(IMessage& message, std::uint64_t commandStart);
-    void readResponses(Response& result);
-    // Stores one whole response (line end removed) as the tagged line, with
-    // its status in result, or as the next untagged response; true for the
-    // tagged line. The response text is moved out.
-    bool fileResponse(std::string& response, Response& result);
     std::string readChallengeResponse(bool afterAnswer);
 
     Synthesizer commandText;
@@ -103,4 +115,6 @@ private:
     ConnectionInternal& connection;
     std::vector<std::string> untaggedResponses;
     std::string taggedResponse;
+    bool completed = false;
+    Response status = BAD;
 };

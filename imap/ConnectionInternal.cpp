@@ -1,5 +1,6 @@
 #include "imap/ConnectionInternal.h"
 
+#include "imap/CaseInsensitive.h"
 #include "imap/Command.h"
 #include "imap/CommandAuthCramMD5.h"
 #include "imap/CommandXMasterAuth.h"
@@ -21,6 +22,25 @@ constexpr unsigned chunkSize = 10240;
 // No response line of ours comes near this; a longer one is a broken or hostile
 // peer, and reading on would only exhaust memory.
 constexpr std::size_t maxLineLength = 16 * 1024 * 1024;
+
+// Whether the greeting's "[CAPABILITY ...]" response code lists the word.
+bool greetingAnnounces(const std::string& greeting, std::string_view word) {
+    const std::string_view text(greeting);
+    std::size_t at = 0;
+    for (; at < text.size(); ++at) {
+        if (text[at] == '[' && equalsNoCase(text.substr(at + 1, 11), "CAPABILITY ")) break;
+    }
+    if (at >= text.size()) return false;
+    const std::size_t end = text.find(']', at);
+    std::string_view codes = text.substr(at + 12, end == std::string_view::npos ? end : end - at - 12);
+    while (!codes.empty()) {
+        const std::size_t space = codes.find(' ');
+        if (equalsNoCase(codes.substr(0, space), word)) return true;
+        if (space == std::string_view::npos) break;
+        codes.remove_prefix(space + 1);
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -117,6 +137,7 @@ void ConnectionInternal::open(bool login) {
         ~OpeningFlag() { flag = false; }
     } openingFlag(opening);
     readTimedOut = false;
+    literalPlus = false;
     try {
         openStream();
         stream->create();
@@ -139,6 +160,7 @@ void ConnectionInternal::open(bool login) {
             close();
             throw ImapConnectionFailed(greeting, 3);
         }
+        literalPlus = greetingAnnounces(greeting, "LITERAL+");
         if (login) {
             this->login();
             if (!currentAccount.empty()) {
@@ -219,6 +241,16 @@ void ConnectionInternal::close() {
         stream->close();
     }
     state = Disconnected;
+    awaitingAnswers = 0;
+    sendingStopped = false;
+}
+
+void ConnectionInternal::abandonLiteral() {
+    if (awaitingAnswers == 0) {
+        close();
+    } else {
+        sendingStopped = true;
+    }
 }
 
 void ConnectionInternal::setState(State newState) {
@@ -278,15 +310,16 @@ void ConnectionInternal::write(const std::string& text, bool flush) {
 }
 
 bool ConnectionInternal::send(const std::string& text, bool atCommandBoundary, bool flush) {
-    if (streamGood() && state != Disconnected) {
+    if (streamGood() && state != Disconnected && !sendingStopped) {
         write(text, flush);
         if (streamGood() && state != Disconnected) {
             return true;
         }
     }
     // Only a whole command may be sent again on a new connection: resent
-    // literal data would reach the server as command text.
-    if (!atCommandBoundary || opening) {
+    // literal data would reach the server as command text. Answers owed for
+    // earlier commands would be lost with the old connection.
+    if (!atCommandBoundary || opening || awaitingAnswers > 0 || sendingStopped) {
         close();
         throw ImapConnectionFailed("Send failed", 3);
     }

@@ -10,8 +10,10 @@
 
 // One IMAP connection: owns the network stream, hands out command tags,
 // writes command text and reads response lines and literal data for the
-// commands, reads the greeting, logs in and out. Strictly synchronous.
-// The same object can open any number of connections one after another.
+// commands, reads the greeting, logs in and out. Several commands may be
+// sent before the first is answered (CommandQueue matches the answers); the
+// connection counts the answers still owed so that it never reopens under
+// them. The same object can open any number of connections one after another.
 class ConnectionInternal {
 public:
     enum State { Disconnected = 0, Connected = 1, Authenticated = 2, Selected = 3 };
@@ -100,6 +102,24 @@ public:
     // The server's capability words, asked once and cached.
     std::vector<std::string> getCapability();
 
+    // Whether the greeting's CAPABILITY code announced LITERAL+ (RFC 2088):
+    // only then may a command follow one whose answer has not arrived.
+    // Servers that list their capabilities only on request count as without:
+    // asking would add a command to the wire.
+    bool hasLiteralPlus() const { return literalPlus; }
+
+    // Kept by Command: a command sent whose tagged line has not been read yet.
+    void commandSent() { ++awaitingAnswers; }
+    void commandAnswered() {
+        if (awaitingAnswers > 0) --awaitingAnswers;
+    }
+    unsigned answersAwaited() const { return awaitingAnswers; }
+    // A literal was announced and cannot be completed: the server would take
+    // the next command for message data. Without answers owed the connection
+    // is closed now; otherwise it stays open for reading them and refuses to
+    // send (ImapConnectionFailed "Send failed") until it is closed.
+    void abandonLiteral();
+
     // Called by CommandXSetUser when the server accepted the switch.
     void rememberAccount(const std::string& account) { currentAccount = account; }
 
@@ -130,5 +150,8 @@ private:
     std::string currentAccount;
     bool opening = false;  // inside open(): a failed write is not recovered
     bool readTimedOut = false;
+    bool literalPlus = false;
+    bool sendingStopped = false;  // a literal was abandoned with answers still owed
+    unsigned awaitingAnswers = 0;
     std::vector<char> chunk;
 };

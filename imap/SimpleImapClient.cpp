@@ -74,6 +74,7 @@ SimpleImapClient::ImapClientResult SimpleImapClient::init(const std::string& hos
                                                           const std::string& password,
                                                           bool useCramMD5) {
     if (connected) return AlreadyConnected;
+    forgetAppends();
     if (masterMode)
         connection.initialize(host, port, password, timeoutSeconds, useTls);
     else
@@ -115,7 +116,14 @@ void SimpleImapClient::disconnect(bool sendLogout) {
         }
     }
     connection.close();
+    forgetAppends();
     connected = false;
+}
+
+void SimpleImapClient::forgetAppends() {
+    appends.clear();
+    appendSizes.clear();
+    appendBytes = 0;
 }
 
 bool SimpleImapClient::isXAppendSupported() {
@@ -220,6 +228,13 @@ SimpleImapClient::ImapClientResult SimpleImapClient::status(const std::string& n
 SimpleImapClient::ImapClientResult SimpleImapClient::append(const std::string& mailbox,
                                                             IMessage* message,
                                                             bool useXAppend) {
+    const ImapClientResult sent = sendAppend(mailbox, message, useXAppend);
+    return sent == Ok ? collectAppend() : sent;
+}
+
+SimpleImapClient::ImapClientResult SimpleImapClient::sendAppend(const std::string& mailbox,
+                                                                IMessage* message,
+                                                                bool useXAppend) {
     if (!connected) return NotConnected;
     std::int64_t size = message->getFixedSize();
     // A source that cannot tell its size cannot announce a literal.
@@ -227,9 +242,31 @@ SimpleImapClient::ImapClientResult SimpleImapClient::append(const std::string& m
     std::string date = message->getDate();
     std::string flags = message->getFlags();
     try {
-        CommandAppend command(connection, mailbox, flags, date,
-                              static_cast<std::uint64_t>(size), useXAppend);
-        return command.execute(message) == Command::OK ? Ok : AppendFailed;
+        auto command = std::make_unique<CommandAppend>(connection, mailbox, flags, date,
+                                                       static_cast<std::uint64_t>(size), useXAppend);
+        command->start(message);
+        appends.push(std::move(command));
+        appendSizes.push_back(static_cast<std::uint64_t>(size));
+        appendBytes += static_cast<std::uint64_t>(size);
+        return Ok;
+    } catch (ImapException& e) {
+        return handleImapException(e, AppendFailed);
+    }
+}
+
+bool SimpleImapClient::appendWindowFull() const {
+    if (appends.empty()) return false;
+    // Without LITERAL+ a server may not read a command sent ahead of an answer.
+    const unsigned window = connection.hasLiteralPlus() ? appendWindow : 1;
+    return appends.size() >= window || appendBytes >= maxAppendBytesInFlight;
+}
+
+SimpleImapClient::ImapClientResult SimpleImapClient::collectAppend() {
+    if (appends.empty()) return NotConnected;
+    appendBytes -= appendSizes.front();
+    appendSizes.pop_front();
+    try {
+        return appends.popCompleted()->getStatus() == Command::OK ? Ok : AppendFailed;
     } catch (ImapException& e) {
         return handleImapException(e, AppendFailed);
     }

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "imap/CommandQueue.h"
 #include "imap/ConnectionInternal.h"
 #include "utils/FolderType.h"
 #include "utils/KMutex.h"
 
+#include <cstdint>
+#include <deque>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -71,7 +74,26 @@ public:
     // The selectable folders, in reply order.
     ImapClientResult list(std::vector<std::string>& names);
     ImapClientResult status(const std::string& name, unsigned& count);
+    // Sends one append and waits for its answer; no other append may be in flight.
     ImapClientResult append(const std::string& mailbox, IMessage* message, bool useXAppend);
+
+    // Appends in flight: up to `window` appends may await their answers at
+    // once, when the server announced LITERAL+, while their data stays under
+    // maxAppendBytesInFlight. 1 waits for each answer before the next append.
+    void setAppendWindow(unsigned window) { appendWindow = window < 1 ? 1 : window; }
+    static constexpr std::uint64_t maxAppendBytesInFlight = 8 * 1024 * 1024;
+    // Sends one append whole (the message's data is streamed, not kept) and
+    // leaves its answer unread: Ok when it went out, otherwise what append
+    // would return. After MessageLoadFailed with appends in flight the
+    // connection sends nothing more but still reads their answers.
+    ImapClientResult sendAppend(const std::string& mailbox, IMessage* message, bool useXAppend);
+    // Whether the oldest answer must be collected before the next sendAppend.
+    bool appendWindowFull() const;
+    std::size_t appendsInFlight() const { return appends.size(); }
+    // The result of the oldest append in flight, waiting for its answer: Ok,
+    // AppendFailed, or ConnectionError (and the like) when the connection
+    // failed; the appends after it are then answered ConnectionError too.
+    ImapClientResult collectAppend();
 
     // Date, flags and the announced body of one message of the selected
     // folder; after Ok the caller reads the body through the message's data
@@ -104,6 +126,7 @@ public:
     static ImapClientResult handleImapException(ImapException& e, ImapClientResult fallback);
 
 private:
+    void forgetAppends();
     void writeProgress(std::ostream& out, zenqa::tiny::KMutex* outputLock,
                        const std::string& text);
 
@@ -116,4 +139,8 @@ private:
     bool useTls = false;
     bool verifyPeer = true;
     std::string responseText;
+    unsigned appendWindow = 1;
+    CommandQueue appends{connection};
+    std::deque<std::uint64_t> appendSizes;  // literal sizes, as queued in appends
+    std::uint64_t appendBytes = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -34,12 +35,14 @@ public:
     // Reads the command line into the caller's variables. Option names match
     // whole arguments without regard to case; values are taken verbatim.
     // unknownArgument gets the first argument that is neither an option nor
-    // an option's value ("" when there is none).
+    // an option's value ("" when there is none). window (when given) gets the
+    // -window value, 0 for one that is not a whole number from 1 up.
     static void parseArgs(int argc, char** argv, std::string& path, std::string& domain, std::string& user,
                           std::string& password, std::string& setPass, std::string& forceSetPass,
                           std::string& server, int& port, std::string& primaryDomain, bool& migrate,
                           bool& force, bool& quiet, bool& help, bool& version, bool& fixLineEnds, bool& useTls,
-                          bool& insecure, std::string& unknownArgument, int& timeoutSeconds);
+                          bool& insecure, std::string& unknownArgument, int& timeoutSeconds,
+                          int& window);
 
     void initialize(std::string storePath, std::string server, int port, std::string masterPassword, bool migrate,
                     bool force, std::string setPass, std::string forceSetPass, bool quiet, bool fixLineEnds);
@@ -65,6 +68,9 @@ public:
     // refused earlier in the account fails the folder (CGStoreException).
     void createFolder(Folder& folder);
     void appendMessage(Folder& folder, IMessage& message, bool useXAppend);
+    // How many appends may await their answers at once on the target
+    // connection (with LITERAL+); 1 waits for each answer.
+    void setAppendWindow(unsigned window) { client.setAppendWindow(window); }
 
     // Console (unless quiet) and output, each flushed.
     Migrator& operator<<(const char* text);
@@ -100,7 +106,25 @@ private:
         std::int64_t bytesSent = 0;
     };
 
+    // An append sent whose answer has not been read: the message's position
+    // in its folder (from 1) and its size as sent.
+    struct AppendInFlight {
+        int position = 0;
+        std::int64_t size = 0;
+    };
+
     void transferAccount(Mailbox& mailbox);
+    // Sends the message ahead of the answers still awaited and reports every
+    // answer that must be read to make room for the next one.
+    void sendMessage(const std::string& target, IMessage& message, int position, bool useXAppend);
+    // Reads and reports the answers of all appends in flight, oldest first.
+    void collectAppends();
+    void collectOldestAppend();
+    // Counts and reports one message's append result as appendMessage's
+    // table says; a failure skips the message, a broken session ends the run.
+    void settleAppend(const AppendInFlight& append, SimpleImapClient::ImapClientResult result);
+    // Maps an append result to the engine's lines and exceptions.
+    void checkAppendResult(SimpleImapClient::ImapClientResult result);
     void transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppend);
     // Returns how many messages the folder's storage held.
     int transferMessages(Mailbox& mailbox, Folder& folder, int count, bool useXAppend);
@@ -134,6 +158,7 @@ private:
     bool accountFailed = false;   // the current account reported a failure
     bool identityLost = false;    // a reconnect could not switch back to the account
     std::vector<std::string> refusedFolders;  // target paths the server would not create, this account
+    std::deque<AppendInFlight> appendsInFlight;  // oldest first, as in the client's queue
     Statistics statistics;
     std::chrono::steady_clock::time_point startTime = std::chrono::steady_clock::now();
 };

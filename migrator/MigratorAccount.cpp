@@ -90,6 +90,9 @@ void Migrator::transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppend)
 
 int Migrator::transferMessages(Mailbox& mailbox, Folder& folder, int count, bool useXAppend) {
     Message message(folder);
+    std::string target = folder.getName();
+    replaceForbiddenChars(target, '_');
+    appendsInFlight.clear();
     int shown = 0;
     int found = 0;
     try {
@@ -103,19 +106,14 @@ int Migrator::transferMessages(Mailbox& mailbox, Folder& folder, int count, bool
             if (!more) break;
             ++found;
             shown = replaceProgress(shown, found, std::max(count, found), quiet);
-            try {
-                appendMessage(folder, message, useXAppend);
-                ++statistics.messagesAppended;
-                statistics.bytesSent += message.getFixedSize();
-            } catch (const CGStoreException&) {
-                reportSkipped("Error: cannot migrate message nr.: " + std::to_string(found) + "\n");
-                ++statistics.messagesFailed;
-                if (identityLost) throw;
-            }
+            sendMessage(target, message, found, useXAppend);
         }
+        collectAppends();
         clearOutput(shown, quiet);
         folder.closeMessagesFile();
     } catch (const CGStoreException&) {
+        // The messages already sent are answered before the connection goes.
+        collectAppends();
         reportProblems(folder.takeProblems());
         // The failure may have come in the middle of a command; continue on a
         // fresh connection in the same account, without provisioning it again.
@@ -124,6 +122,59 @@ int Migrator::transferMessages(Mailbox& mailbox, Folder& folder, int count, bool
         throw;
     }
     return found;
+}
+
+// Each message's data is streamed whole before the next is read, so the one
+// reused Message serves every append in flight. When the connection breaks
+// with appends in flight, their messages are not sent again: the server may
+// have stored any of them before its answer was lost, and a second copy is
+// worse than a line naming the message. The run ends as for one append, the
+// oldest unanswered message carries the network error line and each other
+// gets a line of its own, counted as failed.
+void Migrator::sendMessage(const std::string& target, IMessage& message, int position,
+                           bool useXAppend) {
+    const AppendInFlight append{position, message.getFixedSize()};
+    const SimpleImapClient::ImapClientResult sent = client.sendAppend(target, &message, useXAppend);
+    if (sent == SimpleImapClient::Ok) {
+        appendsInFlight.push_back(append);
+        while (client.appendWindowFull()) collectOldestAppend();
+        return;
+    }
+    // The messages before this one are reported first, as without a window;
+    // a source that failed inside its literal left their answers readable.
+    if (sent == SimpleImapClient::AppendFailed || sent == SimpleImapClient::MessageLoadFailed) collectAppends();
+    settleAppend(append, sent);
+}
+
+void Migrator::collectAppends() {
+    while (!appendsInFlight.empty()) collectOldestAppend();
+}
+
+void Migrator::collectOldestAppend() {
+    const AppendInFlight oldest = appendsInFlight.front();
+    appendsInFlight.pop_front();
+    settleAppend(oldest, client.collectAppend());
+}
+
+void Migrator::settleAppend(const AppendInFlight& append, SimpleImapClient::ImapClientResult result) {
+    if (result != SimpleImapClient::Ok && result != SimpleImapClient::AppendFailed &&
+        result != SimpleImapClient::MessageLoadFailed) {
+        for (const AppendInFlight& unanswered : appendsInFlight) {
+            reportSkipped("Error: cannot migrate message nr.: " + std::to_string(unanswered.position) +
+                          ", unconfirmed: the connection broke before its answer (the server may have stored it)\n");
+            ++statistics.messagesFailed;
+        }
+        appendsInFlight.clear();
+    }
+    try {
+        checkAppendResult(result);
+        ++statistics.messagesAppended;
+        statistics.bytesSent += append.size;
+    } catch (const CGStoreException&) {
+        reportSkipped("Error: cannot migrate message nr.: " + std::to_string(append.position) + "\n");
+        ++statistics.messagesFailed;
+        if (identityLost) throw;
+    }
 }
 
 void Migrator::reportSkipped(const std::string& errorLine) {

@@ -14,10 +14,12 @@ namespace {
 constexpr int defaultPort = 143;
 constexpr int defaultTlsPort = 993;
 constexpr int defaultTimeout = 180;
+// Enough appends in flight to keep a server busy a few milliseconds away.
+constexpr int defaultWindow = 32;
 
 bool optionIs(const char* argument, const char* option) { return strcasecmp(argument, option) == 0; }
 
-// Whole seconds from 1 up; anything else is 0, which the driver refuses.
+// Whole numbers from 1 up (seconds, appends); anything else is 0, which the driver refuses.
 int timeoutValue(const char* text) {
     char* end = nullptr;
     errno = 0;
@@ -32,7 +34,7 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
                          std::string& password, std::string& setPass, std::string& forceSetPass,
                          std::string& server, int& port, std::string& primaryDomain, bool& migrate, bool& force,
                          bool& quiet, bool& help, bool& version, bool& fixLineEnds, bool& useTls, bool& insecure,
-                         std::string& unknownArgument, int& timeoutSeconds) {
+                         std::string& unknownArgument, int& timeoutSeconds, int& window) {
     path.clear();
     domain.clear();
     user.clear();
@@ -45,6 +47,7 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
     // 0 until a -port value says otherwise: the default depends on -ssl.
     port = 0;
     timeoutSeconds = defaultTimeout;
+    window = defaultWindow;
     migrate = force = quiet = help = version = useTls = insecure = false;
     fixLineEnds = true;
 
@@ -59,7 +62,8 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
     };
 
     auto isValueOption = [&](const char* argument) {
-        if (optionIs(argument, "-port") || optionIs(argument, "-timeout")) return true;
+        if (optionIs(argument, "-port") || optionIs(argument, "-timeout") || optionIs(argument, "-window"))
+            return true;
         for (const auto& option : valueOptions)
             if (optionIs(argument, option.name)) return true;
         return false;
@@ -86,6 +90,10 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
             }
             if (!matched && optionIs(argument, "-timeout")) {
                 timeoutSeconds = timeoutValue(argv[i + 1]);
+                matched = true;
+            }
+            if (!matched && optionIs(argument, "-window")) {
+                window = timeoutValue(argv[i + 1]);
                 matched = true;
             }
             if (matched) {

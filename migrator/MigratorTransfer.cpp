@@ -247,7 +247,10 @@ void Migrator::createFolder(Folder& folder) {
 void Migrator::appendMessage(Folder& folder, IMessage& message, bool useXAppend) {
     std::string target = folder.getName();
     replaceForbiddenChars(target, '_');
-    SimpleImapClient::ImapClientResult result = client.append(target, &message, useXAppend);
+    checkAppendResult(client.append(target, &message, useXAppend));
+}
+
+void Migrator::checkAppendResult(SimpleImapClient::ImapClientResult result) {
     switch (result) {
         case SimpleImapClient::Ok:
             return;

@@ -277,7 +277,8 @@ TEST_F(MigrateRun, RecordedCountsBeyondIntStillReadTheFolder) {
 TEST_F(MigrateRun, RefusedMessageIsReportedAndTheFolderGoesOn) {
     addInboxAccount("ann", "pw", numberedMessages(3));
     VantrelTarget target({"--refuse-append", "2"});
-    auto run = migrate(target);
+    // One append at a time, so that each result shows before the next counter.
+    auto run = migrate(target, {"-window", "1"});
     ServerState server = target.stop();
     EXPECT_EQ(run.exitStatus, 1);
     const auto& inbox = server["ann@example.com"].folders["INBOX"].messages;

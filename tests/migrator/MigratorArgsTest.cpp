@@ -12,6 +12,7 @@ struct Parsed {
     std::string path, domain, user, password, setPass, forceSetPass, server, primaryDomain, unknown = "stale";
     int port = -1;
     int timeout = -1;
+    int window = -1;
     bool migrate = true, force = true, quiet = true, help = true, version = true, fixLineEnds = false;
     bool useTls = true, insecure = true;
 };
@@ -25,7 +26,7 @@ Parsed parse(std::vector<std::string> args) {
     tarmig::Migrator::parseArgs(static_cast<int>(args.size()), argv.data(), p.path, p.domain, p.user, p.password,
                                 p.setPass, p.forceSetPass, p.server, p.port, p.primaryDomain, p.migrate, p.force,
                                 p.quiet, p.help, p.version, p.fixLineEnds, p.useTls, p.insecure, p.unknown,
-                                p.timeout);
+                                p.timeout, p.window);
     return p;
 }
 
@@ -142,6 +143,14 @@ TEST(MigratorParseArgs, FirstArgumentThatIsNeitherOptionNorValueIsNamed) {
     EXPECT_EQ(parse({"-password", "-nonsense", "-PORT", "x", "-Domain", "d", "-ssl", "-path"}).unknown, "");
     EXPECT_EQ(parse({"-timeout", "-x", "-path", "/p", "-TIMEOUT"}).unknown, "");
     EXPECT_EQ(parse({}).unknown, "");
+}
+
+TEST(MigratorParseArgs, WindowIsWholeAppendsFromOne) {
+    EXPECT_EQ(parse({}).window, 32);
+    EXPECT_EQ(parse({"-path", "/s", "-WINDOW", "1"}).window, 1);
+    EXPECT_EQ(parse({"-window", "128", "-path", "/s"}).window, 128);
+    EXPECT_EQ(parse({"-window", "many"}).window, 0);
+    EXPECT_EQ(parse({"-path", "/s", "-window"}).unknown, "");
 }
 
 }  // namespace
