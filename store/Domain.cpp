@@ -30,6 +30,13 @@ bool isServerEntry(const std::string& entry, DirectoryReader::Kind kind) {
     return false;
 }
 
+std::string lowerCase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
 bool isSymbolicLink(const std::string& entryPath) {
     struct stat st;
     return lstat(entryPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
@@ -70,6 +77,7 @@ std::string Domain::getUsernameFromFile(std::string entryName, MailboxType& type
 
 bool Domain::getFirstMailbox(Mailbox& mailbox, const std::string& mask) {
     levels.clear();
+    accountsSeen.clear();
     auto top = std::make_unique<Level>();
     top->path = path;
     if (!top->directory.open(path)) {
@@ -101,6 +109,12 @@ bool Domain::getNextMailbox(Mailbox& mailbox, const std::string& mask) {
             continue;
         }
         if (!zenqa::utils::fileNameMatch(mask, account, true)) continue;
+        if (!accountsSeen.insert(lowerCase(account)).second) {
+            // The walk names the failed item by the mailbox's user name.
+            mailbox.username = account;
+            reportStoreError(output, "account <" + account + "> is stored a second time in \"" + level.path + "/" +
+                                         entry + "\", not read: its name is taken by an account read before");
+        }
 
         mailbox.initialize(account, name, level.path, account, type);
         // Passwords stay out of the log; the password report holds them.

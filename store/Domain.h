@@ -3,6 +3,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "store/MailboxType.h"
@@ -28,7 +29,11 @@ public:
     // Restart the listing and fill mailbox with the first account whose name
     // matches mask; false when there is none.
     bool getFirstMailbox(Mailbox& mailbox, const std::string& mask);
-    // The next matching account; false at the end.
+    // The next matching account; false at the end. An account whose name
+    // (without regard to case) was already yielded in this listing fails
+    // (CGStoreException): the target has one account of that name, so a
+    // second copy, in another ".sub" directory or another form, would be
+    // taken for an existing account and its mail left behind.
     bool getNextMailbox(Mailbox& mailbox, const std::string& mask);
 
     // Account name of a directory entry ("ann.macnt", "ann.mdir"), or empty.
@@ -53,6 +58,7 @@ private:
 
     std::ostream& output;
     std::vector<std::unique_ptr<Level>> levels;
+    std::unordered_set<std::string> accountsSeen;  // lower-case names yielded since getFirstMailbox
 };
 
 }  // namespace tarmig

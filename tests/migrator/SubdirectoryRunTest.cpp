@@ -147,3 +147,32 @@ TEST_F(SubdirectoryRun, UnreadableSubdirectoryFailsTheRun) {
     EXPECT_NE(nullptr, dump.account("top", "example.com"));
     EXPECT_EQ(nullptr, dump.account("deep", "example.com"));
 }
+
+TEST_F(SubdirectoryRun, ASecondAccountOfTheSameNameFailsTheRun) {
+    std::string first = builder.addMacnt("", "bob", "{Password = first-pw;}", "{INBOX = {Messages = #1;};}");
+    builder.addMboxFolder(first, "INBOX", mboxText({message("first 1", "1")}));
+    std::string second =
+        builder.addMacnt("", "a.sub/b.sub/Bob", "{Password = second-pw;}", "{INBOX = {Messages = #1;};}");
+    builder.addMboxFolder(second, "INBOX", mboxText({message("second 1", "1")}));
+    VantrelServer server;
+    auto result =
+        run({"-migrate", "-server", "127.0.0.1", "-port", std::to_string(server.port()), "-password", "master"});
+    server.stop();
+    VantrelDump dump = server.dump();
+
+    // Which copy the walk meets first is the file system's choice.
+    ASSERT_EQ(1u, dump.accounts.size());
+    std::map<std::string, std::vector<std::string>> one = arrived(dump);
+    ASSERT_EQ(1u, one.size());
+    EXPECT_EQ(1u, one.begin()->second.size());
+    EXPECT_EQ(1, result.exitStatus) << result.out;
+    std::string log = logText();
+    EXPECT_NE(std::string::npos, log.find("> is stored a second time in \"" + accounts + "/")) << log;
+    EXPECT_NE(std::string::npos, log.find("Info: accounts migrated: 1, skipped (already existing): 0, failed: 1\n"))
+        << log;
+    EXPECT_NE(std::string::npos, log.find("\nResult: migration failed\n"));
+    // The password report speaks only of the account that was provisioned.
+    auto reports = filesMatching(work.path(), "tarmig_", ".pass");
+    ASSERT_EQ(1u, reports.size());
+    EXPECT_EQ(std::string::npos, readFile(reports[0]).find("already exist"));
+}

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -178,4 +179,47 @@ TEST_F(DomainSubdirectories, UnreadableSubdirectoryFailsItsAccountsOnly) {
         return good && failures == 1 && names == std::vector<std::string>{"a", "b"} &&
                out.str().find("Error: cannot open directory " + locked + "\n") != std::string::npos;
     }));
+}
+
+// A second account of a name the target already has from this run would be
+// taken for an existing account and skipped, its mail left behind: each copy
+// after the first fails with a line that says where it lies.
+TEST_F(DomainSubdirectories, AnAccountNameMetAgainFailsThatCopy) {
+    store.addMacnt("d.org", "bob", goodSettings, goodInfo);
+    store.addMacnt("d.org", "a.sub/bob", goodSettings, goodInfo);
+    store.addMacnt("d.org", "a.sub/b.sub/BOB", goodSettings, goodInfo);
+    store.addMboxAccount("d.org", "a.sub/b.sub/Bob", goodSettings, goodInfo, "");
+    store.addMacnt("d.org", "a.sub/carl", goodSettings, goodInfo);
+    auto lower = [](std::string text) {
+        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    for (int listing = 0; listing < 2; ++listing) {
+        out.str("");
+        Mailbox mailbox(out);
+        std::vector<std::string> names;
+        int failures = 0;
+        bool started = false, more = true;
+        // Like the engine: a failed call is reported and the walk asks for the next account.
+        while (more && failures < 10) {
+            try {
+                more = started ? domain.getNextMailbox(mailbox, "b*") : domain.getFirstMailbox(mailbox, "b*");
+                started = true;
+                if (more) names.push_back(lower(mailbox.username));
+            } catch (const CGStoreException& e) {
+                started = true;
+                ++failures;
+                EXPECT_EQ("bob", lower(mailbox.username));
+                EXPECT_NE(std::string::npos, std::string(e.what()).find("is stored a second time in \"" + dir + "/"))
+                    << e.what();
+            }
+        }
+        EXPECT_EQ(std::vector<std::string>{"bob"}, names);
+        EXPECT_EQ(3, failures);
+        size_t lines = 0;
+        for (size_t at = out.str().find("Error: account <"); at != std::string::npos;
+             at = out.str().find("Error: account <", at + 1))
+            ++lines;
+        EXPECT_EQ(3u, lines) << out.str();
+    }
 }
