@@ -1,5 +1,7 @@
 #include "store/Reader.h"
 
+#include <sys/stat.h>
+
 #include <ostream>
 #include <utility>
 
@@ -10,6 +12,15 @@
 namespace tarmig {
 
 using zenqa::utils::DirectoryReader;
+
+namespace {
+
+bool isSymbolicLink(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+}  // namespace
 
 Reader::Reader(std::ostream& output) : output(output) {}
 
@@ -38,7 +49,15 @@ bool Reader::getNextDomain(Domain& domain, const std::string& mask) {
     std::string entry;
     DirectoryReader::Kind kind;
     while (directory.next(entry, kind)) {
-        if (kind != DirectoryReader::Directory || !zenqa::utils::fileNameMatch(mask, entry, true)) continue;
+        if (!zenqa::utils::fileNameMatch(mask, entry, true)) continue;
+        if (kind != DirectoryReader::Directory) {
+            // A domain moved to another disk and linked back would otherwise
+            // be left out without a word.
+            const std::string entryPath = storePath + "/Domains/" + entry;
+            output << "Warning: " << (isSymbolicLink(entryPath) ? "symbolic link \"" : "entry \"") << entryPath
+                   << "\" is not a domain directory, ignored\n";
+            continue;
+        }
         domain.initialize(entry, storePath + "/Domains/" + entry);
         output << "Info: read domain (" << domain.name << ") path: \"" << domain.path << "\"\n";
         return true;

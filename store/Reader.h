@@ -23,7 +23,9 @@ public:
     // Restart and fill domain with the first domain whose name matches mask;
     // false when there is none.
     bool getFirstDomain(Domain& domain, const std::string& mask);
-    // The next matching domain of <store>/Domains; false at the end.
+    // The next matching domain of <store>/Domains; false at the end. A
+    // matching entry that is no directory (a symbolic link is not followed)
+    // is named in a "Warning: " line.
     bool getNextDomain(Domain& domain, const std::string& mask);
 
 private:

@@ -77,6 +77,23 @@ TEST_F(ReaderWalk, MasksAreCaseInsensitiveAndOnlyDirectoriesAreDomains) {
     EXPECT_EQ(std::string::npos, out.str().find("Error"));
 }
 
+TEST_F(ReaderWalk, DomainEntriesThatAreNoDirectoriesAreNamedNotPassedOverSilently) {
+    makeDirs(tmp.path() + "/Domains/real.org");
+    writeFile(tmp.path() + "/Domains/afile.org", "");
+    ASSERT_EQ(0, symlink("/elsewhere/big.org", (tmp.path() + "/Domains/big.org").c_str()));
+    EXPECT_EQ(std::vector<std::string>{"real.org"}, walk("*.org"));
+    const std::string domains = tmp.path() + "/Domains/";
+    EXPECT_NE(std::string::npos,
+              out.str().find("Warning: symbolic link \"" + domains + "big.org\" is not a domain directory, ignored\n"))
+        << out.str();
+    EXPECT_NE(std::string::npos,
+              out.str().find("Warning: entry \"" + domains + "afile.org\" is not a domain directory, ignored\n"));
+    // Entries the mask does not select are none of the run's business.
+    out.str("");
+    EXPECT_EQ(std::vector<std::string>{"real.org"}, walk("real*"));
+    EXPECT_EQ(std::string::npos, out.str().find("Warning"));
+}
+
 TEST_F(ReaderWalk, PrimaryDomainSelectedButAccountsMissingStillWalksTheOtherDomains) {
     makeDirs(tmp.path() + "/Domains/other.org");
     EXPECT_EQ("default domain not found, wrong path",
