@@ -20,6 +20,9 @@ class Mailbox;
 
 // Replaces, in place, every character the target refuses in folder names.
 void replaceForbiddenChars(std::string& text, char replacement);
+// A name for the output with each NUL byte written as \0: a NUL would cut
+// the line short where the output takes C strings.
+std::string withVisibleNul(const std::string& text);
 
 // The engine of a run: walks the selected domains and accounts of a store and
 // lists them (print mode) or moves them to the target server (migrate mode).

@@ -81,7 +81,7 @@ void Migrator::transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppend)
         }
         ++statistics.foldersMigrated;
     } catch (const CGStoreException&) {
-        reportSkipped("Error: cannot migrate folder \"" + folder.getName() + "\"\n");
+        reportSkipped("Error: cannot migrate folder \"" + withVisibleNul(folder.getName()) + "\"\n");
         ++statistics.foldersFailed;
         if (identityLost) throw;
     }

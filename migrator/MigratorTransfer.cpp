@@ -62,13 +62,6 @@ const char* fieldHoldingNul(const Mailbox& mailbox, const std::string& password)
     return nullptr;
 }
 
-// A name for the log with each NUL byte written as \0.
-std::string withVisibleNul(const std::string& text) {
-    std::string visible;
-    for (char c : text) visible += c == '\0' ? std::string("\\0") : std::string(1, c);
-    return visible;
-}
-
 // The run cannot provision accounts without a place for their passwords.
 [[noreturn]] void failPasswordReport(std::ostream& output, const std::string& path, const std::string& why) {
     std::string text = "cannot write the password report " + path + ": " + why;
@@ -76,6 +69,12 @@ std::string withVisibleNul(const std::string& text) {
 }
 
 }  // namespace
+
+std::string withVisibleNul(const std::string& text) {
+    std::string visible;
+    for (char c : text) visible += c == '\0' ? std::string("\\0") : std::string(1, c);
+    return visible;
+}
 
 void replaceForbiddenChars(std::string& text, char replacement) {
     for (std::size_t at = text.find_first_of(forbiddenChars); at != std::string::npos;

@@ -165,8 +165,9 @@ TEST_F(ProvisioningRun, ValuesHoldingNulFailTheirAccountOrFolderOnly) {
     EXPECT_NE(log.find("Error: cannot create user <bob@example.com>: the full name holds a NUL byte\n"),
               std::string::npos);
     EXPECT_NE(log.find("Error: cannot create folder \"Bad\\0Name\": the name holds a NUL byte\n"
-                       "Error: cannot migrate folder \"Bad"),
-              std::string::npos);
+                       "Error: cannot migrate folder \"Bad\\0Name\"\n"),
+              std::string::npos)
+        << log;
     EXPECT_EQ(dump.account("ann", "example.com"), nullptr);
     EXPECT_EQ(dump.account("bob", "example.com"), nullptr);
     ASSERT_NE(dump.account("carol", "example.com"), nullptr);
