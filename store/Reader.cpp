@@ -1,5 +1,6 @@
 #include "store/Reader.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <ostream>
@@ -34,6 +35,7 @@ bool Reader::getFirstDomain(Domain& domain, const std::string& mask) {
     // with the other domains when <store>/Accounts is missing. A missing
     // Domains directory leaves no listing: there are no other domains.
     directory.open(storePath + "/Domains");
+    primaryRead = false;
     if (!zenqa::utils::fileNameMatch(mask, primaryDomain, true)) return getNextDomain(domain, mask);
 
     DirectoryReader accounts;
@@ -41,6 +43,7 @@ bool Reader::getFirstDomain(Domain& domain, const std::string& mask) {
         reportStoreError(output, "default domain not found, wrong path");
     }
     domain.initialize(primaryDomain, storePath + "/Accounts");
+    primaryRead = true;
     output << "Info: read default domain (" << domain.name << ") path: \"" << domain.path << "\"\n";
     return true;
 }
@@ -59,6 +62,13 @@ bool Reader::getNextDomain(Domain& domain, const std::string& mask) {
             continue;
         }
         domain.initialize(entry, storePath + "/Domains/" + entry);
+        if (primaryRead && strcasecmp(entry.c_str(), primaryDomain.c_str()) == 0) {
+            // Both would fill one domain on the target: this one's accounts
+            // would be taken for existing ones and left behind.
+            reportStoreError(output, "domain " + entry + " in \"" + domain.path +
+                                         "\" has the name of the primary domain, read from \"" + storePath +
+                                         "/Accounts\": not read");
+        }
         output << "Info: read domain (" << domain.name << ") path: \"" << domain.path << "\"\n";
         return true;
     }

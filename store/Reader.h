@@ -25,12 +25,15 @@ public:
     bool getFirstDomain(Domain& domain, const std::string& mask);
     // The next matching domain of <store>/Domains; false at the end. A
     // matching entry that is no directory (a symbolic link is not followed)
-    // is named in a "Warning: " line.
+    // is named in a "Warning: " line. A directory of the primary domain's
+    // name, after the primary domain itself was yielded, fails
+    // (CGStoreException).
     bool getNextDomain(Domain& domain, const std::string& mask);
 
 private:
     std::string storePath;
     std::string primaryDomain;
+    bool primaryRead = false;  // this walk has yielded the primary domain
     std::ostream& output;
     zenqa::utils::DirectoryReader directory;
 };

@@ -176,3 +176,25 @@ TEST_F(SubdirectoryRun, ASecondAccountOfTheSameNameFailsTheRun) {
     ASSERT_EQ(1u, reports.size());
     EXPECT_EQ(std::string::npos, readFile(reports[0]).find("already exist"));
 }
+
+TEST_F(SubdirectoryRun, ADomainDirectoryOfThePrimaryDomainsNameFailsTheRun) {
+    std::string primary = builder.addMacnt("", "bob", "{Password = first-pw;}", "{INBOX = {Messages = #1;};}");
+    builder.addMboxFolder(primary, "INBOX", mboxText({message("primary 1", "1")}));
+    std::string again =
+        builder.addMacnt("example.com", "bob", "{Password = second-pw;}", "{INBOX = {Messages = #1;};}");
+    builder.addMboxFolder(again, "INBOX", mboxText({message("again 1", "1")}));
+    VantrelServer server;
+    auto result =
+        run({"-migrate", "-server", "127.0.0.1", "-port", std::to_string(server.port()), "-password", "master"});
+    server.stop();
+
+    EXPECT_EQ((std::map<std::string, std::vector<std::string>>{{"bob@example.com/INBOX", {"primary 1"}}}),
+              arrived(server.dump()));
+    EXPECT_EQ(1, result.exitStatus) << result.out;
+    std::string log = logText();
+    EXPECT_NE(std::string::npos, log.find("Error: domain example.com in \"" + store.path() +
+                                          "/Domains/example.com\" has the name of the primary domain"))
+        << log;
+    EXPECT_EQ(std::string::npos, log.find("user already exist")) << log;
+    EXPECT_NE(std::string::npos, log.find("\nResult: migration failed\n"));
+}

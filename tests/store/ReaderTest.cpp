@@ -94,6 +94,39 @@ TEST_F(ReaderWalk, DomainEntriesThatAreNoDirectoriesAreNamedNotPassedOverSilentl
     EXPECT_EQ(std::string::npos, out.str().find("Warning"));
 }
 
+// Its accounts would land in the primary domain on the target, each taken for
+// an existing account of the same name and left behind.
+TEST_F(ReaderWalk, DomainOfThePrimaryDomainsNameFailsOnceThePrimaryWasRead) {
+    makeDirs(tmp.path() + "/Accounts");
+    makeDirs(tmp.path() + "/Domains/Example.COM");
+    makeDirs(tmp.path() + "/Domains/other.org");
+    ASSERT_TRUE(reader.getFirstDomain(domain, "*"));
+    EXPECT_EQ("example.com", domain.name);
+    std::vector<std::string> names;
+    int failures = 0;
+    for (int calls = 0; calls < 5; ++calls) {
+        try {
+            if (!reader.getNextDomain(domain, "*")) break;
+            names.push_back(domain.name);
+        } catch (const CGStoreException& e) {
+            ++failures;
+            EXPECT_EQ("domain Example.COM in \"" + tmp.path() + "/Domains/Example.COM\" has the name of the primary "
+                      "domain, read from \"" + tmp.path() + "/Accounts\": not read",
+                      std::string(e.what()));
+        }
+    }
+    EXPECT_EQ(std::vector<std::string>{"other.org"}, names);
+    EXPECT_EQ(1, failures);
+    EXPECT_NE(std::string::npos, out.str().find("Error: domain Example.COM in \""));
+    // Under another primary domain it is a domain like any other.
+    Reader another(out);
+    another.initialize(tmp.path(), "main.org");
+    ASSERT_TRUE(another.getFirstDomain(domain, "*"));
+    std::set<std::string> all;
+    while (another.getNextDomain(domain, "*")) all.insert(domain.name);
+    EXPECT_EQ((std::set<std::string>{"Example.COM", "other.org"}), all);
+}
+
 TEST_F(ReaderWalk, PrimaryDomainSelectedButAccountsMissingStillWalksTheOtherDomains) {
     makeDirs(tmp.path() + "/Domains/other.org");
     EXPECT_EQ("default domain not found, wrong path",
