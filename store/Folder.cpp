@@ -361,6 +361,19 @@ void Folder::noteLeadingBytes(std::int64_t firstSeparator) {
     }
 }
 
+void Folder::noteByteBeforeSeparator(std::int64_t position) {
+    char byte = 0;
+    std::string_view data;
+    if (!readData(position, 1, &byte, data) || data.size() != 1) failRead();
+    // The store writes CR LF there. Where a file has only the LF, the byte
+    // left out may be the message's last character.
+    if (data[0] != '\r' && data[0] != '\n') {
+        addProblem("Warning: 1 byte of \"" + mboxPath_ + "\" at offset " + std::to_string(position) +
+                       ", the last before a message separator's line feed, was not migrated\n",
+                   StoreProblem::LostBytes);
+    }
+}
+
 bool Folder::getNextMessageMBOX(Message& message, bool fixLineEnds) {
     if (!file_ || !scanner_ || mboxPosition_ < 0) return false;
     MboxScanner::Line line;
@@ -421,6 +434,7 @@ std::int64_t Folder::skipMessageBody(std::int64_t dataOffset, std::int64_t& bare
     // The two bytes before a separator line (CR LF) belong to neither message.
     // A separator right after another one leaves an empty message.
     std::int64_t end = std::max(line.start - 2, dataOffset);
+    if (line.start - 2 >= dataOffset) noteByteBeforeSeparator(line.start - 2);
     if (bareLineFeeds > 0) {
         bareLineFeeds -= (lineFeeds.lastBare >= end) + (lineFeeds.lastButOneBare >= end);
     }

@@ -109,6 +109,9 @@ private:
     void checkFolderType();
     bool listMdir();
     void noteLeadingBytes(std::int64_t firstSeparator);
+    // Reports the byte at `position`, which the message before a separator
+    // gives up with the LF after it, unless it is the CR the store puts there.
+    void noteByteBeforeSeparator(std::int64_t position);
     // The size of the message data starting at `dataOffset`, and its bare LFs (-1 when not known).
     std::int64_t skipMessageBody(std::int64_t dataOffset, std::int64_t& bareLineFeeds);
     bool getNextMessageMBOX(Message& message, bool fixLineEnds);

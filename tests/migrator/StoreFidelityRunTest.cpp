@@ -113,6 +113,26 @@ TEST_F(StoreFidelityRun, TextBeforeTheFirstSeparatorFailsTheRunWithAWarning) {
     EXPECT_TRUE(r.log.ends_with("Result: migration failed\n"));
 }
 
+TEST_F(StoreFidelityRun, AFileWithBareLineFeedsSaysWhichLastBytesItGaveUp) {
+    std::string ann = builder.addMacnt("", "ann", settings, infoText("1", {{"INBOX", "", "2", ""}}));
+    const std::string separator1 = separatorLine(stored("", "1")) + "\n";
+    const std::string first = "Subject: a\n\nbody\n";
+    std::string path = builder.addMboxFolder(
+        ann, "INBOX", separator1 + first + separatorLine(stored("", "2")) + "\nSubject: b\n\nbye\n");
+
+    Result r = migrate();
+    EXPECT_EQ(1, r.run.exitStatus);
+    // "y" and its LF stand where the store puts CR LF.
+    EXPECT_EQ((std::vector<std::string>{"Subject: a\r\n\r\nbod", "Subject: b\r\n\r\nbye\r\n"}),
+              dataOf(r.dump, "INBOX"));
+    const std::string warning = "Warning: 1 byte of \"" + path + "\" at offset " +
+                                std::to_string(separator1.size() + first.size() - 2) +
+                                ", the last before a message separator's line feed, was not migrated\n";
+    EXPECT_TRUE(contains(r.log, warning)) << r.log;
+    EXPECT_TRUE(contains(r.run.out, warning)) << r.run.out;
+    EXPECT_TRUE(r.log.ends_with("Result: migration failed\n"));
+}
+
 TEST_F(StoreFidelityRun, TheInfoFileCountNeverDecidesWhatIsRead) {
     std::string ann = builder.addMacnt("", "ann", settings,
                                        "{#StorageUsed = #1; Fewer = {Messages = #1;}; Missing = {Messages = #0;}; "
