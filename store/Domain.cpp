@@ -103,6 +103,8 @@ bool Domain::getNextMailbox(Mailbox& mailbox, const std::string& mask) {
         if (account.empty()) {
             if (kind == DirectoryReader::Directory && endsWith(entry, ".sub")) {
                 enterSubdirectory(mailbox, entry);
+            } else if (kind == DirectoryReader::Other) {
+                refuseLinkedAccounts(mailbox, level.path, entry, mask);
             } else if (!isServerEntry(entry, kind)) {
                 reportIgnored(level.path + "/" + entry, kind);
             }
@@ -136,6 +138,26 @@ void Domain::enterSubdirectory(Mailbox& mailbox, const std::string& entry) {
         reportStoreError(output, "cannot open directory " + sub->path);
     }
     levels.push_back(std::move(sub));
+}
+
+// A link is never followed, but one that stands where an account or a .sub
+// directory would stand hides accounts: those fail rather than pass as a warning.
+void Domain::refuseLinkedAccounts(Mailbox& mailbox, const std::string& levelPath, const std::string& entry,
+                                  const std::string& mask) {
+    const std::string entryPath = levelPath + "/" + entry;
+    MailboxType type = MailboxNone;
+    std::string account = getUsernameFromFolder(entry, type);
+    if (account.empty()) account = getUsernameFromFile(entry, type);
+    bool hidesAccounts = isSymbolicLink(entryPath) &&
+                         (account.empty() ? endsWith(entry, ".sub") : zenqa::utils::fileNameMatch(mask, account, true));
+    if (!hidesAccounts) {
+        reportIgnored(entryPath, DirectoryReader::Other);
+        return;
+    }
+    // The walk names the failed item by the mailbox's user name.
+    mailbox.username = account.empty() ? entryPath.substr(path.size() + 1) : account;
+    reportStoreError(output, "symbolic link \"" + entryPath + "\" in domain " + name +
+                                 " is not followed: its accounts are not read");
 }
 
 void Domain::reportIgnored(const std::string& entryPath, DirectoryReader::Kind kind) {

@@ -54,6 +54,8 @@ private:
     // Opens a "*.sub" directory below the current level; an unreadable one is
     // an error, since the accounts inside would be lost.
     void enterSubdirectory(Mailbox& mailbox, const std::string& entry);
+    void refuseLinkedAccounts(Mailbox& mailbox, const std::string& levelPath, const std::string& entry,
+                              const std::string& mask);
     void reportIgnored(const std::string& entryPath, zenqa::utils::DirectoryReader::Kind kind);
 
     std::ostream& output;

@@ -35,7 +35,7 @@ TEST(PrintSubdirectories, AccountsBelowSubdirectoriesAreListedWithTheirDomain) {
     builder.addMacnt("other.org", "x.sub/bob", "{}", "{#StorageUsed = #4;}");
     std::string accounts = builder.domainDir("");
     makeDirs(accounts + "/junk.d");
-    ASSERT_EQ(0, symlink("a.sub", (accounts + "/b.sub").c_str()));
+    ASSERT_EQ(0, symlink("a.sub", (accounts + "/b.link").c_str()));
 
     auto run = runTool({"-path", store.path(), "-primaryDomain", "example.com"}, work.path());
     EXPECT_EQ(0, run.exitStatus) << run.out;
@@ -51,7 +51,7 @@ TEST(PrintSubdirectories, AccountsBelowSubdirectoriesAreListedWithTheirDomain) {
     EXPECT_NE(std::string::npos, log.find("Warning: directory \"" + accounts +
                                           "/junk.d\" in domain example.com is not an account, ignored\n"));
     EXPECT_NE(std::string::npos, log.find("Warning: symbolic link \"" + accounts +
-                                          "/b.sub\" in domain example.com is not followed, ignored\n"));
+                                          "/b.link\" in domain example.com is not followed, ignored\n"));
     EXPECT_NE(std::string::npos, log.find(" Info: read mailbox <deep> full name: \"Deep Down\""));
 }
 

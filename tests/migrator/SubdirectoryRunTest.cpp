@@ -81,7 +81,7 @@ protected:
         makeDirs(accounts + "/Settings");
         makeDirs(accounts + "/junk");
         writeFile(accounts + "/a.sub/notes.txt", "");
-        ASSERT_EQ(0, symlink("top.macnt", (accounts + "/alias.macnt").c_str()));
+        ASSERT_EQ(0, symlink("top.macnt", (accounts + "/alias").c_str()));
     }
 };
 
@@ -116,7 +116,7 @@ TEST_F(SubdirectoryRun, EveryMessageOfAccountsInSubdirectoriesArrives) {
     for (const std::string& line :
          {"Warning: directory \"" + accounts + "/junk\" in domain example.com is not an account, ignored\n",
           "Warning: file \"" + accounts + "/a.sub/notes.txt\" in domain example.com is not an account, ignored\n",
-          "Warning: symbolic link \"" + accounts + "/alias.macnt\" in domain example.com is not followed, ignored\n",
+          "Warning: symbolic link \"" + accounts + "/alias\" in domain example.com is not followed, ignored\n",
           std::string("Info: accounts migrated: 5, skipped (already existing): 0, failed: 0\n"),
           std::string("Info: messages appended: 8, failed: 0\n"), std::string("\nResult: migration successful\n")}) {
         EXPECT_NE(std::string::npos, log.find(line)) << line;
@@ -175,6 +175,27 @@ TEST_F(SubdirectoryRun, ASecondAccountOfTheSameNameFailsTheRun) {
     auto reports = filesMatching(work.path(), "tarmig_", ".pass");
     ASSERT_EQ(1u, reports.size());
     EXPECT_EQ(std::string::npos, readFile(reports[0]).find("already exist"));
+}
+
+TEST_F(SubdirectoryRun, AnAccountLinkedInFromElsewhereFailsTheRun) {
+    std::string real = builder.addMacnt("", "a.sub/ann", "{}", "{INBOX = {Messages = #1;};}");
+    builder.addMboxFolder(real, "INBOX", mboxText({message("ann 1", "1")}));
+    ASSERT_EQ(0, symlink(real.c_str(), (accounts + "/moved.macnt").c_str()));
+    VantrelServer server;
+    auto result =
+        run({"-migrate", "-server", "127.0.0.1", "-port", std::to_string(server.port()), "-password", "master"});
+    server.stop();
+
+    EXPECT_EQ((std::map<std::string, std::vector<std::string>>{{"ann@example.com/INBOX", {"ann 1"}}}),
+              arrived(server.dump()));
+    EXPECT_EQ(1, result.exitStatus) << result.out;
+    EXPECT_NE(std::string::npos, result.out.find("Error: cannot migrate mailbox <moved>\n")) << result.out;
+    std::string log = logText();
+    EXPECT_NE(std::string::npos, log.find("Error: symbolic link \"" + accounts +
+                                          "/moved.macnt\" in domain example.com is not followed: its accounts are "
+                                          "not read\n"))
+        << log;
+    EXPECT_NE(std::string::npos, log.find("\nResult: migration failed\n"));
 }
 
 TEST_F(SubdirectoryRun, ADomainDirectoryOfThePrimaryDomainsNameFailsTheRun) {
