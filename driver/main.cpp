@@ -20,29 +20,28 @@ constexpr int exitUsage = 2;
 int main(int argc, char** argv) {
     using namespace tarmig;
 
-    std::string path, domain, user, password, setPass, forceSetPass, server, primaryDomain, unknownArgument;
-    int port = 0;
-    bool migrate = false, force = false, quiet = false, help = false, version = false, fixLineEnds = true;
-    bool useTls = false, insecure = false;
-    int timeoutSeconds = 0;
-    int window = 0;
-    Migrator::parseArgs(argc, argv, path, domain, user, password, setPass, forceSetPass, server, port, primaryDomain,
-                        migrate, force, quiet, help, version, fixLineEnds, useTls, insecure, unknownArgument,
-                        timeoutSeconds, window);
+    RunOptions options = Migrator::parseArgs(argc, argv);
+    // The run reads these often; the names keep the checks below short.
+    const std::string& path = options.path;
+    const std::string& domain = options.domain;
+    const std::string& user = options.user;
+    const std::string& server = options.server;
+    std::string& primaryDomain = options.primaryDomain;
+    bool& quiet = options.quiet;
 
-    if (help || argc == 1) {
+    if (options.help || argc == 1) {
         printHelp(std::cout);
         return exitSuccess;
     }
-    if (version) {
+    if (options.version) {
         std::cout << "tarmig " << getProductVersion() << "\n";
         return exitSuccess;
     }
-    if (!unknownArgument.empty()) {
-        std::cout << "Argument error: unknown option " << unknownArgument << ", for help use \"-help\"\n";
+    if (!options.unknownArgument.empty()) {
+        std::cout << "Argument error: unknown option " << options.unknownArgument << ", for help use \"-help\"\n";
         return exitUsage;
     }
-    if (path.empty() || (migrate && (server.empty() || password.empty()))) {
+    if (path.empty() || (options.migrate && (server.empty() || options.password.empty()))) {
         std::cout << "Argument error: missing required command line arguments, for help use \"-help\"\n";
         return exitUsage;
     }
@@ -50,11 +49,11 @@ int main(int argc, char** argv) {
         std::cout << "Argument error: unknown domain for user <" << user << ">\n";
         return exitUsage;
     }
-    if (timeoutSeconds < 1) {
+    if (options.timeoutSeconds < 1) {
         std::cout << "Argument error: -timeout needs a whole number of seconds, at least 1, for help use \"-help\"\n";
         return exitUsage;
     }
-    if (window < 1) {
+    if (options.window < 1) {
         std::cout << "Argument error: -window needs a whole number of appends, at least 1, for help use \"-help\"\n";
         return exitUsage;
     }
@@ -78,16 +77,17 @@ int main(int argc, char** argv) {
         quiet = true;
     }
     if (user.empty()) {
-        setPass.clear();
-        forceSetPass.clear();
+        options.setPass.clear();
+        options.forceSetPass.clear();
     }
 
     bool failed = false;
     {
-        Migrator migrator(*output, static_cast<unsigned>(timeoutSeconds));
-        migrator.initialize(path, server, port, password, migrate, force, setPass, forceSetPass, quiet, fixLineEnds);
-        migrator.setTls(useTls, !insecure);
-        migrator.setAppendWindow(static_cast<unsigned>(window));
+        Migrator migrator(*output, static_cast<unsigned>(options.timeoutSeconds));
+        migrator.initialize(path, server, options.port, options.password, options.migrate, options.force,
+                            options.setPass, options.forceSetPass, quiet, options.fixLineEnds);
+        migrator.setTls(options.useTls, !options.insecure);
+        migrator.setAppendWindow(static_cast<unsigned>(options.window));
         // Created when the first account is about to be provisioned.
         migrator.passwordReport.setPath("./tarmig_" + stamp + ".pass");
         migrator << "\n"
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
 
         std::string domainMask = domain.empty() ? "*" : domain;
         std::string userMask = user.empty() ? "*" : user;
-        if (!migrate) {
+        if (!options.migrate) {
             try {
                 migrator.migrateAll(domainMask, userMask, primaryDomain);
             } catch (const CGException& e) {
@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
             }
             migrator << "\n";
         } else {
-            migrator << "Vantrel hostname: " << server << ":" << port << "\n"
+            migrator << "Vantrel hostname: " << server << ":" << options.port << "\n"
                      << "Start time: " << std::ctime(&startTime)
                      << "Info: domains to migrate (mask): " << domainMask << "\n"
                      << "Info: users to migrate (mask): " << userMask << "\n";
@@ -115,14 +115,14 @@ int main(int argc, char** argv) {
                 migrator << "Info: primary domain: " << primaryDomain << "\n";
             else
                 migrator << "Info: primary domain is not specified, the hostname is used instead: " << hostName << "\n";
-            if (useTls && insecure)
+            if (options.useTls && options.insecure)
                 migrator << "Warning: the server's TLS certificate is not verified (-insecure)\n";
             try {
                 migrator.migrateAll(domainMask, userMask, primaryDomain);
             } catch (const CGNetworkException& e) {
                 migrator.succeeded = false;
                 if (migrator.targetTimedOut())
-                    migrator << "Network error: Vantrel did not answer within " << timeoutSeconds
+                    migrator << "Network error: Vantrel did not answer within " << options.timeoutSeconds
                              << " seconds (-timeout)\n";
                 migrator << "\nError: " << e.what();
             } catch (const CGException& e) {

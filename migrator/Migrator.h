@@ -9,6 +9,7 @@
 
 #include "imap/SimpleImapClient.h"
 #include "migrator/PasswordReport.h"
+#include "migrator/RunOptions.h"
 #include "store/StoreProblem.h"
 #include "utils/IMessage.h"
 
@@ -32,17 +33,9 @@ public:
     Migrator(const Migrator&) = delete;
     Migrator& operator=(const Migrator&) = delete;
 
-    // Reads the command line into the caller's variables. Option names match
-    // whole arguments without regard to case; values are taken verbatim.
-    // unknownArgument gets the first argument that is neither an option nor
-    // an option's value ("" when there is none). window (when given) gets the
-    // -window value, 0 for one that is not a whole number from 1 up.
-    static void parseArgs(int argc, char** argv, std::string& path, std::string& domain, std::string& user,
-                          std::string& password, std::string& setPass, std::string& forceSetPass,
-                          std::string& server, int& port, std::string& primaryDomain, bool& migrate,
-                          bool& force, bool& quiet, bool& help, bool& version, bool& fixLineEnds, bool& useTls,
-                          bool& insecure, std::string& unknownArgument, int& timeoutSeconds,
-                          int& window);
+    // Reads the command line. Option names match whole arguments without
+    // regard to case; values are taken verbatim.
+    static RunOptions parseArgs(int argc, char** argv);
 
     void initialize(std::string storePath, std::string server, int port, std::string masterPassword, bool migrate,
                     bool force, std::string setPass, std::string forceSetPass, bool quiet, bool fixLineEnds);

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+
+namespace tarmig {
+
+// Everything the command line says about a run, as read; the driver checks
+// the values and hands them to the engine.
+struct RunOptions {
+    std::string path;
+    std::string domain;
+    std::string user;
+    std::string password;
+    std::string setPass;
+    std::string forceSetPass;
+    std::string server;
+    std::string primaryDomain;
+    // The first argument that is neither an option nor an option's value, "" when none.
+    std::string unknownArgument;
+    // 143, or 993 with -ssl, unless -port says otherwise.
+    int port = 143;
+    // 0 for a value that is not a whole number from 1 up (refused by the driver).
+    int timeoutSeconds = 180;
+    // Enough appends in flight to keep a server busy a few milliseconds away.
+    int window = 32;
+    bool migrate = false;
+    bool force = false;
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+    bool fixLineEnds = true;
+    bool useTls = false;
+    bool insecure = false;
+};
+
+}  // namespace tarmig
