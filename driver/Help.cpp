@@ -18,6 +18,8 @@ void printHelp(std::ostream& out) {
         << "       -server    Vantrel hostname (required for migration)\n"
         << "       -port      IMAP port number (optional, default 143)\n"
         << "       -password  Vantrel master password (required for migration)\n"
+        << "       -passwordFile   file whose first line is the master password, mode 0600 (instead of -password)\n"
+        << "                  \"-password -\" reads the master password from standard input\n"
         << "       -domain    migrated/printed domain (required if user is specified)\n"
         << "       -user      migrated user (optional)\n"
         << "       -force     migrate users who already exist in Vantrel (optional)\n"

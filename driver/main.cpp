@@ -4,6 +4,7 @@
 #include <string>
 
 #include "driver/Help.h"
+#include "driver/MasterPassword.h"
 #include "driver/RunFiles.h"
 #include "store/CGException.h"
 #include "migrator/Migrator.h"
@@ -41,7 +42,8 @@ int main(int argc, char** argv) {
         std::cout << "Argument error: unknown option " << options.unknownArgument << ", for help use \"-help\"\n";
         return exitUsage;
     }
-    if (path.empty() || (options.migrate && (server.empty() || options.password.empty()))) {
+    const bool passwordGiven = !options.password.empty() || !options.passwordFile.empty();
+    if (path.empty() || (options.migrate && (server.empty() || !passwordGiven))) {
         std::cout << "Argument error: missing required command line arguments, for help use \"-help\"\n";
         return exitUsage;
     }
@@ -56,6 +58,15 @@ int main(int argc, char** argv) {
     if (options.window < 1) {
         std::cout << "Argument error: -window needs a whole number of appends, at least 1, for help use \"-help\"\n";
         return exitUsage;
+    }
+    std::string password;
+    if (options.migrate) {
+        std::string error;
+        password = masterPassword(options, error);
+        if (!error.empty()) {
+            std::cout << error << "\n";
+            return exitUsage;
+        }
     }
     std::string hostName;
     bool primaryGiven = !primaryDomain.empty();
@@ -84,7 +95,7 @@ int main(int argc, char** argv) {
     bool failed = false;
     {
         Migrator migrator(*output, static_cast<unsigned>(options.timeoutSeconds));
-        migrator.initialize(path, server, options.port, options.password, options.migrate, options.force,
+        migrator.initialize(path, server, options.port, password, options.migrate, options.force,
                             options.setPass, options.forceSetPass, quiet, options.fixLineEnds);
         migrator.setTls(options.useTls, !options.insecure);
         migrator.setAppendWindow(static_cast<unsigned>(options.window));

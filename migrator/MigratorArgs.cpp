@@ -42,6 +42,7 @@ RunOptions Migrator::parseArgs(int argc, char** argv) {
         {"-primarydomain", &options.primaryDomain},
         {"-user", &options.user},
         {"-password", &options.password},
+        {"-passwordfile", &options.passwordFile},
         {"-setpass", &options.setPass},
         {"-forcesetpass", &options.forceSetPass},
         {"-server", &options.server},

@@ -10,7 +10,9 @@ struct RunOptions {
     std::string path;
     std::string domain;
     std::string user;
+    // "-" for standard input.
     std::string password;
+    std::string passwordFile;
     std::string setPass;
     std::string forceSetPass;
     std::string server;

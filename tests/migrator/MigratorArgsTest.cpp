@@ -139,4 +139,13 @@ TEST(MigratorParseArgs, WindowIsWholeAppendsFromOne) {
     EXPECT_EQ(parse({"-path", "/s", "-window"}).unknownArgument, "");
 }
 
+TEST(MigratorParseArgs, PasswordFileIsAValueOption) {
+    tarmig::RunOptions p = parse({"-PASSWORDFILE", "/etc/tarmig/master", "-migrate"});
+    EXPECT_EQ(p.passwordFile, "/etc/tarmig/master");
+    EXPECT_EQ(p.password, "");
+    EXPECT_EQ(p.unknownArgument, "");
+    EXPECT_EQ(parse({"-password", "-", "-passwordFile"}).password, "-");
+    EXPECT_EQ(parse({"-password", "-", "-passwordFile"}).unknownArgument, "");
+}
+
 }  // namespace
