@@ -36,6 +36,7 @@ void printHelp(std::ostream& out) {
         << "\n"
         << "Notes: CommuniGate must be stopped before migration!\n"
         << "       migration process is logged into tarmig_[datetime].log file\n"
+        << "       exit status: 0 success, 1 something failed, 2 argument error, 3 Vantrel unusable (run ended early)\n"
         << "\n"
         << "For more details, see readme.html\n"
         << "\n";

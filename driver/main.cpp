@@ -13,8 +13,12 @@ namespace {
 
 // Exit statuses: the run's outcome, so scripts need not parse the log.
 constexpr int exitSuccess = 0;
+// The run went to its end, but something in it failed.
 constexpr int exitFailure = 1;
 constexpr int exitUsage = 2;
+// The run ended early because the target could not be used: worth trying
+// again later, where a failure of the store's data is not.
+constexpr int exitTargetUnusable = 3;
 
 }  // namespace
 
@@ -93,6 +97,7 @@ int main(int argc, char** argv) {
     }
 
     bool failed = false;
+    bool targetUnusable = false;
     {
         Migrator migrator(*output, static_cast<unsigned>(options.timeoutSeconds));
         migrator.initialize(path, server, options.port, password, options.migrate, options.force,
@@ -132,6 +137,8 @@ int main(int argc, char** argv) {
                 migrator.migrateAll(domainMask, userMask, primaryDomain);
             } catch (const CGNetworkException& e) {
                 migrator.succeeded = false;
+                // Only a password report that cannot be written ends the run for a reason of our own.
+                targetUnusable = !migrator.passwordReport.failed();
                 if (migrator.targetTimedOut())
                     migrator << "Network error: Vantrel did not answer within " << options.timeoutSeconds
                              << " seconds (-timeout)\n";
@@ -149,5 +156,6 @@ int main(int argc, char** argv) {
 
         if (!migrator.succeeded) failed = true;
     }
+    if (targetUnusable) return exitTargetUnusable;
     return failed ? exitFailure : exitSuccess;
 }
