@@ -63,6 +63,11 @@ int main(int argc, char** argv) {
         std::cout << "Argument error: -window needs a whole number of appends, at least 1, for help use \"-help\"\n";
         return exitUsage;
     }
+    Shard shard;
+    if (!options.shard.empty() && !parseShard(options.shard, shard)) {
+        std::cout << "Argument error: -shard needs K/N, whole numbers with 1 <= K <= N, for help use \"-help\"\n";
+        return exitUsage;
+    }
     std::string password;
     if (options.migrate) {
         std::string error;
@@ -104,6 +109,7 @@ int main(int argc, char** argv) {
                             options.setPass, options.forceSetPass, quiet, options.fixLineEnds);
         migrator.setTls(options.useTls, !options.insecure);
         migrator.setAppendWindow(static_cast<unsigned>(options.window));
+        migrator.setShard(shard);
         // Created when the first account is about to be provisioned.
         migrator.passwordReport.setPath("./tarmig_" + stamp + ".pass");
         migrator << "\n"
@@ -111,6 +117,9 @@ int main(int argc, char** argv) {
                  << productNotice << "\n"
                  << "\n"
                  << "CommuniGate path: \"" << path << "\"\n";
+        if (shard.count > 1)
+            migrator << "Info: accounts of part " << std::to_string(shard.index) << " of "
+                     << std::to_string(shard.count) << " only (-shard " << options.shard << ")\n";
 
         std::string domainMask = domain.empty() ? "*" : domain;
         std::string userMask = user.empty() ? "*" : user;

@@ -10,6 +10,7 @@
 #include "imap/SimpleImapClient.h"
 #include "migrator/PasswordReport.h"
 #include "migrator/RunOptions.h"
+#include "migrator/Shard.h"
 #include "store/StoreProblem.h"
 #include "utils/IMessage.h"
 
@@ -61,6 +62,8 @@ public:
     // refused earlier in the account fails the folder (CGStoreException).
     void createFolder(Folder& folder);
     void appendMessage(Folder& folder, IMessage& message, bool useXAppend);
+    // Only the accounts of this part of the store are listed or migrated.
+    void setShard(const Shard& part) { shard = part; }
     // How many appends may await their answers at once on the target
     // connection (with LITERAL+); 1 waits for each answer.
     void setAppendWindow(unsigned window) { client.setAppendWindow(window); }
@@ -144,6 +147,7 @@ private:
     std::string masterPassword;
     int port = 0;
     bool quiet = false;
+    Shard shard;
     SimpleImapClient client;
     std::ostream& output;
     std::string currentUser;

@@ -46,6 +46,7 @@ RunOptions Migrator::parseArgs(int argc, char** argv) {
         {"-setpass", &options.setPass},
         {"-forcesetpass", &options.forceSetPass},
         {"-server", &options.server},
+        {"-shard", &options.shard},
     };
 
     auto isValueOption = [&](const char* argument) {

@@ -17,6 +17,8 @@ struct RunOptions {
     std::string forceSetPass;
     std::string server;
     std::string primaryDomain;
+    // -shard as given ("K/N"), "" for the whole store; the driver checks it.
+    std::string shard;
     // The first argument that is neither an option nor an option's value, "" when none.
     std::string unknownArgument;
     // 143, or 993 with -ssl, unless -port says otherwise.

@@ -148,4 +148,11 @@ TEST(MigratorParseArgs, PasswordFileIsAValueOption) {
     EXPECT_EQ(parse({"-password", "-", "-passwordFile"}).unknownArgument, "");
 }
 
+TEST(MigratorParseArgs, ShardIsTakenVerbatimForTheDriverToCheck) {
+    EXPECT_EQ(parse({}).shard, "");
+    EXPECT_EQ(parse({"-SHARD", "2/4", "-path", "/s"}).shard, "2/4");
+    EXPECT_EQ(parse({"-shard", "junk"}).shard, "junk");
+    EXPECT_EQ(parse({"-path", "/s", "-shard"}).unknownArgument, "");
+}
+
 }  // namespace
