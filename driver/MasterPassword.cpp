@@ -31,7 +31,7 @@ public:
         active_ = tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;
     }
     ~EchoOff() {
-        if (active_) tcsetattr(fd_, TCSAFLUSH, &saved_);
+        if (active_) tcsetattr(fd_, TCSANOW, &saved_);
     }
     EchoOff(const EchoOff&) = delete;
     EchoOff& operator=(const EchoOff&) = delete;
@@ -88,8 +88,9 @@ std::string readPasswordFile(const std::string& path, std::string& error) {
 std::string readPasswordFromStandardInput(std::string& error) {
     std::string password;
     if (isatty(STDIN_FILENO)) {
-        std::cerr << "Vantrel master password: " << std::flush;
+        // Echo goes off before the prompt shows, so nothing typed after it is shown.
         EchoOff echoOff(STDIN_FILENO);
+        std::cerr << "Vantrel master password: " << std::flush;
         password = firstLine(std::cin);
         std::cerr << "\n" << std::flush;
     } else {
