@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
         return exitUsage;
     }
     Shard shard;
-    if (!options.shard.empty() && !parseShard(options.shard, shard)) {
+    if (options.shard && !parseShard(*options.shard, shard)) {
         std::cout << "Argument error: -shard needs K/N, whole numbers with 1 <= K <= N, for help use \"-help\"\n";
         return exitUsage;
     }
@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
                  << "CommuniGate path: \"" << path << "\"\n";
         if (shard.count > 1)
             migrator << "Info: accounts of part " << std::to_string(shard.index) << " of "
-                     << std::to_string(shard.count) << " only (-shard " << options.shard << ")\n";
+                     << std::to_string(shard.count) << " only (-shard " << *options.shard << ")\n";
 
         std::string domainMask = domain.empty() ? "*" : domain;
         std::string userMask = user.empty() ? "*" : user;

@@ -46,11 +46,11 @@ RunOptions Migrator::parseArgs(int argc, char** argv) {
         {"-setpass", &options.setPass},
         {"-forcesetpass", &options.forceSetPass},
         {"-server", &options.server},
-        {"-shard", &options.shard},
     };
 
     auto isValueOption = [&](const char* argument) {
-        if (optionIs(argument, "-port") || optionIs(argument, "-timeout") || optionIs(argument, "-window"))
+        if (optionIs(argument, "-port") || optionIs(argument, "-timeout") || optionIs(argument, "-window") ||
+            optionIs(argument, "-shard"))
             return true;
         for (const auto& option : valueOptions)
             if (optionIs(argument, option.name)) return true;
@@ -78,6 +78,10 @@ RunOptions Migrator::parseArgs(int argc, char** argv) {
             }
             if (!matched && optionIs(argument, "-timeout")) {
                 options.timeoutSeconds = timeoutValue(argv[i + 1]);
+                matched = true;
+            }
+            if (!matched && optionIs(argument, "-shard")) {
+                options.shard = argv[i + 1];
                 matched = true;
             }
             if (!matched && optionIs(argument, "-window")) {

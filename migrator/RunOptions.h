@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace tarmig {
@@ -17,8 +18,9 @@ struct RunOptions {
     std::string forceSetPass;
     std::string server;
     std::string primaryDomain;
-    // -shard as given ("K/N"), "" for the whole store; the driver checks it.
-    std::string shard;
+    // -shard as given ("K/N"); none for the whole store. An empty value is
+    // refused by the driver rather than taken for the whole store.
+    std::optional<std::string> shard;
     // The first argument that is neither an option nor an option's value, "" when none.
     std::string unknownArgument;
     // 143, or 993 with -ssl, unless -port says otherwise.

@@ -89,7 +89,7 @@ TEST_F(ShardPrintRun, AccountThatCannotBeReadIsReportedByItsOwnPartOnly) {
 
 TEST_F(ShardPrintRun, MalformedValueIsAnArgumentError) {
     const std::string error = "Argument error: -shard needs K/N, whole numbers with 1 <= K <= N, for help use \"-help\"\n";
-    for (const char* value : {"0/4", "5/4", "2", "1/0", "junk", "1/4 "}) {
+    for (const char* value : {"0/4", "5/4", "2", "1/0", "junk", "1/4 ", ""}) {
         ToolRun run = print({"-shard", value});
         EXPECT_EQ(run.exitStatus, 2) << value;
         EXPECT_EQ(run.out, error) << value;

@@ -149,9 +149,11 @@ TEST(MigratorParseArgs, PasswordFileIsAValueOption) {
 }
 
 TEST(MigratorParseArgs, ShardIsTakenVerbatimForTheDriverToCheck) {
-    EXPECT_EQ(parse({}).shard, "");
+    EXPECT_FALSE(parse({}).shard);
     EXPECT_EQ(parse({"-SHARD", "2/4", "-path", "/s"}).shard, "2/4");
     EXPECT_EQ(parse({"-shard", "junk"}).shard, "junk");
+    // Given empty (an unset shell variable) is not the same as not given.
+    EXPECT_EQ(parse({"-shard", ""}).shard, "");
     EXPECT_EQ(parse({"-path", "/s", "-shard"}).unknownArgument, "");
 }
 
