@@ -4,6 +4,7 @@
 #include <string>
 
 #include "driver/Help.h"
+#include "driver/MasterPassword.h"
 #include "driver/RunFiles.h"
 #include "store/CGException.h"
 #include "migrator/Migrator.h"
@@ -12,37 +13,41 @@ namespace {
 
 // Exit statuses: the run's outcome, so scripts need not parse the log.
 constexpr int exitSuccess = 0;
+// The run went to its end, but something in it failed.
 constexpr int exitFailure = 1;
 constexpr int exitUsage = 2;
+// The run ended early because the target could not be used: worth trying
+// again later, where a failure of the store's data is not.
+constexpr int exitTargetUnusable = 3;
 
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace tarmig;
 
-    std::string path, domain, user, password, setPass, forceSetPass, server, primaryDomain, unknownArgument;
-    int port = 0;
-    bool migrate = false, force = false, quiet = false, help = false, version = false, fixLineEnds = true;
-    bool useTls = false, insecure = false;
-    int timeoutSeconds = 0;
-    int window = 0;
-    Migrator::parseArgs(argc, argv, path, domain, user, password, setPass, forceSetPass, server, port, primaryDomain,
-                        migrate, force, quiet, help, version, fixLineEnds, useTls, insecure, unknownArgument,
-                        timeoutSeconds, window);
+    RunOptions options = Migrator::parseArgs(argc, argv);
+    // The run reads these often; the names keep the checks below short.
+    const std::string& path = options.path;
+    const std::string& domain = options.domain;
+    const std::string& user = options.user;
+    const std::string& server = options.server;
+    std::string& primaryDomain = options.primaryDomain;
+    bool& quiet = options.quiet;
 
-    if (help || argc == 1) {
+    if (options.help || argc == 1) {
         printHelp(std::cout);
         return exitSuccess;
     }
-    if (version) {
+    if (options.version) {
         std::cout << "tarmig " << getProductVersion() << "\n";
         return exitSuccess;
     }
-    if (!unknownArgument.empty()) {
-        std::cout << "Argument error: unknown option " << unknownArgument << ", for help use \"-help\"\n";
+    if (!options.unknownArgument.empty()) {
+        std::cout << "Argument error: unknown option " << options.unknownArgument << ", for help use \"-help\"\n";
         return exitUsage;
     }
-    if (path.empty() || (migrate && (server.empty() || password.empty()))) {
+    const bool passwordGiven = !options.password.empty() || !options.passwordFile.empty();
+    if (path.empty() || (options.migrate && (server.empty() || !passwordGiven))) {
         std::cout << "Argument error: missing required command line arguments, for help use \"-help\"\n";
         return exitUsage;
     }
@@ -50,13 +55,27 @@ int main(int argc, char** argv) {
         std::cout << "Argument error: unknown domain for user <" << user << ">\n";
         return exitUsage;
     }
-    if (timeoutSeconds < 1) {
+    if (options.timeoutSeconds < 1) {
         std::cout << "Argument error: -timeout needs a whole number of seconds, at least 1, for help use \"-help\"\n";
         return exitUsage;
     }
-    if (window < 1) {
+    if (options.window < 1) {
         std::cout << "Argument error: -window needs a whole number of appends, at least 1, for help use \"-help\"\n";
         return exitUsage;
+    }
+    Shard shard;
+    if (options.shard && !parseShard(*options.shard, shard)) {
+        std::cout << "Argument error: -shard needs K/N, whole numbers with 1 <= K <= N, for help use \"-help\"\n";
+        return exitUsage;
+    }
+    std::string password;
+    if (options.migrate) {
+        std::string error;
+        password = masterPassword(options, error);
+        if (!error.empty()) {
+            std::cout << error << "\n";
+            return exitUsage;
+        }
     }
     std::string hostName;
     bool primaryGiven = !primaryDomain.empty();
@@ -78,16 +97,19 @@ int main(int argc, char** argv) {
         quiet = true;
     }
     if (user.empty()) {
-        setPass.clear();
-        forceSetPass.clear();
+        options.setPass.clear();
+        options.forceSetPass.clear();
     }
 
     bool failed = false;
+    bool targetUnusable = false;
     {
-        Migrator migrator(*output, static_cast<unsigned>(timeoutSeconds));
-        migrator.initialize(path, server, port, password, migrate, force, setPass, forceSetPass, quiet, fixLineEnds);
-        migrator.setTls(useTls, !insecure);
-        migrator.setAppendWindow(static_cast<unsigned>(window));
+        Migrator migrator(*output, static_cast<unsigned>(options.timeoutSeconds));
+        migrator.initialize(path, server, options.port, password, options.migrate, options.force,
+                            options.setPass, options.forceSetPass, quiet, options.fixLineEnds);
+        migrator.setTls(options.useTls, !options.insecure);
+        migrator.setAppendWindow(static_cast<unsigned>(options.window));
+        migrator.setShard(shard);
         // Created when the first account is about to be provisioned.
         migrator.passwordReport.setPath("./tarmig_" + stamp + ".pass");
         migrator << "\n"
@@ -95,10 +117,13 @@ int main(int argc, char** argv) {
                  << productNotice << "\n"
                  << "\n"
                  << "CommuniGate path: \"" << path << "\"\n";
+        if (shard.count > 1)
+            migrator << "Info: accounts of part " << std::to_string(shard.index) << " of "
+                     << std::to_string(shard.count) << " only (-shard " << *options.shard << ")\n";
 
         std::string domainMask = domain.empty() ? "*" : domain;
         std::string userMask = user.empty() ? "*" : user;
-        if (!migrate) {
+        if (!options.migrate) {
             try {
                 migrator.migrateAll(domainMask, userMask, primaryDomain);
             } catch (const CGException& e) {
@@ -107,7 +132,7 @@ int main(int argc, char** argv) {
             }
             migrator << "\n";
         } else {
-            migrator << "Vantrel hostname: " << server << ":" << port << "\n"
+            migrator << "Vantrel hostname: " << server << ":" << options.port << "\n"
                      << "Start time: " << std::ctime(&startTime)
                      << "Info: domains to migrate (mask): " << domainMask << "\n"
                      << "Info: users to migrate (mask): " << userMask << "\n";
@@ -115,14 +140,16 @@ int main(int argc, char** argv) {
                 migrator << "Info: primary domain: " << primaryDomain << "\n";
             else
                 migrator << "Info: primary domain is not specified, the hostname is used instead: " << hostName << "\n";
-            if (useTls && insecure)
+            if (options.useTls && options.insecure)
                 migrator << "Warning: the server's TLS certificate is not verified (-insecure)\n";
             try {
                 migrator.migrateAll(domainMask, userMask, primaryDomain);
             } catch (const CGNetworkException& e) {
                 migrator.succeeded = false;
+                // Only a password report that cannot be written ends the run for a reason of our own.
+                targetUnusable = !migrator.passwordReport.failed();
                 if (migrator.targetTimedOut())
-                    migrator << "Network error: Vantrel did not answer within " << timeoutSeconds
+                    migrator << "Network error: Vantrel did not answer within " << options.timeoutSeconds
                              << " seconds (-timeout)\n";
                 migrator << "\nError: " << e.what();
             } catch (const CGException& e) {
@@ -138,5 +165,6 @@ int main(int argc, char** argv) {
 
         if (!migrator.succeeded) failed = true;
     }
+    if (targetUnusable) return exitTargetUnusable;
     return failed ? exitFailure : exitSuccess;
 }

@@ -9,6 +9,8 @@
 
 #include "imap/SimpleImapClient.h"
 #include "migrator/PasswordReport.h"
+#include "migrator/RunOptions.h"
+#include "migrator/Shard.h"
 #include "store/StoreProblem.h"
 #include "utils/IMessage.h"
 
@@ -35,17 +37,9 @@ public:
     Migrator(const Migrator&) = delete;
     Migrator& operator=(const Migrator&) = delete;
 
-    // Reads the command line into the caller's variables. Option names match
-    // whole arguments without regard to case; values are taken verbatim.
-    // unknownArgument gets the first argument that is neither an option nor
-    // an option's value ("" when there is none). window (when given) gets the
-    // -window value, 0 for one that is not a whole number from 1 up.
-    static void parseArgs(int argc, char** argv, std::string& path, std::string& domain, std::string& user,
-                          std::string& password, std::string& setPass, std::string& forceSetPass,
-                          std::string& server, int& port, std::string& primaryDomain, bool& migrate,
-                          bool& force, bool& quiet, bool& help, bool& version, bool& fixLineEnds, bool& useTls,
-                          bool& insecure, std::string& unknownArgument, int& timeoutSeconds,
-                          int& window);
+    // Reads the command line. Option names match whole arguments without
+    // regard to case; values are taken verbatim.
+    static RunOptions parseArgs(int argc, char** argv);
 
     void initialize(std::string storePath, std::string server, int port, std::string masterPassword, bool migrate,
                     bool force, std::string setPass, std::string forceSetPass, bool quiet, bool fixLineEnds);
@@ -71,6 +65,8 @@ public:
     // refused earlier in the account fails the folder (CGStoreException).
     void createFolder(Folder& folder);
     void appendMessage(Folder& folder, IMessage& message, bool useXAppend);
+    // Only the accounts of this part of the store are listed or migrated.
+    void setShard(const Shard& part) { shard = part; }
     // How many appends may await their answers at once on the target
     // connection (with LITERAL+); 1 waits for each answer.
     void setAppendWindow(unsigned window) { client.setAppendWindow(window); }
@@ -154,6 +150,7 @@ private:
     std::string masterPassword;
     int port = 0;
     bool quiet = false;
+    Shard shard;
     SimpleImapClient client;
     std::ostream& output;
     std::string currentUser;

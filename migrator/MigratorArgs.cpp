@@ -13,9 +13,6 @@ namespace {
 
 constexpr int defaultPort = 143;
 constexpr int defaultTlsPort = 993;
-constexpr int defaultTimeout = 180;
-// Enough appends in flight to keep a server busy a few milliseconds away.
-constexpr int defaultWindow = 32;
 
 bool optionIs(const char* argument, const char* option) { return strcasecmp(argument, option) == 0; }
 
@@ -30,39 +27,30 @@ int timeoutValue(const char* text) {
 
 }  // namespace
 
-void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& domain, std::string& user,
-                         std::string& password, std::string& setPass, std::string& forceSetPass,
-                         std::string& server, int& port, std::string& primaryDomain, bool& migrate, bool& force,
-                         bool& quiet, bool& help, bool& version, bool& fixLineEnds, bool& useTls, bool& insecure,
-                         std::string& unknownArgument, int& timeoutSeconds, int& window) {
-    path.clear();
-    domain.clear();
-    user.clear();
-    password.clear();
-    setPass.clear();
-    forceSetPass.clear();
-    server.clear();
-    primaryDomain.clear();
-    unknownArgument.clear();
+RunOptions Migrator::parseArgs(int argc, char** argv) {
+    RunOptions options;
     // 0 until a -port value says otherwise: the default depends on -ssl.
-    port = 0;
-    timeoutSeconds = defaultTimeout;
-    window = defaultWindow;
-    migrate = force = quiet = help = version = useTls = insecure = false;
-    fixLineEnds = true;
+    options.port = 0;
 
     struct ValueOption {
         const char* name;
         std::string* value;
     };
     const ValueOption valueOptions[] = {
-        {"-path", &path},         {"-domain", &domain},   {"-primarydomain", &primaryDomain},
-        {"-user", &user},         {"-password", &password}, {"-setpass", &setPass},
-        {"-forcesetpass", &forceSetPass}, {"-server", &server},
+        {"-path", &options.path},
+        {"-domain", &options.domain},
+        {"-primarydomain", &options.primaryDomain},
+        {"-user", &options.user},
+        {"-password", &options.password},
+        {"-passwordfile", &options.passwordFile},
+        {"-setpass", &options.setPass},
+        {"-forcesetpass", &options.forceSetPass},
+        {"-server", &options.server},
     };
 
     auto isValueOption = [&](const char* argument) {
-        if (optionIs(argument, "-port") || optionIs(argument, "-timeout") || optionIs(argument, "-window"))
+        if (optionIs(argument, "-port") || optionIs(argument, "-timeout") || optionIs(argument, "-window") ||
+            optionIs(argument, "-shard"))
             return true;
         for (const auto& option : valueOptions)
             if (optionIs(argument, option.name)) return true;
@@ -85,15 +73,19 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
                 // Beyond int the value is pinned rather than wrapped, so that it
                 // cannot turn into some other, valid port.
                 long value = std::strtol(argv[i + 1], nullptr, 10);
-                port = static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX));
+                options.port = static_cast<int>(std::clamp<long>(value, INT_MIN, INT_MAX));
                 matched = true;
             }
             if (!matched && optionIs(argument, "-timeout")) {
-                timeoutSeconds = timeoutValue(argv[i + 1]);
+                options.timeoutSeconds = timeoutValue(argv[i + 1]);
+                matched = true;
+            }
+            if (!matched && optionIs(argument, "-shard")) {
+                options.shard = argv[i + 1];
                 matched = true;
             }
             if (!matched && optionIs(argument, "-window")) {
-                window = timeoutValue(argv[i + 1]);
+                options.window = timeoutValue(argv[i + 1]);
                 matched = true;
             }
             if (matched) {
@@ -101,19 +93,21 @@ void Migrator::parseArgs(int argc, char** argv, std::string& path, std::string& 
                 continue;
             }
         }
-        if (optionIs(argument, "-migrate")) migrate = true;
-        else if (optionIs(argument, "-force")) force = true;
-        else if (optionIs(argument, "-quiet")) quiet = true;
-        else if (optionIs(argument, "-disableCrLfFixing")) fixLineEnds = false;
-        else if (optionIs(argument, "-help") || optionIs(argument, "-?")) help = true;
-        else if (optionIs(argument, "-version")) version = true;
-        else if (optionIs(argument, "-ssl")) useTls = true;
-        else if (optionIs(argument, "-insecure")) insecure = true;
+        if (optionIs(argument, "-migrate")) options.migrate = true;
+        else if (optionIs(argument, "-force")) options.force = true;
+        else if (optionIs(argument, "-quiet")) options.quiet = true;
+        else if (optionIs(argument, "-disableCrLfFixing")) options.fixLineEnds = false;
+        else if (optionIs(argument, "-help") || optionIs(argument, "-?")) options.help = true;
+        else if (optionIs(argument, "-version")) options.version = true;
+        else if (optionIs(argument, "-ssl")) options.useTls = true;
+        else if (optionIs(argument, "-insecure")) options.insecure = true;
         // A mistyped option must not widen the run (-domian would migrate
         // every domain). A value option written last only lacks its value.
-        else if (unknownArgument.empty() && !isValueOption(argument)) unknownArgument = argument;
+        else if (options.unknownArgument.empty() && !isValueOption(argument))
+            options.unknownArgument = argument;
     }
-    if (port == 0) port = useTls ? defaultTlsPort : defaultPort;
+    if (options.port == 0) options.port = options.useTls ? defaultTlsPort : defaultPort;
+    return options;
 }
 
 }  // namespace tarmig

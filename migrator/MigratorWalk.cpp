@@ -53,9 +53,25 @@ void Migrator::migrateDomain(Domain& domain, const std::string& userMask) {
     if (migrate) connect(true);
     *this << "\ndomain (" << domain.name << ")\n";
     Mailbox mailbox(output);
-    walkItems([&] { return domain.getFirstMailbox(mailbox, userMask); },
-              [&] { return domain.getNextMailbox(mailbox, userMask); }, [&] { migrateMailbox(mailbox); },
+    // Another part's account is passed over as soon as its name is known, and
+    // a failure to read it is that part's to report. A failure before a name
+    // is known, or of a directory that cannot be opened (named like "x.sub"),
+    // concerns accounts of every part.
+    const bool sharded = shard.count > 1;
+    auto ours = [&] {
+        return mailbox.username.empty() || mailbox.username.ends_with(".sub") ||
+               shard.contains(mailbox.username, domain.name);
+    };
+    auto fetch = [&](bool first) {
+        if (sharded) mailbox.username.clear();
+        return first ? domain.getFirstMailbox(mailbox, userMask) : domain.getNextMailbox(mailbox, userMask);
+    };
+    walkItems([&] { return fetch(true); }, [&] { return fetch(false); },
               [&] {
+                  if (shard.contains(mailbox.username, domain.name)) migrateMailbox(mailbox);
+              },
+              [&] {
+                  if (!ours()) return;
                   *this << (migrate ? "Error: cannot migrate mailbox <" : "Error: cannot print mailbox <")
                         << mailbox.username << ">\n";
                   succeeded = false;

@@ -33,7 +33,7 @@ PasswordReport::~PasswordReport() {
 
 void PasswordReport::setPath(std::string path) { path_ = std::move(path); }
 
-std::string PasswordReport::open() {
+std::string PasswordReport::openFile() {
     if (fd_ >= 0) return "";
     if (path_.empty()) return "no file given";
     int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
@@ -48,7 +48,19 @@ std::string PasswordReport::open() {
     return "";
 }
 
+std::string PasswordReport::open() {
+    std::string why = openFile();
+    if (!why.empty()) failed_ = true;
+    return why;
+}
+
 std::string PasswordReport::add(const std::string& line) {
+    std::string why = writeLine(line);
+    if (!why.empty()) failed_ = true;
+    return why;
+}
+
+std::string PasswordReport::writeLine(const std::string& line) {
     if (std::string why = open(); !why.empty()) return why;
     for (std::size_t written = 0; written < line.size();) {
         ssize_t n = ::write(fd_, line.data() + written, line.size() - written);

@@ -25,10 +25,17 @@ public:
     std::string open();
     // Appends one line and flushes it to disk; "" on success, otherwise why not.
     std::string add(const std::string& line);
+    // Whether open() or add() has failed: a run that ends for that ends for a
+    // reason of its own, not the target's.
+    bool failed() const { return failed_; }
 
 private:
+    std::string openFile();
+    std::string writeLine(const std::string& line);
+
     std::string path_;
     int fd_ = -1;
+    bool failed_ = false;
 };
 
 }  // namespace tarmig

@@ -32,7 +32,8 @@ TEST(Help, VersionAndTextLines) {
           "       -primaryDomain  the name of primary domain (optional but recommended)\n",
           "       -help      print help and exit (optional)\n       -ssl ",
           "\nNotes: CommuniGate must be stopped before migration!\n"
-          "       migration process is logged into tarmig_[datetime].log file\n\n"
+          "       migration process is logged into tarmig_[datetime].log file\n"
+          "       exit status: 0 success, 1 something failed, 2 argument error, 3 Vantrel unusable (run ended early)\n\n"
           "For more details, see readme.html\n\n"}) {
         EXPECT_NE(help.find(line), std::string::npos) << line;
     }

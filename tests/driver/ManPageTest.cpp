@@ -51,7 +51,7 @@ TEST(ManPage, NamesTheFilesTheExitStatusesAndTheVersionFromTheBuild) {
     const std::string page = manPage();
     for (const char* text : {"\n.SH FILES\n", "\n.I tarmig_YYYY\\-MM\\-DD_hh\\-mm\\-ss.log\n",
                              "\n.I tarmig_YYYY\\-MM\\-DD_hh\\-mm\\-ss.pass\n", "\n.SH EXIT STATUS\n",
-                             "\n.TP\n.B 0\n", "\n.TP\n.B 1\n", "\n.TP\n.B 2\n", "\n.SH EXAMPLES\n",
+                             "\n.TP\n.B 0\n", "\n.TP\n.B 1\n", "\n.TP\n.B 2\n", "\n.TP\n.B 3\n", "\n.SH EXAMPLES\n",
                              "\"tarmig @PROJECT_VERSION@\" \"User Commands\"\n"}) {
         EXPECT_NE(page.find(text), std::string::npos) << text;
     }

@@ -142,7 +142,7 @@ TEST_F(AppendWindowRun, ServerFallingSilentWithAppendsInFlightNamesEachUnconfirm
     buildStore(10, false);
     const std::vector<std::string> stall{"--stall-after", "9", "--fault-commands", "APPEND,X-APPEND"};
     Outcome windowed = migrate(stall, {"-window", "8", "-timeout", "2"});
-    EXPECT_EQ(windowed.exitStatus, 1);
+    EXPECT_EQ(windowed.exitStatus, 3);
     EXPECT_EQ(windowed.stats.appends, 9u);
     // joe's two and the calendar's three messages go first. In the INBOX the
     // fifth message carries the network error; the others sent behind it are

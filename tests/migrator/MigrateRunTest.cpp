@@ -353,7 +353,7 @@ TEST_F(MigrateRun, WrongMasterPasswordEndsTheRunBeforeAnyDomainLine) {
     VantrelTarget target({}, false, "right");
     auto run = migrate(target, {}, "wrong");
     ServerState server = target.stop();
-    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.exitStatus, 3);
     EXPECT_TRUE(server.empty());
     EXPECT_EQ(run.out.find("domain ("), std::string::npos);
     EXPECT_NE(run.out.find("\nError: problem with authentication to Vantrel\n"), std::string::npos);
@@ -369,7 +369,7 @@ TEST_F(MigrateRun, UnreachableServerEndsTheRun) {
     VantrelTarget target({});
     target.stop();  // nothing listens on its port any more
     auto run = migrate(target);
-    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.exitStatus, 3);
     EXPECT_EQ(run.out.find("domain ("), std::string::npos);
     EXPECT_NE(logText().find("Network error: cannot connect to Vantrel\n\nError: cannot connect to Vantrel\n"),
               std::string::npos);
@@ -381,7 +381,7 @@ TEST_F(MigrateRun, ConnectionDroppedMidAccountEndsTheRunAfterLoggingOut) {
     VantrelTarget target({"--drop-after", "1", "--fault-commands", "APPEND,X-APPEND"});
     auto run = migrate(target);
     ServerState server = target.stop();
-    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.exitStatus, 3);
     EXPECT_EQ(server["ann@example.com"].folders["INBOX"].messages.size(), 1u);
     EXPECT_EQ(server.count("bob@other.org"), 0u);  // the run ended with ann
     std::string log = logText();
@@ -417,7 +417,7 @@ TEST_F(MigrateRun, ServerByeMidAccountEndsTheRun) {
     VantrelTarget target({"--bye-after", "1", "--fault-commands", "APPEND,X-APPEND"});
     auto run = migrate(target);
     ServerState server = target.stop();
-    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.exitStatus, 3);
     EXPECT_EQ(server["ann@example.com"].folders["INBOX"].messages.size(), 1u);
     std::string log = logText();
     EXPECT_NE(log.find("Network error: cannot append message\n"), std::string::npos) << log;
@@ -429,7 +429,7 @@ TEST_F(MigrateRun, ConnectionLostWhileCreatingTheAccountIsNotTakenForAnExistingO
     VantrelTarget target({"--drop-after", "0", "--fault-commands", "X-CREATEUSER"});
     auto run = migrate(target);
     target.stop();
-    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.exitStatus, 3);
     EXPECT_EQ(passText(), "");  // neither created nor found existing
     std::string log = logText();
     EXPECT_EQ(log.find("user already exist"), std::string::npos);
@@ -455,7 +455,7 @@ TEST_F(MigrateRun, TlsNeedsAVerifiedCertificateUnlessInsecureIsGiven) {
         VantrelTarget target({}, true);
         auto run = migrate(target, {"-ssl"});
         ServerState server = target.stop();
-        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_EQ(run.exitStatus, 3);
         EXPECT_TRUE(server.empty());
         EXPECT_NE(logText().find("Network error: cannot connect to Vantrel\n"), std::string::npos);
     }

@@ -8,30 +8,16 @@
 
 namespace {
 
-struct Parsed {
-    std::string path, domain, user, password, setPass, forceSetPass, server, primaryDomain, unknown = "stale";
-    int port = -1;
-    int timeout = -1;
-    int window = -1;
-    bool migrate = true, force = true, quiet = true, help = true, version = true, fixLineEnds = false;
-    bool useTls = true, insecure = true;
-};
-
-Parsed parse(std::vector<std::string> args) {
+tarmig::RunOptions parse(std::vector<std::string> args) {
     args.insert(args.begin(), "tarmig");
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    Parsed p;
-    tarmig::Migrator::parseArgs(static_cast<int>(args.size()), argv.data(), p.path, p.domain, p.user, p.password,
-                                p.setPass, p.forceSetPass, p.server, p.port, p.primaryDomain, p.migrate, p.force,
-                                p.quiet, p.help, p.version, p.fixLineEnds, p.useTls, p.insecure, p.unknown,
-                                p.timeout, p.window);
-    return p;
+    return tarmig::Migrator::parseArgs(static_cast<int>(args.size()), argv.data());
 }
 
 TEST(MigratorParseArgs, DefaultsAreResetBeforeScanning) {
-    Parsed p = parse({});
+    tarmig::RunOptions p = parse({});
     EXPECT_EQ(p.path, "");
     EXPECT_EQ(p.server, "");
     EXPECT_EQ(p.port, 143);
@@ -46,7 +32,7 @@ TEST(MigratorParseArgs, DefaultsAreResetBeforeScanning) {
 }
 
 TEST(MigratorParseArgs, EveryOptionIsReadWhateverItsCase) {
-    Parsed p = parse({"-PATH", "/var/CG", "-Domain", "ex*.com", "-primaryDomain", "main.org", "-USER", "ann",
+    tarmig::RunOptions p = parse({"-PATH", "/var/CG", "-Domain", "ex*.com", "-primaryDomain", "main.org", "-USER", "ann",
                       "-password", "secret", "-SetPass", "sp", "-FORCESETPASS", "fsp", "-server", "imap.local",
                       "-Port", "1143", "-MIGRATE", "-Force", "-quiet", "-disablecrlffixing"});
     EXPECT_EQ(p.path, "/var/CG");
@@ -67,14 +53,14 @@ TEST(MigratorParseArgs, EveryOptionIsReadWhateverItsCase) {
 }
 
 TEST(MigratorParseArgs, NamesMustMatchWholeArguments) {
-    Parsed p = parse({"-pa", "/x", "-pathx", "/y", "-migrat", "--force", "migrate"});
+    tarmig::RunOptions p = parse({"-pa", "/x", "-pathx", "/y", "-migrat", "--force", "migrate"});
     EXPECT_EQ(p.path, "");
     EXPECT_FALSE(p.migrate);
     EXPECT_FALSE(p.force);
 }
 
 TEST(MigratorParseArgs, ValuesAreTakenVerbatimEvenWhenTheyLookLikeOptions) {
-    Parsed p = parse({"-password", "-migrate", "-path", " /with space/ "});
+    tarmig::RunOptions p = parse({"-password", "-migrate", "-path", " /with space/ "});
     EXPECT_EQ(p.password, "-migrate");
     EXPECT_FALSE(p.migrate);
     EXPECT_EQ(p.path, " /with space/ ");
@@ -87,7 +73,7 @@ TEST(MigratorParseArgs, ValueOptionAsLastArgumentIsIgnored) {
 }
 
 TEST(MigratorParseArgs, LaterOccurrenceWins) {
-    Parsed p = parse({"-path", "/a", "-user", "x", "-path", "/b"});
+    tarmig::RunOptions p = parse({"-path", "/a", "-user", "x", "-path", "/b"});
     EXPECT_EQ(p.path, "/b");
     EXPECT_EQ(p.user, "x");
 }
@@ -111,7 +97,7 @@ TEST(MigratorParseArgs, PortFollowsStrtolWithZeroMeaningDefault) {
 }
 
 TEST(MigratorParseArgs, TlsMovesTheDefaultPortOnly) {
-    Parsed tls = parse({"-SSL", "-insecure"});
+    tarmig::RunOptions tls = parse({"-SSL", "-insecure"});
     EXPECT_TRUE(tls.useTls);
     EXPECT_TRUE(tls.insecure);
     EXPECT_EQ(tls.port, 993);
@@ -122,27 +108,27 @@ TEST(MigratorParseArgs, TlsMovesTheDefaultPortOnly) {
 }
 
 TEST(MigratorParseArgs, TimeoutIsWholeSecondsFromOne) {
-    EXPECT_EQ(parse({}).timeout, 180);
-    EXPECT_EQ(parse({"-TimeOut", "2"}).timeout, 2);
-    EXPECT_EQ(parse({"-timeout", "2147483647"}).timeout, 2147483647);
-    EXPECT_EQ(parse({"-timeout"}).timeout, 180);
+    EXPECT_EQ(parse({}).timeoutSeconds, 180);
+    EXPECT_EQ(parse({"-TimeOut", "2"}).timeoutSeconds, 2);
+    EXPECT_EQ(parse({"-timeout", "2147483647"}).timeoutSeconds, 2147483647);
+    EXPECT_EQ(parse({"-timeout"}).timeoutSeconds, 180);
     // 0 is the driver's sign for a value it refuses.
     for (const char* bad : {"0", "-5", "", "abc", "5x", "1.5", "2147483648", "99999999999999999999"}) {
-        EXPECT_EQ(parse({"-timeout", bad}).timeout, 0) << bad;
+        EXPECT_EQ(parse({"-timeout", bad}).timeoutSeconds, 0) << bad;
     }
 }
 
 TEST(MigratorParseArgs, FirstArgumentThatIsNeitherOptionNorValueIsNamed) {
-    Parsed p = parse({"stray", "-verbose", "-path", "/p"});
-    EXPECT_EQ(p.unknown, "stray");
+    tarmig::RunOptions p = parse({"stray", "-verbose", "-path", "/p"});
+    EXPECT_EQ(p.unknownArgument, "stray");
     EXPECT_EQ(p.path, "/p");  // the rest is still read
-    EXPECT_EQ(parse({"-migrate", "-domian", "example.org"}).unknown, "-domian");
-    EXPECT_EQ(parse({"-pa", "/x"}).unknown, "-pa");
-    EXPECT_EQ(parse({"-path", "/a", "--force"}).unknown, "--force");
+    EXPECT_EQ(parse({"-migrate", "-domian", "example.org"}).unknownArgument, "-domian");
+    EXPECT_EQ(parse({"-pa", "/x"}).unknownArgument, "-pa");
+    EXPECT_EQ(parse({"-path", "/a", "--force"}).unknownArgument, "--force");
     // Values, however they look, and a value option that lacks its value are not.
-    EXPECT_EQ(parse({"-password", "-nonsense", "-PORT", "x", "-Domain", "d", "-ssl", "-path"}).unknown, "");
-    EXPECT_EQ(parse({"-timeout", "-x", "-path", "/p", "-TIMEOUT"}).unknown, "");
-    EXPECT_EQ(parse({}).unknown, "");
+    EXPECT_EQ(parse({"-password", "-nonsense", "-PORT", "x", "-Domain", "d", "-ssl", "-path"}).unknownArgument, "");
+    EXPECT_EQ(parse({"-timeout", "-x", "-path", "/p", "-TIMEOUT"}).unknownArgument, "");
+    EXPECT_EQ(parse({}).unknownArgument, "");
 }
 
 TEST(MigratorParseArgs, WindowIsWholeAppendsFromOne) {
@@ -150,7 +136,25 @@ TEST(MigratorParseArgs, WindowIsWholeAppendsFromOne) {
     EXPECT_EQ(parse({"-path", "/s", "-WINDOW", "1"}).window, 1);
     EXPECT_EQ(parse({"-window", "128", "-path", "/s"}).window, 128);
     EXPECT_EQ(parse({"-window", "many"}).window, 0);
-    EXPECT_EQ(parse({"-path", "/s", "-window"}).unknown, "");
+    EXPECT_EQ(parse({"-path", "/s", "-window"}).unknownArgument, "");
+}
+
+TEST(MigratorParseArgs, PasswordFileIsAValueOption) {
+    tarmig::RunOptions p = parse({"-PASSWORDFILE", "/etc/tarmig/master", "-migrate"});
+    EXPECT_EQ(p.passwordFile, "/etc/tarmig/master");
+    EXPECT_EQ(p.password, "");
+    EXPECT_EQ(p.unknownArgument, "");
+    EXPECT_EQ(parse({"-password", "-", "-passwordFile"}).password, "-");
+    EXPECT_EQ(parse({"-password", "-", "-passwordFile"}).unknownArgument, "");
+}
+
+TEST(MigratorParseArgs, ShardIsTakenVerbatimForTheDriverToCheck) {
+    EXPECT_FALSE(parse({}).shard);
+    EXPECT_EQ(parse({"-SHARD", "2/4", "-path", "/s"}).shard, "2/4");
+    EXPECT_EQ(parse({"-shard", "junk"}).shard, "junk");
+    // Given empty (an unset shell variable) is not the same as not given.
+    EXPECT_EQ(parse({"-shard", ""}).shard, "");
+    EXPECT_EQ(parse({"-path", "/s", "-shard"}).unknownArgument, "");
 }
 
 }  // namespace

@@ -137,7 +137,7 @@ TEST_F(ProvisioningRun, ByeAnsweringCreateStillEndsTheRun) {
     VantrelServer server({.arguments = {"--bye-after", "0", "--fault-commands", "CREATE"}});
     ToolRun run = migrate(server);
     server.stop();
-    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.exitStatus, 3);
     EXPECT_EQ(server.dump().account("bob", "other.org"), nullptr);
     std::string log = fileText(".log");
     EXPECT_NE(log.find("Network error: cannot create folder\n\nError: cannot create folder\n"), std::string::npos)

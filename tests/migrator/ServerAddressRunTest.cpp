@@ -66,7 +66,7 @@ TEST_F(ServerAddressRun, ServerOnTheOtherFamilyOrMalformedAddressFailsTheRun) {
     for (const char* address : {"::1", "[::1]", "[::1"}) {
         std::string log;
         ToolRun run = migrate(address, server.port(), {}, log);
-        EXPECT_EQ(run.exitStatus, 1) << address;
+        EXPECT_EQ(run.exitStatus, 3) << address;
         EXPECT_NE(log.find("Network error: cannot connect to Vantrel\n"), std::string::npos) << address << "\n" << log;
         EXPECT_TRUE(log.ends_with("Result: migration failed\n")) << log;
     }

@@ -48,7 +48,7 @@ protected:
         ToolRun run = runTool(args, work.path());
         const auto took = std::chrono::steady_clock::now() - started;
         EXPECT_LT(took, runLimit);
-        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_EQ(run.exitStatus, 3);
         EXPECT_NE(run.out.find(timeoutLine), std::string::npos) << run.out;
         EXPECT_TRUE(run.out.ends_with("Result: migration failed\n")) << run.out;
         auto logs = filesMatching(work.path(), "tarmig_", ".log");

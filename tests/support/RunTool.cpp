@@ -14,7 +14,11 @@
 
 namespace tarmig::testing {
 
-ToolRun runTool(const std::vector<std::string>& args, const std::string& workDir, bool removeWorkDir) {
+namespace {
+
+// Standard input is /dev/null unless inputPath names a file.
+ToolRun runWithInputFile(const std::vector<std::string>& args, const std::string& workDir, bool removeWorkDir,
+                        const std::string& inputPath) {
     TempDir capture;
     std::string outPath = capture.path() + "/out", errPath = capture.path() + "/err";
     std::vector<std::string> argvText{TARMIG_BINARY};
@@ -28,7 +32,7 @@ ToolRun runTool(const std::vector<std::string>& args, const std::string& workDir
     if (pid == 0) {
         int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int in = ::open("/dev/null", O_RDONLY);
+        int in = ::open(inputPath.empty() ? "/dev/null" : inputPath.c_str(), O_RDONLY);
         if (out < 0 || err < 0 || in < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || dup2(in, 0) < 0) _exit(126);
         if (chdir(workDir.c_str()) != 0) _exit(126);
         if (removeWorkDir && rmdir(workDir.c_str()) != 0) _exit(126);
@@ -52,6 +56,18 @@ ToolRun runTool(const std::vector<std::string>& args, const std::string& workDir
     run.out = readFile(outPath);
     run.err = readFile(errPath);
     return run;
+}
+
+}  // namespace
+
+ToolRun runTool(const std::vector<std::string>& args, const std::string& workDir, bool removeWorkDir) {
+    return runWithInputFile(args, workDir, removeWorkDir, "");
+}
+
+ToolRun runToolWithInput(const std::vector<std::string>& args, const std::string& workDir, const std::string& input) {
+    TempDir inputDir;
+    writeFile(inputDir.path() + "/input", input);
+    return runWithInputFile(args, workDir, false, inputDir.path() + "/input");
 }
 
 std::vector<std::string> filesMatching(const std::string& dir, const std::string& prefix, const std::string& suffix) {

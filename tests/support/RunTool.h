@@ -18,6 +18,9 @@ struct ToolRun {
 // minutes is killed (exit status 128 + SIGKILL).
 ToolRun runTool(const std::vector<std::string>& args, const std::string& workDir, bool removeWorkDir = false);
 
+// Runs the tool as runTool does, with `input` as its standard input.
+ToolRun runToolWithInput(const std::vector<std::string>& args, const std::string& workDir, const std::string& input);
+
 // Files in dir whose names start with prefix and end with suffix.
 std::vector<std::string> filesMatching(const std::string& dir, const std::string& prefix, const std::string& suffix);
 
