@@ -46,6 +46,10 @@ int main(int argc, char** argv) {
         std::cout << "Argument error: unknown option " << options.unknownArgument << ", for help use \"-help\"\n";
         return exitUsage;
     }
+    if (!options.optionWithoutValue.empty()) {
+        std::cout << "Argument error: option " << options.optionWithoutValue << " needs a value, for help use \"-help\"\n";
+        return exitUsage;
+    }
     const bool passwordGiven = !options.password.empty() || !options.passwordFile.empty();
     if (path.empty() || (options.migrate && (server.empty() || !passwordGiven))) {
         std::cout << "Argument error: missing required command line arguments, for help use \"-help\"\n";

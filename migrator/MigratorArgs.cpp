@@ -102,9 +102,9 @@ RunOptions Migrator::parseArgs(int argc, char** argv) {
         else if (optionIs(argument, "-ssl")) options.useTls = true;
         else if (optionIs(argument, "-insecure")) options.insecure = true;
         // A mistyped option must not widen the run (-domian would migrate
-        // every domain). A value option written last only lacks its value.
-        else if (options.unknownArgument.empty() && !isValueOption(argument))
-            options.unknownArgument = argument;
+        // every domain), nor may a value option that lacks its value.
+        else if (isValueOption(argument)) options.optionWithoutValue = argument;
+        else if (options.unknownArgument.empty()) options.unknownArgument = argument;
     }
     if (options.port == 0) options.port = options.useTls ? defaultTlsPort : defaultPort;
     return options;

@@ -23,6 +23,9 @@ struct RunOptions {
     std::optional<std::string> shard;
     // The first argument that is neither an option nor an option's value, "" when none.
     std::string unknownArgument;
+    // A value option written last, without its value ("" when none): left
+    // unset, -domain or -user would widen the run to the whole store.
+    std::string optionWithoutValue;
     // 143, or 993 with -ssl, unless -port says otherwise.
     int port = 143;
     // 0 for a value that is not a whole number from 1 up (refused by the driver).

@@ -56,7 +56,6 @@ TEST(ArgumentErrors, MissingRequiredArgumentsStopTheRunWithStatus2) {
     TempDir work;
     const std::string missing = "Argument error: missing required command line arguments, for help use \"-help\"\n";
     for (auto args : {std::vector<std::string>{"-quiet"},
-                      {"-migrate", "-path"},  // -path as the last argument is ignored
                       {"-path", "/s", "-migrate", "-server", "h"},
                       {"-path", "/s", "-migrate", "-password", "p"}}) {
         auto run = runTool(args, work.path());
@@ -83,6 +82,17 @@ TEST(ArgumentErrors, MistypedOptionStopsTheRunBeforeItStarts) {
     EXPECT_TRUE(filesMatching(work.path(), "", "").empty());
     // Help still wins: it is what the user asked for.
     EXPECT_EQ(runTool({"-hepl", "-help"}, work.path()).exitStatus, 0);
+}
+
+// Without its value a mask would be "*": the whole store instead of a part.
+TEST(ArgumentErrors, ValueOptionWithoutItsValueStopsTheRun) {
+    TempDir work, store;
+    for (const char* option : {"-domain", "-USER", "-shard", "-path"}) {
+        auto run = runTool({"-path", store.path(), "-domain", "d.org", option}, work.path());
+        EXPECT_EQ(run.exitStatus, 2) << option;
+        EXPECT_EQ(run.out, "Argument error: option " + std::string(option) + " needs a value, for help use \"-help\"\n");
+    }
+    EXPECT_TRUE(filesMatching(work.path(), "", "").empty());
 }
 
 TEST(ArgumentErrors, UserWithoutDomainNamesTheUser) {

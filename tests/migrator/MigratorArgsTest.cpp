@@ -129,6 +129,8 @@ TEST(MigratorParseArgs, FirstArgumentThatIsNeitherOptionNorValueIsNamed) {
     EXPECT_EQ(parse({"-password", "-nonsense", "-PORT", "x", "-Domain", "d", "-ssl", "-path"}).unknownArgument, "");
     EXPECT_EQ(parse({"-timeout", "-x", "-path", "/p", "-TIMEOUT"}).unknownArgument, "");
     EXPECT_EQ(parse({}).unknownArgument, "");
+    EXPECT_EQ(parse({"-path", "/p", "-Domain"}).optionWithoutValue, "-Domain");
+    EXPECT_EQ(parse({"-path", "/p", "-domain", "d"}).optionWithoutValue, "");
 }
 
 TEST(MigratorParseArgs, WindowIsWholeAppendsFromOne) {
