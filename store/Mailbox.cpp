@@ -147,7 +147,10 @@ void Mailbox::scanFolderDirectory(const std::string& directory, const std::strin
         if (kind == zenqa::utils::DirectoryReader::Other) {
             // A listed folder's own storage is refused when the folder is opened.
             struct stat st;
-            if (::lstat(entryPath.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) continue;
+            if (::lstat(entryPath.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+                reportOddEntry(entryPath);
+                continue;
+            }
             if (!isFolder && listed.count(prefix + base)) continue;
             problems_.push_back({"Error: folder storage \"" + entryPath + "\" is a symbolic link, not read\n",
                                  StoreProblem::LostFolder});
@@ -156,8 +159,16 @@ void Mailbox::scanFolderDirectory(const std::string& directory, const std::strin
         } else if ((isMbox && kind == zenqa::utils::DirectoryReader::File) ||
                    (isMdir && kind == zenqa::utils::DirectoryReader::Directory)) {
             found.insert(prefix + base);
+        } else if (isFolder || !listed.count(prefix + base)) {
+            reportOddEntry(entryPath);
         }
     }
+}
+
+// A FIFO, or a file or directory of the wrong kind for its name, holds no
+// folder the reader can read; the log says it was passed over.
+void Mailbox::reportOddEntry(const std::string& entryPath) {
+    output << "Warning: \"" << entryPath << "\" is not a folder's storage of its kind, not read\n";
 }
 
 }  // namespace tarmig

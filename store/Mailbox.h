@@ -51,6 +51,7 @@ private:
     // beginning with `prefix`; symbolic links are refused, not followed.
     void scanFolderDirectory(const std::string& directory, const std::string& prefix,
                              std::set<std::string>& found, const std::set<std::string>& listed);
+    void reportOddEntry(const std::string& entryPath);
 
     std::vector<StoreProblem> problems_;
 };

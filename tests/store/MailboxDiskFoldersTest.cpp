@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -69,6 +70,8 @@ TEST_F(MailboxDiskFolders, UnlistedFoldersFollowTheListedOnesAsMailFolders) {
     makeDirs(a + "/Weird.mbox");
     writeFile(a + "/File.mdir", "x");
     writeFile(a + "/.mbox", "x");
+    writeFile(a + "/Plain.folder", "x");
+    ASSERT_EQ(0, mkfifo((a + "/Pipe.mbox").c_str(), 0600));
 
     auto folders = folderList("ann", MailboxMacnt);
     EXPECT_EQ((std::vector<Seen>{{"Cal", "IPF.Appointment", false},
@@ -84,6 +87,12 @@ TEST_F(MailboxDiskFolders, UnlistedFoldersFollowTheListedOnesAsMailFolders) {
     EXPECT_EQ(MailboxMacnt, folders[2].getStorageType());
     EXPECT_NE(std::string::npos, out.str().find("   Info: found folder \"ann/Projects/Deep/X\" on disk\n"));
     EXPECT_TRUE(mailbox.takeProblems().empty());
+    // Holding no mail the reader can read, they are named in the log, not passed over unseen.
+    for (const char* odd : {"Weird.mbox", "File.mdir", "Plain.folder", "Pipe.mbox"}) {
+        std::string line = "Warning: \"" + a + "/" + odd + "\" is not a folder's storage of its kind, not read\n";
+        EXPECT_NE(std::string::npos, out.str().find(line)) << line;
+    }
+    EXPECT_EQ(std::string::npos, out.str().find("readme.txt"));
 
     // A copy keeps where the folder came from.
     Folder copy = folders[3];
