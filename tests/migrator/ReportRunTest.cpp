@@ -1,10 +1,16 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/RunTool.h"
@@ -39,16 +45,36 @@ std::uint64_t bytesStored(const VantrelDump& dump, const std::string& user) {
     return bytes;
 }
 
+// Starts the tool without waiting for it; returns its process id.
+pid_t startTool(const std::vector<std::string>& args, const std::string& workDir) {
+    std::vector<std::string> argvText{TARMIG_BINARY};
+    argvText.insert(argvText.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argvText) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = ::open("/dev/null", O_RDWR);
+        if (null < 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0 || chdir(workDir.c_str()) != 0)
+            _exit(126);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
 class ReportRun : public ::testing::Test {
 protected:
     TempDir store, work;
     StoreBuilder builder{store.path()};
     std::string report = work.path() + "/run.jsonl";
 
+    std::vector<std::string> arguments(const VantrelServer& server, const std::string& password = "master") {
+        return {"-path", store.path(), "-primaryDomain", "example.com", "-migrate", "-server", "127.0.0.1",
+                "-port", std::to_string(server.port()), "-password", password, "-report", report};
+    }
     ToolRun migrate(const VantrelServer& server, const std::string& password = "master") {
-        return runTool({"-path", store.path(), "-primaryDomain", "example.com", "-migrate", "-server", "127.0.0.1",
-                        "-port", std::to_string(server.port()), "-password", password, "-report", report},
-                       work.path());
+        return runTool(arguments(server, password), work.path());
     }
     void addAccount(const std::string& name, const std::vector<std::pair<std::string, int>>& folders) {
         std::vector<FolderEntry> entries;
@@ -174,6 +200,36 @@ TEST_F(ReportRun, AccountWhoseConnectionIsLostHasItsLineWithTheErrorThatEndedThe
     EXPECT_NE(log.find("\n" + last + "\n"), std::string::npos) << last << "\n" << log;
     EXPECT_EQ(lines[1]["exit_status"], 3);
     EXPECT_EQ(lines[1]["totals"]["accounts"], json({{"migrated", 0}, {"skipped", 0}, {"failed", 1}}));
+}
+
+TEST_F(ReportRun, KilledRunKeepsTheLineOfEveryAccountThatEnded) {
+    addAccount("ann", {{"INBOX", 1}});
+    addAccount("bob", {{"INBOX", 1}});
+    addAccount("carol", {{"INBOX", 1}});
+    // The third append gets no answer: the tool waits in the last account.
+    VantrelServer server({.arguments = {"--stall-after", "2", "--fault-commands", "APPEND,X-APPEND"}});
+    pid_t tool = startTool(arguments(server), work.path());
+    ASSERT_GT(tool, 0);
+    auto lineCount = [&] {
+        std::string text = readFile(report);
+        return std::count(text.begin(), text.end(), '\n');
+    };
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (lineCount() < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(tool, SIGKILL);
+    int status = 0;
+    waitpid(tool, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the tool ended before it was killed";
+    server.stop();
+
+    std::vector<json> lines = reportLines(report);
+    ASSERT_EQ(lines.size(), 2u) << readFile(report);
+    for (const json& line : lines) {
+        EXPECT_EQ(line["type"], "account");
+        EXPECT_EQ(line["status"], "migrated");
+    }
 }
 
 TEST_F(ReportRun, ReportThatCannotBeCreatedStopsTheRunBeforeItStarts) {
