@@ -33,6 +33,7 @@ void printHelp(std::ostream& out) {
         << "       -insecure  with -ssl, accept a certificate that cannot be verified (optional)\n"
         << "       -timeout   seconds to wait for each answer of Vantrel (optional, default 180)\n"
         << "       -shard     K/N: only the accounts in part K of N of the store (optional), see the README\n"
+        << "       -report    FILE: one JSON line per account and one for the run, appended (optional), see the README\n"
         << "       -window    appends sent ahead of their answers (optional, default 32, 1 waits for each)\n"
         << "\n"
         << "Notes: CommuniGate must be stopped before migration!\n"

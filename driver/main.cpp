@@ -92,6 +92,12 @@ int main(int argc, char** argv) {
         return exitUsage;
     }
 
+    // Scripts rely on the report: a run that cannot write it does not start.
+    std::ofstream reportFile;
+    if (options.migrate && !options.report.empty() && !openPrivateFile(reportFile, options.report)) {
+        std::cout << "Argument error: cannot create the report file \"" << options.report << "\"\n";
+        return exitUsage;
+    }
     std::time_t startTime = std::time(nullptr);
     std::string stamp = formatRunStamp(startTime);
     std::ofstream logFile;
@@ -107,6 +113,7 @@ int main(int argc, char** argv) {
 
     bool failed = false;
     bool targetUnusable = false;
+    int exitStatus = exitSuccess;
     {
         Migrator migrator(*output, static_cast<unsigned>(options.timeoutSeconds));
         migrator.initialize(path, server, options.port, password, options.migrate, options.force,
@@ -114,6 +121,7 @@ int main(int argc, char** argv) {
         migrator.setTls(options.useTls, !options.insecure);
         migrator.setAppendWindow(static_cast<unsigned>(options.window));
         migrator.setShard(shard);
+        if (reportFile.is_open()) migrator.setReport(&reportFile);
         // Created when the first account is about to be provisioned.
         migrator.passwordReport.setPath("./tarmig_" + stamp + ".pass");
         migrator << "\n"
@@ -168,7 +176,8 @@ int main(int argc, char** argv) {
         }
 
         if (!migrator.succeeded) failed = true;
+        exitStatus = targetUnusable ? exitTargetUnusable : failed ? exitFailure : exitSuccess;
+        migrator.writeRunReport(exitStatus);
     }
-    if (targetUnusable) return exitTargetUnusable;
-    return failed ? exitFailure : exitSuccess;
+    return exitStatus;
 }

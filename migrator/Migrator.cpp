@@ -4,7 +4,7 @@
 
 namespace tarmig {
 
-Migrator::Migrator(std::ostream& output, unsigned imapTimeoutSeconds) : client(imapTimeoutSeconds), output(output) {}
+Migrator::Migrator(std::ostream& output, unsigned imapTimeoutSeconds) : client(imapTimeoutSeconds), errorLines(output.rdbuf()), output(&errorLines) {}
 
 void Migrator::initialize(std::string storePath, std::string server, int port, std::string masterPassword,
                           bool migrate, bool force, std::string setPass, std::string forceSetPass, bool quiet,

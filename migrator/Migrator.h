@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "imap/SimpleImapClient.h"
+#include "migrator/ErrorLines.h"
 #include "migrator/PasswordReport.h"
 #include "migrator/RunOptions.h"
+#include "migrator/RunReport.h"
 #include "migrator/Shard.h"
 #include "store/StoreProblem.h"
 #include "utils/IMessage.h"
@@ -86,6 +88,11 @@ public:
     std::string formatSize(std::int64_t size);
     // Closing "Info: " lines of a migration: counts, bytes and speed.
     void writeSummary();
+    // Where the report's lines go (nullptr, the default: no report). Each
+    // account that ends in a migration adds its line.
+    void setReport(std::ostream* stream) { report.setStream(stream); }
+    // The report's last line: the run's totals and how it ended.
+    void writeRunReport(int exitStatus);
 
     // Cleared by every failure the engine reports.
     bool succeeded = true;
@@ -113,6 +120,9 @@ private:
     };
 
     void transferAccount(Mailbox& mailbox);
+    // An account's report line covers what happens between these two.
+    void beginAccount(const std::string& domain, const std::string& account);
+    void endAccount(AccountReport::Status status, const std::string& lastError = "");
     // Sends the message ahead of the answers still awaited and reports every
     // answer that must be read to make room for the next one.
     void sendMessage(const std::string& target, IMessage& message, int position, bool useXAppend);
@@ -152,7 +162,9 @@ private:
     bool quiet = false;
     Shard shard;
     SimpleImapClient client;
-    std::ostream& output;
+    // The log, seen through the recorder of the account's error lines.
+    ErrorLines errorLines;
+    std::ostream output;
     std::string currentUser;
     std::string currentDomain;
     bool accountFailed = false;   // the current account reported a failure
@@ -160,6 +172,12 @@ private:
     std::vector<std::string> refusedFolders;  // target paths the server would not create, this account
     std::deque<AppendInFlight> appendsInFlight;  // oldest first, as in the client's queue
     Statistics statistics;
+    RunReport report;
+    // The account being reported: its names, and the statistics and time at its start.
+    bool accountOpen = false;
+    AccountReport openAccount;
+    Statistics accountStart;
+    std::chrono::steady_clock::time_point accountStartTime;
     std::chrono::steady_clock::time_point startTime = std::chrono::steady_clock::now();
 };
 

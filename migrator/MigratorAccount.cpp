@@ -21,6 +21,7 @@ void Migrator::transferAccount(Mailbox& mailbox) {
         if (!setUser(mailbox)) {
             client.disconnect(true);
             ++statistics.accountsSkipped;
+            endAccount(AccountReport::Skipped);
             return;
         }
         bool useXAppend = client.isXAppendSupported();
@@ -39,10 +40,13 @@ void Migrator::transferAccount(Mailbox& mailbox) {
         for (Folder& folder : folders) transferFolder(mailbox, folder, useXAppend);
         client.disconnect(true);
         ++(accountFailed ? statistics.accountsFailed : statistics.accountsMigrated);
-    } catch (const CGNetworkException&) {
+        endAccount(accountFailed ? AccountReport::Failed : AccountReport::Migrated);
+    } catch (const CGNetworkException& e) {
         if (!quiet) std::cout << "\n" << std::flush;
         client.disconnect(true);
         ++statistics.accountsFailed;
+        // The driver logs this line once the run has ended.
+        endAccount(AccountReport::Failed, std::string("Error: ") + e.what());
         throw;
     } catch (const CGStoreException&) {
         client.disconnect(true);

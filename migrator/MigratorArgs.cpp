@@ -46,6 +46,7 @@ RunOptions Migrator::parseArgs(int argc, char** argv) {
         {"-setpass", &options.setPass},
         {"-forcesetpass", &options.forceSetPass},
         {"-server", &options.server},
+        {"-report", &options.report},
     };
 
     auto isValueOption = [&](const char* argument) {

@@ -68,14 +68,20 @@ void Migrator::migrateDomain(Domain& domain, const std::string& userMask) {
     };
     walkItems([&] { return fetch(true); }, [&] { return fetch(false); },
               [&] {
-                  if (shard.contains(mailbox.username, domain.name)) migrateMailbox(mailbox);
+                  if (!shard.contains(mailbox.username, domain.name)) return;
+                  if (migrate) beginAccount(domain.name, mailbox.username);
+                  migrateMailbox(mailbox);
               },
               [&] {
                   if (!ours()) return;
+                  // An account that could not be read has its report line too.
+                  if (migrate && !accountOpen) beginAccount(domain.name, mailbox.username);
                   *this << (migrate ? "Error: cannot migrate mailbox <" : "Error: cannot print mailbox <")
                         << mailbox.username << ">\n";
                   succeeded = false;
-                  if (migrate) ++statistics.accountsFailed;
+                  if (!migrate) return;
+                  ++statistics.accountsFailed;
+                  endAccount(AccountReport::Failed);
               });
 }
 

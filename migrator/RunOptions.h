@@ -18,6 +18,8 @@ struct RunOptions {
     std::string forceSetPass;
     std::string server;
     std::string primaryDomain;
+    // The JSON Lines report file, "" for none.
+    std::string report;
     // -shard as given ("K/N"); none for the whole store. An empty value is
     // refused by the driver rather than taken for the whole store.
     std::optional<std::string> shard;

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tarmig {
+
+// Counts of one account or of the whole run.
+struct ReportCounts {
+    int foldersMigrated = 0;
+    int foldersFailed = 0;
+    long long messagesAppended = 0;
+    long long messagesFailed = 0;
+    std::int64_t bytesSent = 0;
+};
+
+struct AccountReport {
+    enum Status { Migrated, Skipped, Failed };
+    std::string domain;
+    std::string account;
+    Status status = Migrated;
+    ReportCounts counts;
+    double seconds = 0;
+    // The account's "Error: " lines as logged, without their line ends.
+    std::vector<std::string> errors;
+};
+
+struct RunReportTotals {
+    bool successful = true;
+    int exitStatus = 0;
+    double seconds = 0;
+    int accountsMigrated = 0;
+    int accountsSkipped = 0;
+    int accountsFailed = 0;
+    ReportCounts counts;
+};
+
+// One JSON object, without a line end, for the report file (JSON Lines).
+std::string accountReportLine(const AccountReport& account);
+std::string runReportLine(const RunReportTotals& run);
+
+// The report file of a run, when one is asked for: each line is written and
+// flushed whole, so a run that is killed keeps every line it finished.
+class RunReport {
+public:
+    // nullptr (the default) writes nothing.
+    void setStream(std::ostream* stream) { stream_ = stream; }
+    bool enabled() const { return stream_ != nullptr; }
+    void write(const std::string& line);
+
+private:
+    std::ostream* stream_ = nullptr;
+};
+
+}  // namespace tarmig
