@@ -194,23 +194,6 @@ TEST_F(ProvisioningRun, NoAccountIsCreatedWhenThePasswordReportCannotBeWritten) 
     EXPECT_NE(run.err.find("Result: migration failed\n"), std::string::npos);
 }
 
-// Starts the tool without waiting for it; returns its process id.
-pid_t startTool(const std::vector<std::string>& args, const std::string& workDir) {
-    std::vector<std::string> argvText{TARMIG_BINARY};
-    argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argvText) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null = ::open("/dev/null", O_RDWR);
-        if (null < 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0 || chdir(workDir.c_str()) != 0)
-            _exit(126);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
-}
 
 TEST_F(ProvisioningRun, KilledRunLeavesThePasswordOfEveryAccountItCreatedAndTheLogNone) {
     addInbox("ann", "ann-secret", 1);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -20,6 +22,10 @@ ToolRun runTool(const std::vector<std::string>& args, const std::string& workDir
 
 // Runs the tool as runTool does, with `input` as its standard input.
 ToolRun runToolWithInput(const std::vector<std::string>& args, const std::string& workDir, const std::string& input);
+
+// Starts the tool in workDir with /dev/null as standard input and outputs,
+// without waiting for it; returns its process id, for a test to signal and reap.
+pid_t startTool(const std::vector<std::string>& args, const std::string& workDir);
 
 // Files in dir whose names start with prefix and end with suffix.
 std::vector<std::string> filesMatching(const std::string& dir, const std::string& prefix, const std::string& suffix);
