@@ -2,6 +2,7 @@
 
 #include <streambuf>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarmig {
@@ -25,7 +26,7 @@ protected:
     int sync() override;
 
 private:
-    void take(char c);
+    void take(std::string_view text);
 
     std::streambuf* target_;
     bool recording_ = false;

@@ -105,11 +105,7 @@ private:
         int accountsMigrated = 0;
         int accountsSkipped = 0;
         int accountsFailed = 0;
-        int foldersMigrated = 0;
-        int foldersFailed = 0;
-        long long messagesAppended = 0;
-        long long messagesFailed = 0;
-        std::int64_t bytesSent = 0;
+        ReportCounts counts;
     };
 
     // An append sent whose answer has not been read: the message's position
@@ -176,7 +172,7 @@ private:
     // The account being reported: its names, and the statistics and time at its start.
     bool accountOpen = false;
     AccountReport openAccount;
-    Statistics accountStart;
+    ReportCounts accountStart;  // the run's counts when the open account began
     std::chrono::steady_clock::time_point accountStartTime;
     std::chrono::steady_clock::time_point startTime = std::chrono::steady_clock::now();
 };

@@ -83,10 +83,10 @@ void Migrator::transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppend)
         } else {
             shownCount = 0;
         }
-        ++statistics.foldersMigrated;
+        ++statistics.counts.foldersMigrated;
     } catch (const CGStoreException&) {
         reportSkipped("Error: cannot migrate folder \"" + withVisibleNul(folder.getName()) + "\"\n");
-        ++statistics.foldersFailed;
+        ++statistics.counts.foldersFailed;
         if (identityLost) throw;
     }
     if (!quiet) std::cout << shownCount << "\n" << std::flush;
@@ -166,17 +166,17 @@ void Migrator::settleAppend(const AppendInFlight& append, SimpleImapClient::Imap
         for (const AppendInFlight& unanswered : appendsInFlight) {
             reportSkipped("Error: cannot migrate message nr.: " + std::to_string(unanswered.position) +
                           ", unconfirmed: the connection broke before its answer (the server may have stored it)\n");
-            ++statistics.messagesFailed;
+            ++statistics.counts.messagesFailed;
         }
         appendsInFlight.clear();
     }
     try {
         checkAppendResult(result);
-        ++statistics.messagesAppended;
-        statistics.bytesSent += append.size;
+        ++statistics.counts.messagesAppended;
+        statistics.counts.bytesSent += append.size;
     } catch (const CGStoreException&) {
         reportSkipped("Error: cannot migrate message nr.: " + std::to_string(append.position) + "\n");
-        ++statistics.messagesFailed;
+        ++statistics.counts.messagesFailed;
         if (identityLost) throw;
     }
 }
@@ -193,10 +193,10 @@ int Migrator::reportProblems(const std::vector<StoreProblem>& problems) {
     for (const StoreProblem& problem : problems) {
         reportSkipped(problem.line);
         if (problem.loss == StoreProblem::LostMessage) {
-            ++statistics.messagesFailed;
+            ++statistics.counts.messagesFailed;
             ++messages;
         } else if (problem.loss == StoreProblem::LostFolder) {
-            ++statistics.foldersFailed;
+            ++statistics.counts.foldersFailed;
         }
     }
     return messages;

@@ -72,17 +72,17 @@ std::string Migrator::formatSize(std::int64_t size) {
 void Migrator::writeSummary() {
     using std::to_string;
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - startTime).count();
-    double megabytes = static_cast<double>(statistics.bytesSent) / 1048576.0;
+    double megabytes = static_cast<double>(statistics.counts.bytesSent) / 1048576.0;
     char timing[128];
     std::snprintf(timing, sizeof timing, "%.1f s, %.2f MB/s", seconds, seconds > 0 ? megabytes / seconds : 0.0);
     *this << "Info: accounts migrated: " << to_string(statistics.accountsMigrated)
           << ", skipped (already existing): " << to_string(statistics.accountsSkipped)
           << ", failed: " << to_string(statistics.accountsFailed) << "\n"
-          << "Info: folders migrated: " << to_string(statistics.foldersMigrated)
-          << ", failed: " << to_string(statistics.foldersFailed) << "\n"
-          << "Info: messages appended: " << to_string(statistics.messagesAppended)
-          << ", failed: " << to_string(statistics.messagesFailed) << "\n"
-          << "Info: bytes sent: " << to_string(statistics.bytesSent) << " (" << formatSize(statistics.bytesSent)
+          << "Info: folders migrated: " << to_string(statistics.counts.foldersMigrated)
+          << ", failed: " << to_string(statistics.counts.foldersFailed) << "\n"
+          << "Info: messages appended: " << to_string(statistics.counts.messagesAppended)
+          << ", failed: " << to_string(statistics.counts.messagesFailed) << "\n"
+          << "Info: bytes sent: " << to_string(statistics.counts.bytesSent) << " (" << formatSize(statistics.counts.bytesSent)
           << ")\n"
           << "Info: elapsed: " << timing << "\n";
 }

@@ -17,7 +17,7 @@ void Migrator::beginAccount(const std::string& domain, const std::string& accoun
     openAccount = AccountReport{};
     openAccount.domain = domain;
     openAccount.account = account;
-    accountStart = statistics;
+    accountStart = statistics.counts;
     accountStartTime = std::chrono::steady_clock::now();
     errorLines.start();
 }
@@ -29,12 +29,7 @@ void Migrator::endAccount(AccountReport::Status status, const std::string& lastE
     openAccount.seconds = secondsSince(accountStartTime);
     openAccount.errors = errorLines.stop();
     if (!lastError.empty()) openAccount.errors.push_back(lastError);
-    ReportCounts& counts = openAccount.counts;
-    counts.foldersMigrated = statistics.foldersMigrated - accountStart.foldersMigrated;
-    counts.foldersFailed = statistics.foldersFailed - accountStart.foldersFailed;
-    counts.messagesAppended = statistics.messagesAppended - accountStart.messagesAppended;
-    counts.messagesFailed = statistics.messagesFailed - accountStart.messagesFailed;
-    counts.bytesSent = statistics.bytesSent - accountStart.bytesSent;
+    openAccount.counts = statistics.counts - accountStart;
     report.write(accountReportLine(openAccount));
 }
 
@@ -47,11 +42,7 @@ void Migrator::writeRunReport(int exitStatus) {
     run.accountsMigrated = statistics.accountsMigrated;
     run.accountsSkipped = statistics.accountsSkipped;
     run.accountsFailed = statistics.accountsFailed;
-    run.counts.foldersMigrated = statistics.foldersMigrated;
-    run.counts.foldersFailed = statistics.foldersFailed;
-    run.counts.messagesAppended = statistics.messagesAppended;
-    run.counts.messagesFailed = statistics.messagesFailed;
-    run.counts.bytesSent = statistics.bytesSent;
+    run.counts = statistics.counts;
     report.write(runReportLine(run));
 }
 

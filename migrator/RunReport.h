@@ -14,6 +14,13 @@ struct ReportCounts {
     long long messagesAppended = 0;
     long long messagesFailed = 0;
     std::int64_t bytesSent = 0;
+
+    // What was counted between `since` and these counts.
+    ReportCounts operator-(const ReportCounts& since) const {
+        return {foldersMigrated - since.foldersMigrated, foldersFailed - since.foldersFailed,
+                messagesAppended - since.messagesAppended, messagesFailed - since.messagesFailed,
+                bytesSent - since.bytesSent};
+    }
 };
 
 struct AccountReport {

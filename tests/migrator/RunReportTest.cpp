@@ -94,6 +94,10 @@ TEST(ErrorLines, KeepsErrorLinesWhileRecordingAndPassesEverythingOn) {
     EXPECT_TRUE(log.str().ends_with("refused to create x\nError: after the account\n"));
     recorder.start();
     EXPECT_TRUE(recorder.stop().empty());
+    // The prefix may come in pieces, and a line that only begins like it is not one.
+    recorder.start();
+    out << "Err" << "or" << ':' << " split " << "prefix\nErro\nE" << "rr: no\n";
+    EXPECT_EQ(recorder.stop(), (std::vector<std::string>{"Error: split prefix"}));
 }
 
 }  // namespace
