@@ -1,11 +1,12 @@
 // Writes the benchmark corpora: the same messages as a CommuniGate store
-// (one .macnt account with an .mbox INBOX) and as a Maildir, or a store of
+// (.macnt accounts, each with an .mbox INBOX) and as a Maildir, or a store of
 // many empty accounts for the print-mode scale runs.
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -17,13 +18,6 @@
 using namespace tarmig::testing;
 
 namespace {
-
-struct Stored {
-    std::int64_t offset;
-    std::int64_t size;
-    std::string flags;
-    long stamp;
-};
 
 constexpr long baseStamp = 1077280496;  // 20 Feb 2004 12:34:56 UTC
 
@@ -67,57 +61,82 @@ bool copyRange(int from, std::int64_t offset, std::int64_t size, const std::stri
     return size == 0;
 }
 
+// One account of the message store and the .mbox file of its INBOX.
+struct MessageAccount {
+    std::string dir;
+    std::ofstream mbox;
+    int reader = -1;  // the same file, for copying each message into the Maildir
+    long count = 0;
+    std::int64_t bytes = 0;
+};
+
+// Account `index` of `accounts`: one is "bench" in the primary domain; more
+// are split between the primary domain and a second one, as a run over
+// several domains meets them.
+std::pair<std::string, std::string> accountName(long index, long accounts) {
+    if (accounts == 1) return {"", "bench"};
+    std::string name = "user" + std::to_string(index);
+    return {index < (accounts + 1) / 2 ? "" : "second.example.com", name};
+}
+
+// The messages go round the accounts' INBOXes in turn; the Maildir holds them
+// all in one INBOX, for the clients that read one.
 int writeMessages(const std::string& out, long count, std::int64_t minSize, std::int64_t maxSize,
-                  std::uint64_t seed, bool crlf) {
+                  std::uint64_t seed, bool crlf, long accounts) {
     CorpusText text(seed, crlf);
     StoreBuilder store(out + "/store");
-    std::string account = store.addMacnt("", "bench", settingsText({{"Password", "bench"},
-                                                                    {"PasswordEncryption", "clear"},
-                                                                    {"RealName", "Bench User"}}), "{}\n");
-    std::string mboxPath = account + "/INBOX.mbox";
-    std::vector<Stored> stored;
-    std::int64_t total = 0;
-    {
-        std::ofstream mbox(mboxPath, std::ios::binary | std::ios::trunc);
-        for (long i = 0; i < count; ++i) {
-            std::int64_t size = text.between(minSize, maxSize);
-            std::string flags = storeFlags(text.next());
-            long stamp = baseStamp + i * 37;
-            if (i > 0) mbox << "\r\n";
-            MboxMessage m;
-            m.flags = flags;
-            m.uid = std::to_string(i + 1);
-            m.timestamp = cgStamp(stamp);
-            mbox << separatorLine(m) << '\n';
-            std::int64_t offset = mbox.tellp();
-            text.writeMessage(mbox, i, size);
-            std::int64_t written = static_cast<std::int64_t>(mbox.tellp()) - offset;
-            stored.push_back({offset, written, flags, stamp});
-            total += written;
-        }
-        if (!mbox.flush()) {
-            std::cerr << "cannot write " << mboxPath << "\n";
-            return 1;
-        }
+    std::vector<MessageAccount> targets(static_cast<std::size_t>(accounts));
+    for (long a = 0; a < accounts; ++a) {
+        auto [domain, name] = accountName(a, accounts);
+        MessageAccount& target = targets[static_cast<std::size_t>(a)];
+        target.dir = store.addMacnt(domain, name, settingsText({{"Password", "bench"},
+                                                                {"PasswordEncryption", "clear"},
+                                                                {"RealName", "Bench User"}}), "{}\n");
+        target.mbox.open(target.dir + "/INBOX.mbox", std::ios::binary | std::ios::trunc);
+        target.reader = open((target.dir + "/INBOX.mbox").c_str(), O_RDONLY);
     }
-    writeFile(account + "/account.info",
-              infoText(std::to_string(total), {{"INBOX", "IPF.Note", std::to_string(count), std::to_string(total)}}));
-
     std::string maildir = out + "/maildir/INBOX";
     for (const char* sub : {"/cur", "/new", "/tmp"}) makeDirs(maildir + sub);
-    int in = open(mboxPath.c_str(), O_RDONLY);
-    for (std::size_t i = 0; i < stored.size(); ++i) {
-        const Stored& s = stored[i];
-        std::string path = maildir + "/cur/" + std::to_string(s.stamp) + "." + std::to_string(i + 1) +
-                           ".bench:2," + maildirFlags(s.flags);
-        if (!copyRange(in, s.offset, s.size, path)) {
+    std::int64_t total = 0;
+    for (long i = 0; i < count; ++i) {
+        MessageAccount& target = targets[static_cast<std::size_t>(i % accounts)];
+        std::int64_t size = text.between(minSize, maxSize);
+        std::string flags = storeFlags(text.next());
+        long stamp = baseStamp + i * 37;
+        if (target.count > 0) target.mbox << "\r\n";
+        MboxMessage m;
+        m.flags = flags;
+        m.uid = std::to_string(target.count + 1);
+        m.timestamp = cgStamp(stamp);
+        target.mbox << separatorLine(m) << '\n';
+        target.mbox.flush();
+        std::int64_t offset = target.mbox.tellp();
+        text.writeMessage(target.mbox, i, size);
+        if (!target.mbox.flush()) {
+            std::cerr << "cannot write " << target.dir << "/INBOX.mbox\n";
+            return 1;
+        }
+        std::int64_t written = static_cast<std::int64_t>(target.mbox.tellp()) - offset;
+        ++target.count;
+        target.bytes += written;
+        total += written;
+
+        std::string path = maildir + "/cur/" + std::to_string(stamp) + "." + std::to_string(i + 1) + ".bench:2," +
+                           maildirFlags(flags);
+        if (!copyRange(target.reader, offset, written, path)) {
             std::cerr << "cannot write " << path << "\n";
             return 1;
         }
-        utimbuf times{s.stamp, s.stamp};
+        utimbuf times{stamp, stamp};
         utime(path.c_str(), &times);
     }
-    close(in);
+    for (MessageAccount& target : targets) {
+        target.mbox.close();
+        close(target.reader);
+        std::string bytes = std::to_string(target.bytes);
+        writeFile(target.dir + "/account.info",
+                  infoText(bytes, {{"INBOX", "IPF.Note", std::to_string(target.count), bytes}}));
+    }
     std::cout << "messages " << count << " bytes " << total << "\n";
     return 0;
 }
@@ -137,7 +156,12 @@ int writeAccounts(const std::string& out, long count, bool nested) {
         std::string name = "user" + std::to_string(i);
         if (nested) {
             long n = i / domains;
-            name = "g" + std::to_string(n % 32) + ".sub/h" + std::to_string(n / 32 % 16) + ".sub/" + name;
+            std::string path = "g";  // piecewise, as above
+            path += std::to_string(n % 32);
+            path += ".sub/h";
+            path += std::to_string(n / 32 % 16);
+            path += ".sub/";
+            name = path + name;
         }
         store.addMacnt(domain, name, settings,
                        infoText(size, {{"INBOX", "IPF.Note", "3", size}, {"Sent", "IPF.Note", "1", "100"}}));
@@ -151,14 +175,16 @@ int writeAccounts(const std::string& out, long count, bool nested) {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() >= 6 && args[0] == "messages") {
+        const long accounts = args.size() > 7 ? std::atol(args[7].c_str()) : 1;
+        if (accounts < 1) return 2;
         return writeMessages(args[1], std::atol(args[2].c_str()), std::atoll(args[3].c_str()),
                              std::atoll(args[4].c_str()), std::strtoull(args[5].c_str(), nullptr, 10),
-                             args.size() > 6 && args[6] == "crlf");
+                             args.size() > 6 && args[6] == "crlf", accounts);
     }
     if ((args.size() == 3 || (args.size() == 4 && args[3] == "sub")) && args[0] == "accounts") {
         return writeAccounts(args[1], std::atol(args[2].c_str()), args.size() == 4);
     }
-    std::cerr << "usage: bench_corpus messages DIR COUNT MIN MAX SEED [crlf|lf]\n"
+    std::cerr << "usage: bench_corpus messages DIR COUNT MIN MAX SEED [crlf|lf [ACCOUNTS]]\n"
                  "       bench_corpus accounts DIR COUNT [sub]\n";
     return 2;
 }

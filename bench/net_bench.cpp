@@ -1,8 +1,9 @@
 // The loopback limit: a sink that discards what one TCP connection carries,
 // and a sender that copies a file into it in large writes. Also a raw IMAP
-// client that pipelines X-APPENDs, to show how fast a test server can take
-// them, and one that appends synchronously from memory: the least any
-// one-at-a-time client can spend.
+// client that pipelines X-APPENDs over one or several connections, to show
+// how fast a test server can take them, and one that appends from memory,
+// one at a time or pipelined: the least a client can spend, and the most a
+// server takes.
 #include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
@@ -17,6 +18,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -137,16 +139,19 @@ int logIn(unsigned port, const std::string& user, const std::string& password, s
     return fd;
 }
 
-// Logs in and appends every file of a Maildir folder, keeping `window` commands in flight.
-int blast(unsigned port, const std::string& user, const std::string& password, const std::string& dir) {
-    std::vector<std::filesystem::path> files = folderFiles(dir);
+// Appends every `step`-th file of a Maildir folder from `first` on, over its
+// own logged-in connection, keeping `window` X-APPENDs in flight. Counts into
+// `appended`; false on any failure.
+bool blastShare(unsigned port, const std::string& user, const std::string& password,
+                const std::vector<std::filesystem::path>& files, std::size_t first, std::size_t step,
+                long& appended) {
     std::string pending;
     int fd = logIn(port, user, password, pending);
-    if (fd < 0) return 1;
+    if (fd < 0) return false;
     const long window = 32;
     long inFlight = 0, tag = 0;
-    long long total = 0;
-    for (const auto& file : files) {
+    for (std::size_t i = first; i < files.size(); i += step) {
+        const auto& file = files[i];
         std::string head = "A";
         head += std::to_string(tag++) + " X-APPEND \"INBOX\" (\\Seen) \"20-Feb-2004 12:34:56 +0000\" {";
         auto size = static_cast<std::size_t>(std::filesystem::file_size(file));
@@ -159,20 +164,41 @@ int blast(unsigned port, const std::string& user, const std::string& password, c
         if (in >= 0) close(in);
         if (got != static_cast<ssize_t>(size)) {
             std::cerr << "cannot read " << file << "\n";
-            return 1;
+            return false;
         }
         command.replace(head.size() + size, 2, "\r\n");
-        if (!writeAll(fd, command)) return 1;
-        total += static_cast<long long>(size);
+        if (!writeAll(fd, command)) return false;
+        ++appended;
         if (++inFlight == window) {
-            if (!readCompletions(fd, pending, window / 2)) return 1;
+            if (!readCompletions(fd, pending, window / 2)) return false;
             inFlight -= window / 2;
         }
     }
-    if (!readCompletions(fd, pending, inFlight)) return 1;
+    if (!readCompletions(fd, pending, inFlight)) return false;
     writeAll(fd, "Z LOGOUT\r\n");
     close(fd);
-    std::cout << "appended " << files.size() << " bytes " << total << "\n";
+    return true;
+}
+
+// Appends every file of a Maildir folder over `connections` connections at
+// once, the files dealt round them, each connection in its own thread.
+int blast(unsigned port, const std::string& user, const std::string& password, const std::string& dir,
+          std::size_t connections) {
+    std::vector<std::filesystem::path> files = folderFiles(dir);
+    std::vector<long> appended(connections, 0);
+    std::vector<char> ok(connections, 0);
+    std::vector<std::thread> threads;
+    for (std::size_t k = 0; k < connections; ++k)
+        threads.emplace_back([&, k] { ok[k] = blastShare(port, user, password, files, k, connections, appended[k]); });
+    for (auto& thread : threads) thread.join();
+    long total = 0;
+    for (std::size_t k = 0; k < connections; ++k) {
+        if (!ok[k]) return 1;
+        total += appended[k];
+    }
+    long long bytes = 0;
+    for (const auto& file : files) bytes += static_cast<long long>(std::filesystem::file_size(file));
+    std::cout << "appended " << total << " bytes " << bytes << "\n";
     return 0;
 }
 
@@ -184,10 +210,13 @@ double cpuSeconds() {
 }
 
 // Reads every file of a Maildir folder into ready APPEND commands (bare LF
-// made CR LF), logs in, selects INBOX, then appends them one at a time:
-// only that loop is timed, so it shows the network's and the server's share
-// of a synchronous client's cost, with nothing of reading a store.
-int sync(unsigned port, const std::string& user, const std::string& password, const std::string& dir) {
+// made CR LF, LITERAL+ literals), logs in, selects INBOX, then appends them
+// keeping up to `window` in flight (1: each waits for its answer). Only that
+// loop is timed, so it shows the network's and the server's share of a
+// client's cost, with nothing of reading a store: with a wide window, the
+// most the server takes from one connection.
+int appendFromMemory(unsigned port, const std::string& user, const std::string& password, const std::string& dir,
+                     long window) {
     std::vector<std::string> commands;
     long long total = 0;
     for (const auto& file : folderFiles(dir)) {
@@ -217,9 +246,15 @@ int sync(unsigned port, const std::string& user, const std::string& password, co
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     const double cpuStart = cpuSeconds();
     const auto wallStart = std::chrono::steady_clock::now();
+    long inFlight = 0;
     for (const std::string& command : commands) {
-        if (!writeAll(fd, command) || !readCompletions(fd, pending, 1)) return 1;
+        if (!writeAll(fd, command)) return 1;
+        if (++inFlight == window) {
+            if (!readCompletions(fd, pending, 1)) return 1;
+            --inFlight;
+        }
     }
+    if (!readCompletions(fd, pending, inFlight)) return 1;
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
     const double cpu = cpuSeconds() - cpuStart;
     writeAll(fd, "Z LOGOUT\r\n");
@@ -231,13 +266,21 @@ int sync(unsigned port, const std::string& user, const std::string& password, co
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "sink") == 0) return sink();
-    if (argc == 4 && std::strcmp(argv[1], "send") == 0) return send(static_cast<unsigned>(std::atoi(argv[2])), argv[3]);
-    if (argc == 6 && std::strcmp(argv[1], "blast") == 0)
-        return blast(static_cast<unsigned>(std::atoi(argv[2])), argv[3], argv[4], argv[5]);
-    if (argc == 6 && std::strcmp(argv[1], "sync") == 0)
-        return sync(static_cast<unsigned>(std::atoi(argv[2])), argv[3], argv[4], argv[5]);
-    std::cerr << "usage: bench_net sink | bench_net send PORT FILE | bench_net blast|sync PORT USER PASSWORD "
-                 "MAILDIR_FOLDER\n";
+    const std::string mode = argc > 1 ? argv[1] : "";
+    auto port = [&] { return static_cast<unsigned>(std::atoi(argv[2])); };
+    if (argc == 2 && mode == "sink") return sink();
+    if (argc == 4 && mode == "send") return send(port(), argv[3]);
+    if ((argc == 6 || argc == 7) && mode == "blast") {
+        const long connections = argc == 7 ? std::atol(argv[6]) : 1;
+        if (connections > 0) return blast(port(), argv[3], argv[4], argv[5], static_cast<std::size_t>(connections));
+    }
+    if (argc == 6 && mode == "sync") return appendFromMemory(port(), argv[3], argv[4], argv[5], 1);
+    if (argc == 7 && mode == "pipe" && std::atol(argv[6]) > 0)
+        return appendFromMemory(port(), argv[3], argv[4], argv[5], std::atol(argv[6]));
+    std::cerr << "usage: bench_net sink\n"
+                 "       bench_net send PORT FILE\n"
+                 "       bench_net blast PORT USER PASSWORD MAILDIR_FOLDER [CONNECTIONS]\n"
+                 "       bench_net sync PORT USER PASSWORD MAILDIR_FOLDER\n"
+                 "       bench_net pipe PORT USER PASSWORD MAILDIR_FOLDER WINDOW\n";
     return 2;
 }

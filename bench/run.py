@@ -3,10 +3,12 @@
 loopback and prints one table. Figures are printed, never asserted."""
 
 import argparse
+import json
 import os
 import re
 import shutil
 import signal
+import socket
 import statistics
 import subprocess
 import sys
@@ -124,25 +126,32 @@ class Server:
 
 # ---------------------------------------------------------------- corpora
 
-def corpus(name, count, low, high, seed, crlf):
+def corpus(name, count, low, high, seed, crlf, accounts=1):
+    """The corpus's messages as a store of `accounts` accounts (their INBOXes
+    share the messages out) and as one Maildir folder."""
+    if accounts > 1:
+        name += f"-{accounts}acc"
     path = os.path.join(CORPORA, name)
-    stamp = f"{count} {low} {high} {seed} {crlf}"
+    stamp = f"{count} {low} {high} {seed} {crlf} {accounts}"
     marker = os.path.join(path, "stamp")
     if os.path.exists(marker) and open(marker).read() == stamp:
         log(f"corpus {name}: reused")
     else:
         shutil.rmtree(path, ignore_errors=True)
-        log(f"corpus {name}: writing {count} messages of {low}-{high} bytes")
+        log(f"corpus {name}: writing {count} messages of {low}-{high} bytes in {accounts} account(s)")
         subprocess.run([BIN("bench_corpus"), "messages", path, str(count), str(low), str(high),
-                        str(seed), "crlf" if crlf else "lf"], check=True, stdout=subprocess.DEVNULL)
+                        str(seed), "crlf" if crlf else "lf", str(accounts)], check=True, stdout=subprocess.DEVNULL)
         with open(marker, "w") as f:
             f.write(stamp)
-    account = os.path.join(path, "store", "Accounts", "bench.macnt")
-    mbox = os.path.join(account, "INBOX.mbox")
-    info = open(os.path.join(account, "account.info")).read()
-    size = int(info.split("#StorageUsed = #")[1].split(";")[0])
+    store = os.path.join(path, "store")
+    size = 0
+    for root, _, files in os.walk(store):
+        if "account.info" in files:
+            info = open(os.path.join(root, "account.info")).read()
+            size += int(info.split("#StorageUsed = #")[1].split(";")[0])
+    account = os.path.join(store, "Accounts", "bench.macnt")
     return {"name": name, "path": path, "count": count, "bytes": size, "account": account,
-            "store": os.path.join(path, "store"), "mbox": mbox,
+            "accounts": accounts, "store": store, "mbox": os.path.join(account, "INBOX.mbox"),
             "maildir": os.path.join(path, "maildir")}
 
 
@@ -228,18 +237,29 @@ class Vantrel:
         self.port = int(self.server.first_line()[0])
         self.pid = self.server.proc.pid
 
+    def appended(self):
+        """Messages the server has accepted so far, from its X-DUMP statistics."""
+        with socket.create_connection(("127.0.0.1", self.port)) as conn:
+            answers = conn.makefile("rb")
+            answers.readline()  # greeting
+            conn.sendall(b"D X-DUMP\r\nZ LOGOUT\r\n")
+            size = int(re.search(rb"\{(\d+)\}", answers.readline()).group(1))
+            return json.loads(answers.read(size))["stats"]["appends"]
 
-def migrate_case(vantrel, corp):
+
+def migrate_case(vantrel, corp, port=None, extra=()):
     cwd = os.path.join(WORK, "migrate")
     shutil.rmtree(cwd, ignore_errors=True)
     os.makedirs(cwd)
-    # -force: later runs migrate into the account the first run created.
+    before = vantrel.appended()
+    # -force: later runs migrate into the accounts the first run created.
     run = measure([TARMIG, "-path", corp["store"], "-migrate", "-server", "127.0.0.1",
-                   "-port", str(vantrel.port), "-password", "master",
-                   "-primaryDomain", "bench.example.com", "-quiet", "-force"], vantrel.pid, cwd=cwd)
+                   "-port", str(port or vantrel.port), "-password", "master",
+                   "-primaryDomain", "bench.example.com", "-quiet", "-force", *extra], vantrel.pid, cwd=cwd)
     logs = [f for f in os.listdir(cwd) if f.endswith(".log")]
     text = open(os.path.join(cwd, logs[0]), errors="replace").read() if logs else ""
-    run.complete = "Result: migration successful" in text and "Error" not in text
+    run.complete = ("Result: migration successful" in text and "Error" not in text
+                    and vantrel.appended() - before == corp["count"])
     return run
 
 
@@ -343,9 +363,9 @@ def profile(dovecot, corp, user):
 class DelayProxy:
     """A relay to `port` that holds each direction for half the round trip."""
 
-    def __init__(self, port, rtt_ms):
+    def __init__(self, port, rtt_ms, name):
         one_way = str(int(rtt_ms * 1000 / 2))
-        self.server = Server(f"delay-{rtt_ms}", [BIN("bench_delay"), "relay", str(port), one_way])
+        self.server = Server(f"delay-{name}-{rtt_ms:g}", [BIN("bench_delay"), "relay", str(port), one_way])
         self.port = int(self.server.first_line()[1])
 
 
@@ -356,57 +376,272 @@ def proxy_check(rtt_ms):
     return float(out[1]), float(out[3])
 
 
-# tarmig's default -window (migrator/MigratorArgs.cpp).
+# tarmig's default -window (migrator/RunOptions.h).
 DEFAULT_WINDOW = 32
-ROUND_TRIPS_MS = (0, 1, 5)
+# The bare pipelined client's window: wide enough that the server, not the
+# window, limits it at every round trip measured here.
+CEILING_WINDOW = 128
+ROUND_TRIPS_MS = (0, 0.2, 1, 5)
+LARGE_ROUND_TRIPS_MS = (0, 1)
+MIGRATE_ROUND_TRIPS_MS = (0, 1)
+JOBS = (1, 2, 4, 8)
+# The test server is one Python process: above this share of one core over a
+# run's wall time, the server is what limits that run.
+SERVER_BOUND = 0.85
 
 
-def distance_cases(reps, q, crlf):
-    """The message path into Dovecot through the delay proxy, next to mbsync's default pipeline."""
-    small = corpus("small" + ("-quick" if q else ""), 2000 if q else 10000, 2048, 8192, 1, crlf)
-    users = [f"d{i}" for i in range(200)]
+def rtt_text(rtt):
+    return f"{rtt:g} ms"
+
+
+def ceiling_case(dovecot, corp, user, port):
+    """A bare client appending from memory, CEILING_WINDOW in flight: the server's own rate."""
+    run = measure([BIN("bench_net"), "pipe", str(port), user, "bench",
+                   os.path.join(corp["maildir"], "INBOX", "cur"), str(CEILING_WINDOW)], dovecot.pid)
+    loop = re.search(r"^loop (\S+) (\S+)$", run.output, re.M)
+    if loop:
+        run.wall, run.cpu = float(loop.group(1)), float(loop.group(2))
+    run.rss_mb = None  # it holds every message in memory
+    run.complete = bool(loop) and dovecot.stored(user) == corp["count"]
+    dovecot.drop(user)
+    return run
+
+
+def jobs_migrate_case(vantrel, corp, port, jobs, window=None):
+    """tarmig -migrate of a many-account store; -jobs 1 is left to the default."""
+    extra = (["-jobs", str(jobs)] if jobs != 1 else []) + (["-window", str(window)] if window else [])
+    return migrate_case(vantrel, corp, port, extra)
+
+
+def jobs_blast_case(vantrel, corp, port, connections):
+    before = vantrel.appended()
+    run = measure([BIN("bench_net"), "blast", str(port), "blast@bench.example.com", "bench",
+                   os.path.join(corp["maildir"], "INBOX", "cur"), str(connections)], vantrel.pid)
+    run.complete = (f"appended {corp['count']} " in run.output
+                    and vantrel.appended() - before == corp["count"])
+    return run
+
+
+class Measured:
+    """The runs of one case at one round trip, summarised."""
+
+    def __init__(self, corp, runs):
+        self.runs = runs
+        self.complete = all(getattr(r, "complete", True) and r.code == 0 for r in runs)
+        self.codes = sorted({r.code for r in runs if r.code != 0})
+        self.msgs = [corp["count"] / r.wall for r in runs]
+        self.mbs = [corp["bytes"] / MB / r.wall for r in runs]
+        self.cpu_k = [r.cpu / (corp["count"] / 1000) for r in runs]
+        self.srv_busy = [r.server_cpu / r.wall for r in runs if r.server_cpu is not None]
+        rss = [r.rss_mb for r in runs]
+        self.rss = None if None in rss else max(rss)
+
+    def mark(self):
+        if self.complete:
+            return ""
+        return "  INCOMPLETE" + (f" (exit {', '.join(map(str, self.codes))})" if self.codes else "")
+
+    def median(self, field):
+        """The median of a figure, or None where the row does not count."""
+        return statistics.median(getattr(self, field)) if self.complete else None
+
+
+def over_round_trips(title, target, rtts, cases, reps, checks):
+    """Runs every case at every round trip through a fresh relay to `target`
+    (a Server with .port); the repetitions go round the cases."""
+    results = {}
+    for rtt in rtts:
+        proxy = None
+        if rtt:
+            if rtt not in checks:
+                checks[rtt] = proxy_check(rtt)
+            proxy = DelayProxy(target.port, rtt, title)
+        try:
+            port = proxy.port if proxy else target.port
+            for rep in range(reps):
+                for label, case in cases.items():
+                    log(f"{title} {rtt_text(rtt)} rep {rep + 1}/{reps}: {label}")
+                    results.setdefault((rtt, label), []).append(case(port))
+        finally:
+            if proxy:
+                proxy.server.stop()
+    return results
+
+
+def cell(measured, field, digits=None):
+    values = getattr(measured, field)
+    return fmt_range(values, digits) if measured.complete and values else "-"
+
+
+def ratio(value, base, form="{:.2f}x"):
+    return form.format(value / base) if value is not None and base else "-"
+
+
+def print_distance(title, corp, results, rtts, labels, ceiling_label):
+    print()
+    print(f"{title}: {corp['name']} corpus ({corp['count']} messages, {corp['bytes'] / MB:.1f} MB) "
+          f"into Dovecot, median (min-max) of the runs")
+    print(f"{'round trip':>10}  {'case':<40} {'msg/s':>20} {'MB/s':>18} {'cli CPU s/1k':>13} "
+          f"{'srv busy':>9} {'x mbsync default':>17} {'of ceiling':>11}")
+    table = {}
+    for rtt in rtts:
+        rows = {label: Measured(corp, results[(rtt, label)]) for label in labels}
+        table[rtt] = rows
+        ref = rows["mbsync default pipeline"].median("mbs")
+        ceiling = rows[ceiling_label].median("mbs") if ceiling_label else None
+        for label, m in rows.items():
+            busy = f"{statistics.median(m.srv_busy):.0%}" if m.complete and m.srv_busy else "-"
+            print(f"{rtt_text(rtt):>10}  {label:<40} {cell(m, 'msgs'):>20} {cell(m, 'mbs'):>18} "
+                  f"{cell(m, 'cpu_k'):>13} {busy:>9} "
+                  f"{ratio(m.median('mbs'), ref):>17} {ratio(m.median('mbs'), ceiling, '{:.0%}'):>11}"
+                  f"{m.mark()}")
+    return table
+
+
+def print_jobs(corp, results, base_key, ceilings):
+    print()
+    print(f"tarmig -migrate into the Vantrel test server (--sink): {corp['name']} corpus, "
+          f"{corp['count']} messages ({corp['bytes'] / MB:.1f} MB) in {corp['accounts']} accounts, "
+          f"default -window {DEFAULT_WINDOW} unless shown; median (min-max)")
+    print(f"{'round trip':>10}  {'case':<40} {'msg/s':>20} {'MB/s':>18} {'cli CPU s/1k':>13} "
+          f"{'srv busy':>9} {'RSS MB':>7} {'x base':>8} {'of ceiling':>11}")
+    base = Measured(corp, results[base_key]).median("msgs") if base_key in results else None
+    table = {}
+    for (rtt, label), runs in results.items():
+        m = table[(rtt, label)] = Measured(corp, runs)
+        busy = f"{statistics.median(m.srv_busy):.0%}" if m.complete and m.srv_busy else "-"
+        if m.complete and m.srv_busy and statistics.median(m.srv_busy) >= SERVER_BOUND:
+            busy += "*"
+        ceiling_key = ceilings.get((rtt, label))
+        ceiling = Measured(corp, results[ceiling_key]).median("msgs") if ceiling_key else None
+        rss = f"{m.rss:.1f}" if m.complete and m.rss is not None else "-"
+        versus = ratio(m.median("msgs"), base) if label.startswith("tarmig") else "-"
+        print(f"{rtt_text(rtt):>10}  {label:<40} {cell(m, 'msgs'):>20} {cell(m, 'mbs'):>18} "
+              f"{cell(m, 'cpu_k'):>13} {busy:>9} {rss:>7} {versus:>8} "
+              f"{ratio(m.median('msgs'), ceiling, '{:.0%}'):>11}{m.mark()}")
+    busiest = max((statistics.median(m.srv_busy) for m in table.values() if m.complete and m.srv_busy), default=None)
+    if busiest is not None:
+        verdict = "it limits the rows marked *" if busiest >= SERVER_BOUND else "it is not the limit of these rows"
+        print(f"  The test server (one Python process) was busy at most {busiest:.0%} of one core: {verdict}.")
+    print(f"  x base: msg/s relative to '{base_key[1]}' at {rtt_text(base_key[0])}; of ceiling: to the raw "
+          f"client with as many connections at the same round trip. srv busy: the server's CPU over the wall "
+          f"time; * = at least {SERVER_BOUND:.0%} of its one core, the server limits the row.")
+    return table
+
+
+def throughput_cases(reps, q, crlf, with_migrate=True):
+    """The throughput rows: the message path into Dovecot at a distance (small
+    and large corpora), -migrate with -jobs into the Vantrel sink, and the
+    peak memory of -jobs 8 over large messages. Prints their tables and
+    returns the figures the targets need."""
+    suffix = "-quick" if q else ""
+    small = corpus("small" + suffix, 2000 if q else 10000, 2048, 8192, 1, crlf)
+    large = corpus("large" + suffix, 10 if q else 40, 1 << 20, 8 << 20, 2, crlf)
+    users = [f"d{i}" for i in range(400)]
     next_user = iter(users)
-    cases = {
-        "mbsync default pipeline": lambda port: mbsync_case(dovecot, small, next(next_user), 0, port),
-        "tarmig message path -window 1": lambda port: append_case(dovecot, small, next(next_user), 1, port),
-        f"tarmig message path -window {DEFAULT_WINDOW} (default)":
-            lambda port: append_case(dovecot, small, next(next_user), DEFAULT_WINDOW, port),
-    }
-    results, checks = {}, {}
+    checks, figures = {}, {}
     started = []
+
+    def path_cases(corp, windows, ceiling):
+        cases = {"mbsync default pipeline": lambda port: mbsync_case(dovecot, corp, next(next_user), 0, port),
+                 "mbsync PipelineDepth 1": lambda port: mbsync_case(dovecot, corp, next(next_user), 1, port)}
+        for window in windows:
+            label = f"tarmig message path -window {window}" + (" (default)" if window == DEFAULT_WINDOW else "")
+            cases[label] = lambda port, w=window: append_case(dovecot, corp, next(next_user), w, port)
+        if ceiling:
+            cases[ceiling] = lambda port: ceiling_case(dovecot, corp, next(next_user), port)
+        return cases
+
     try:
         dovecot = Dovecot(users)
         started.append(dovecot.server)
-        for rtt in ROUND_TRIPS_MS:
-            port = dovecot.port
-            if rtt:
-                checks[rtt] = proxy_check(rtt)
-                proxy = DelayProxy(dovecot.port, rtt)
-                started.append(proxy.server)
-                port = proxy.port
-            for rep in range(reps):
-                for label, case in cases.items():
-                    log(f"distance {rtt} ms rep {rep + 1}/{reps}: {label}")
-                    results.setdefault((rtt, label), []).append(case(port))
+        ceiling = f"raw pipelined APPEND x{CEILING_WINDOW} (ceiling)"
+        small_cases = path_cases(small, (1, DEFAULT_WINDOW), ceiling)
+        small_results = over_round_trips("small", dovecot, ROUND_TRIPS_MS, small_cases, reps, checks)
+        large_cases = path_cases(large, (1, DEFAULT_WINDOW), None)
+        large_results = over_round_trips("large", dovecot, LARGE_ROUND_TRIPS_MS, large_cases,
+                                         reps, checks)
+        dovecot.server.stop()
+        started.remove(dovecot.server)
+        if with_migrate:
+            spread = corpus("small" + suffix, small["count"], 2048, 8192, 1, crlf, accounts=16)
+            large_spread = corpus("large" + suffix, large["count"], 1 << 20, 8 << 20, 2, crlf, accounts=8)
+            vantrel = Vantrel()
+            started.append(vantrel.server)
+            cases = {}
+            for jobs in JOBS:
+                cases[f"tarmig -migrate -jobs {jobs}"] = lambda port, j=jobs: jobs_migrate_case(vantrel, spread, port, j)
+            cases["tarmig -migrate -jobs 1 -window 1"] = lambda port: jobs_migrate_case(vantrel, spread, port, 1, 1)
+            for jobs in JOBS:
+                label = f"raw X-APPEND x32, {jobs} connection" + ("s" if jobs > 1 else "")
+                cases[label] = lambda port, j=jobs: jobs_blast_case(vantrel, spread, port, j)
+            jobs_results = over_round_trips("jobs", vantrel, MIGRATE_ROUND_TRIPS_MS, cases, reps, checks)
+            # The -window 1 base matters at a distance only.
+            jobs_results.pop((0, "tarmig -migrate -jobs 1 -window 1"), None)
+            log("memory: -jobs 8 over the large corpus in 8 accounts")
+            memory_results = {(0, f"tarmig -migrate -jobs {jobs}"): [jobs_migrate_case(vantrel, large_spread,
+                                                                                       vantrel.port, jobs)
+                                                                    for _ in range(reps)] for jobs in (1, 8)}
     finally:
         for server in reversed(started):
             server.stop()
 
     print()
-    print(f"Message path at a distance: {small['name']} corpus ({small['count']} messages, "
-          f"{small['bytes'] / MB:.1f} MB) into Dovecot through the delay proxy, {reps} run(s) each, median")
-    for rtt, (measured, bulk) in checks.items():
-        print(f"  proxy at {rtt} ms: measured round trip {measured:.3f} ms, bulk {bulk:.0f} MB/s")
-    print(f"{'round trip':>10}  {'case':<42} {'msg/s':>20} {'MB/s':>18} {'x mbsync default':>17}")
-    for rtt in ROUND_TRIPS_MS:
-        ref = statistics.median([small["count"] / r.wall for r in results[(rtt, "mbsync default pipeline")]])
-        for label in cases:
-            runs = results[(rtt, label)]
-            msgs = [small["count"] / r.wall for r in runs]
-            mbs = [small["bytes"] / MB / r.wall for r in runs]
-            mark = "" if all(getattr(r, "complete", True) for r in runs) else "  INCOMPLETE"
-            print(f"{str(rtt) + ' ms':>10}  {label:<42} {fmt_range(msgs):>20} {fmt_range(mbs):>18} "
-                  f"{statistics.median(msgs) / ref:>16.2f}x{mark}")
+    print("Delay proxy (bench_delay), measured through a fresh relay before its rows:")
+    for rtt, (measured, bulk) in sorted(checks.items()):
+        print(f"  {rtt_text(rtt)}: round trip {measured:.3f} ms, bulk {bulk:.0f} MB/s")
+    figures["small"] = print_distance("Message path at a distance", small, small_results, ROUND_TRIPS_MS,
+                                      list(small_cases), ceiling)
+    figures["large"] = print_distance("Large messages at a distance", large, large_results, LARGE_ROUND_TRIPS_MS,
+                                      list(large_cases), None)
+    if with_migrate:
+        ceilings = {}
+        for rtt in MIGRATE_ROUND_TRIPS_MS:
+            for jobs in JOBS:
+                blast = f"raw X-APPEND x32, {jobs} connection" + ("s" if jobs > 1 else "")
+                ceilings[(rtt, f"tarmig -migrate -jobs {jobs}")] = (rtt, blast)
+        figures["jobs"] = print_jobs(spread, jobs_results, (1, "tarmig -migrate -jobs 1 -window 1"), ceilings)
+        figures["memory"] = print_jobs(large_spread, memory_results, (0, "tarmig -migrate -jobs 1"), {})
+    return figures
+
+
+def throughput_targets(figures):
+    """(goal, value, state) lines for the throughput targets, each against its peer in this run."""
+    lines = []
+
+    def add(text, value, base, goal, form="{:.2f}x"):
+        if value is None or not base:
+            lines.append((text, "not measured", "UNMEASURED"))
+        else:
+            lines.append((text, form.format(value / base), "met" if value / base >= goal else "MISSED"))
+
+    small = figures.get("small", {})
+    for rtt, rows in small.items():
+        ours = rows[f"tarmig message path -window {DEFAULT_WINDOW} (default)"].median("msgs")
+        add(f"message path at {rtt_text(rtt)}: default window >= 1.0x mbsync default", ours,
+            rows["mbsync default pipeline"].median("msgs"), 1.0)
+        ceiling = next(m for label, m in rows.items() if label.startswith("raw pipelined"))
+        add(f"message path at {rtt_text(rtt)}: default window within 10% of the ceiling", ours,
+            ceiling.median("msgs"), 0.9, "{:.0%}")
+    for rtt, rows in figures.get("large", {}).items():
+        add(f"large at {rtt_text(rtt)}: MB/s >= 2x mbsync default",
+            rows[f"tarmig message path -window {DEFAULT_WINDOW} (default)"].median("mbs"),
+            rows["mbsync default pipeline"].median("mbs"), 2.0)
+    jobs = figures.get("jobs")
+    if jobs:
+        four, base = jobs.get((1, "tarmig -migrate -jobs 4")), jobs.get((1, "tarmig -migrate -jobs 1 -window 1"))
+        add("-migrate -jobs 4 at 1 ms >= 8x -jobs 1 -window 1 at 1 ms", four and four.median("msgs"),
+            base and base.median("msgs"), 8.0)
+    memory = figures.get("memory")
+    if memory:
+        eight = memory.get((0, "tarmig -migrate -jobs 8"))
+        if eight and eight.complete and eight.rss is not None:
+            lines.append(("peak RSS of -migrate -jobs 8 over large messages < 64 MB", f"{eight.rss:.1f} MB",
+                          "met" if eight.rss < 64 else "MISSED"))
+        else:
+            lines.append(("peak RSS of -migrate -jobs 8 over large messages < 64 MB", "not measured",
+                          "UNMEASURED"))
+    return lines
 
 
 # ---------------------------------------------------------------- table
@@ -464,8 +699,9 @@ def print_table(rows, reference, loopback):
                     vs_lb)) + mark)
 
 
-def print_targets(rows, print_runs, nested_runs):
-    """The goals side by side with what this run measured; a report, not a test."""
+def print_targets(rows, print_runs, nested_runs, throughput):
+    """The goals side by side with what this run measured; a report, not a test.
+    `throughput`: (goal, value, state) lines from throughput_targets."""
     def find(group, label):
         return next((r for r in rows if r.group == group and r.label == label), None)
 
@@ -503,10 +739,11 @@ def print_targets(rows, print_runs, nested_runs):
         rss = [max(r.rss_mb for r in runs) for runs in print_runs.values()]
         lines.append(("print mode memory flat in the account count",
                       " / ".join(f"{x:.1f}" for x in rss) + " MB", max(rss) - min(rss) < 2))
+    lines = [(text, value, "met" if met else "MISSED") for text, value, met in lines] + throughput
     print()
-    print("Against the targets")
-    for text, value, met in lines:
-        print(f"  {text:<64} {value:>22}  {'met' if met else 'MISSED'}")
+    print("Against the targets, each with its peer from this run")
+    for text, value, state in lines:
+        print(f"  {text:<68} {value:>22}  {state}")
 
 
 # ---------------------------------------------------------------- main
@@ -598,7 +835,10 @@ def main():
     parser.add_argument("--print-only", action="store_true",
                         help="only the print-mode cases (no message corpora, no servers)")
     parser.add_argument("--distance-only", action="store_true",
-                        help="only the message path through the delay proxy (small corpus, Dovecot)")
+                        help="only the message path into Dovecot through the delay proxy (small and large corpora)")
+    parser.add_argument("--throughput-only", action="store_true",
+                        help="only the throughput rows: the message path at a distance, -migrate -jobs into the "
+                             "Vantrel sink, peak memory of -jobs 8, and their targets")
     args = parser.parse_args()
 
     global WORK, CORPORA, BIN, TARMIG
@@ -613,17 +853,18 @@ def main():
     q = args.quick
     crlf = args.crlf
 
-    if args.distance_only:
-        distance_cases(reps, q, crlf)
+    if args.distance_only or args.throughput_only:
+        figures = throughput_cases(reps, q, crlf, with_migrate=args.throughput_only)
+        print_targets([], {}, {}, throughput_targets(figures))
         return
 
     account_counts = [1000, 10000] if q else [10000, 100000]
     stores = {n: account_store(n) for n in account_counts}
     nested_stores = {n: account_store(n, nested=True) for n in account_counts}
-    rows, profiles = [], []
+    rows, profiles, figures = [], [], {}
     if not args.print_only:
         rows, profiles = message_cases(args, reps, q, crlf)
-        distance_cases(reps, q, crlf)
+        figures = throughput_cases(reps, q, crlf)
 
     print()
     print(f"Print mode (tarmig -path STORE -quiet), {reps} run(s) each")
@@ -645,7 +886,7 @@ def main():
                   f"{statistics.median([r.cpu for r in runs]):>10.2f} {max(r.rss_mb for r in runs):>12.1f} "
                   f"{count / wall:>12.0f} {wall / flat_wall:>6.2f}x{mark}")
 
-    print_targets(rows, print_runs, nested_runs)
+    print_targets(rows, print_runs, nested_runs, throughput_targets(figures))
 
     for text in profiles:
         print()
