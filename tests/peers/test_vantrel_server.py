@@ -501,6 +501,7 @@ class RestartTest(unittest.TestCase):
         c.send(b"A APPEND INBOX {5+}\r\ntwo\r\n\r\n")
         self.assertEqual(c.line(), b"", "the second append is not answered")
         c.close()
+        self.assertEqual(server.process.wait(timeout=10), 0, "the server ended on its own")
         code, dump = server.stop()
         self.assertEqual(code, 0)
         self.assertEqual([data(m) for m in folder(dump, "INBOX")["messages"]],

@@ -1050,6 +1050,8 @@ async def cmd_append(conn, tag, args, via="APPEND"):
         folder.messages.append(
             Message(uid, flags, date, data, via))
     if server.stats["appends"] == conn.options.die_after_appends:
+        # The dump first: whoever stops the ending server finds it complete.
+        server.write_dump()
         conn.closing = True
         server.stopped.set()
         return
