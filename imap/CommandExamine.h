@@ -13,5 +13,5 @@ public:
 };
 
 // The message count of the last EXISTS among the command's untagged
-// responses (after SELECT, EXAMINE, or any command), or none.
+// responses (after SELECT or EXAMINE), or none.
 std::optional<std::uint32_t> lastExists(const Command& command);

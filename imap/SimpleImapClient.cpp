@@ -353,8 +353,8 @@ SimpleImapClient::ImapClientResult SimpleImapClient::readKeys(
         }
         connection.setState(ConnectionInternal::Selected);
         if (fetch->getStatus() != Command::OK) return FetchFailed;
-        std::optional<std::uint32_t> exists = lastExists(*fetch);
-        if (!exists) exists = lastExists(*open);
+        // The count the folder had when it was opened: what 1:* covers at least.
+        const std::optional<std::uint32_t> exists = lastExists(*open);
         if (!static_cast<CommandUidFetchKeys&>(*fetch).getMessages(messages) ||
             (exists && messages.size() < *exists)) {
             // Messages the answer left out would be taken for missing ones.

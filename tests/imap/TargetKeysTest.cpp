@@ -88,7 +88,8 @@ protected:
 
 TEST_F(PipelinedKeys, BothCommandsInOneRoundTripAnswersInUidOrder) {
     greet();
-    // Nothing is answered until both commands have arrived.
+    // Nothing is answered until both commands have arrived. A message that
+    // arrives during the fetch (the EXISTS 4) was not in the folder opened.
     peer.expect("T1 EXAMINE \"Sent Items\"\r\nT2 " + keysFetch)
         .send("* 3 EXISTS\r\n* OK [UIDVALIDITY 9] x\r\nT1 OK [READ-ONLY] done\r\n"
               "* 2 FETCH (UID 12 FLAGS (\\Seen) INTERNALDATE \"20-Feb-2004 12:34:56 +0000\" RFC822.SIZE 40 "
@@ -98,6 +99,7 @@ TEST_F(PipelinedKeys, BothCommandsInOneRoundTripAnswersInUidOrder) {
               "* 1 FETCH (FLAGS (\\Deleted))\r\n"
               "* 3 FETCH (UID 13 FLAGS () INTERNALDATE \"20-Feb-2004 12:34:56 +0000\" RFC822.SIZE 41 "
               "BODY[HEADER.FIELDS (MESSAGE-ID)] \"\")\r\n"
+              "* 4 EXISTS\r\n"
               "T2 OK done\r\n");
     start();
     std::vector<TargetMessage> messages;
