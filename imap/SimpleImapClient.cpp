@@ -2,9 +2,12 @@
 
 #include "imap/CommandAppend.h"
 #include "imap/CommandCreate.h"
+#include "imap/CommandExamine.h"
 #include "imap/CommandList.h"
 #include "imap/CommandSelect.h"
 #include "imap/CommandStatus.h"
+#include "imap/CommandUidFetchKeys.h"
+#include "imap/CommandUidStore.h"
 #include "imap/CommandXCreateUser.h"
 #include "imap/CommandXSetUser.h"
 #include "imap/ImapException.h"
@@ -12,6 +15,8 @@
 #include "utils/IMessage.h"
 
 #include <algorithm>
+#include <memory>
+#include <optional>
 
 namespace {
 
@@ -307,4 +312,70 @@ SimpleImapClient::ImapClientResult SimpleImapClient::handleImapException(
     if (dynamic_cast<ImapServerBrokeConnection*>(&e)) return ConnectionError;
     if (dynamic_cast<IMessageLoadFailedException*>(&e)) return MessageLoadFailed;
     return fallback;
+}
+
+SimpleImapClient::ImapClientResult SimpleImapClient::examineKeys(
+    const std::string& folder, std::vector<TargetMessage>& messages) {
+    return readKeys(true, folder, messages);
+}
+
+SimpleImapClient::ImapClientResult SimpleImapClient::selectKeys(
+    const std::string& folder, std::vector<TargetMessage>& messages) {
+    return readKeys(false, folder, messages);
+}
+
+SimpleImapClient::ImapClientResult SimpleImapClient::readKeys(
+    bool readOnly, const std::string& folder, std::vector<TargetMessage>& messages) {
+    messages.clear();
+    if (!connected) return NotConnected;
+    try {
+        std::unique_ptr<Command> open;
+        if (readOnly)
+            open = std::make_unique<CommandExamine>(connection, folder);
+        else
+            open = std::make_unique<CommandSelect>(connection, folder);
+        std::unique_ptr<Command> fetch;
+        if (connection.hasLiteralPlus()) {
+            // One round trip: the fetch waits in the server behind the open.
+            open->start(nullptr);
+            fetch = std::make_unique<CommandUidFetchKeys>(connection);
+            fetch->start(nullptr);
+            CommandQueue pending(connection);
+            pending.push(std::move(open));
+            pending.push(std::move(fetch));
+            open = pending.popCompleted();
+            fetch = pending.popCompleted();
+            if (open->getStatus() != Command::OK) return SelectFailed;
+        } else {
+            if (open->execute(nullptr) != Command::OK) return SelectFailed;
+            fetch = std::make_unique<CommandUidFetchKeys>(connection);
+            fetch->execute(nullptr);
+        }
+        connection.setState(ConnectionInternal::Selected);
+        if (fetch->getStatus() != Command::OK) return FetchFailed;
+        // The count the folder had when it was opened: what 1:* covers at least.
+        const std::optional<std::uint32_t> exists = lastExists(*open);
+        if (!static_cast<CommandUidFetchKeys&>(*fetch).getMessages(messages) ||
+            (exists && messages.size() < *exists)) {
+            // Messages the answer left out would be taken for missing ones.
+            messages.clear();
+            return FetchFailed;
+        }
+        return Ok;
+    } catch (ImapException& e) {
+        messages.clear();
+        return handleImapException(e, FetchFailed);
+    }
+}
+
+SimpleImapClient::ImapClientResult SimpleImapClient::storeFlags(
+    std::uint32_t uid, const std::vector<std::string>& flags) {
+    if (!connected) return NotConnected;
+    if (!std::all_of(flags.begin(), flags.end(), isFlagText)) return StoreFailed;
+    try {
+        CommandUidStore command(connection, uid, flags);
+        return command.execute(nullptr) == Command::OK ? Ok : StoreFailed;
+    } catch (ImapException& e) {
+        return handleImapException(e, StoreFailed);
+    }
 }

@@ -14,6 +14,7 @@
 class FetchMessage;
 class IMessage;
 class ImapException;
+struct TargetMessage;
 
 // The one interface of the IMAP client: every operation runs one or a few
 // commands on the owned connection and reports a result code; no IMAP
@@ -38,6 +39,7 @@ public:
         ListFailed = 11,
         StatusFailed = 12,
         FetchFailed = 13,
+        StoreFailed = 14,
     };
 
     // The read time-out applies to every line the server owes us.
@@ -125,7 +127,24 @@ public:
     static ImapClientResult parseTaggedResponse(const std::string& line);
     static ImapClientResult handleImapException(ImapException& e, ImapClientResult fallback);
 
+    // Opens `folder` read-only (EXAMINE) and reads what identifies each of
+    // its messages (UID FETCH 1:* of UID, FLAGS, INTERNALDATE, RFC822.SIZE
+    // and the Message-ID header), in UID order. Both commands go out
+    // together when the server announced LITERAL+, otherwise back to back.
+    // SelectFailed when the folder cannot be opened; FetchFailed when the
+    // answers are refused, unreadable, or fewer than the folder's EXISTS
+    // count. No append may be in flight.
+    ImapClientResult examineKeys(const std::string& folder, std::vector<TargetMessage>& messages);
+    // The same with SELECT, so that storeFlags can follow.
+    ImapClientResult selectKeys(const std::string& folder, std::vector<TargetMessage>& messages);
+    // UID STORE <uid> FLAGS (<flags>) in the selected folder: Ok, or
+    // StoreFailed when refused or when a flag is not IMAP flag text (then
+    // nothing is sent).
+    ImapClientResult storeFlags(std::uint32_t uid, const std::vector<std::string>& flags);
+
 private:
+    ImapClientResult readKeys(bool readOnly, const std::string& folder,
+                              std::vector<TargetMessage>& messages);
     void forgetAppends();
     void writeProgress(std::ostream& out, zenqa::tiny::KMutex* outputLock,
                        const std::string& text);

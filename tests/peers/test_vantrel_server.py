@@ -404,6 +404,130 @@ class FolderMessageTest(unittest.TestCase):
         self.assertEqual(c.status(b"FETCH 3 FLAGS"), b"BAD")
 
 
+class ReconcileReadTest(unittest.TestCase):
+    """What a client reads and changes to match its messages: UID FETCH of
+    keys, STORE in its forms, EXAMINE as read-only."""
+
+    KEYS = b"(UID FLAGS INTERNALDATE RFC822.SIZE BODY.PEEK[HEADER.FIELDS (MESSAGE-ID)])"
+
+    def setUp(self):
+        self.server = Server()
+        self.client = self.server.connect()
+        self.client.admin()
+        self.bodies = [
+            b"Subject: a\r\nMessage-ID:\r\n <folded@x>\r\nTo: b\r\n\r\nMessage-ID: <body@x>\r\n",
+            b"message-id: <one@x>\r\nMESSAGE-ID: <two@x>\r\n\r\n",
+            b"Subject: none\r\n\r\nbody\r\n",
+            b"Message-Id: <bare@x>\nSubject: lf\n\nbody\n",
+        ]
+        for i, body in enumerate(self.bodies):
+            flags = b" (\\Seen) " if i == 0 else b" "
+            self.assertEqual(word(append(self.client, body, flags + DATE)), b"OK")
+
+    def tearDown(self):
+        self.client.close()
+        self.server.stop()
+
+    def test_uid_fetch_of_keys_in_sequence_order(self):
+        c = self.client
+        untagged = c.command(b'EXAMINE "INBOX"')[0]
+        self.assertIn(b"* 4 EXISTS\r\n", untagged)
+        untagged, tagged = c.command(b"UID FETCH 1:* " + self.KEYS)
+        self.assertTrue(tagged.endswith(b"OK FETCH completed\r\n"))
+        headers = [b"Message-ID:\r\n <folded@x>\r\n\r\n",
+                   b"message-id: <one@x>\r\nMESSAGE-ID: <two@x>\r\n\r\n",
+                   b"\r\n", b"Message-Id: <bare@x>\r\n\r\n"]
+        flags = [b"\\Seen", b"", b"", b""]
+        self.assertEqual(untagged, [
+            b"* %d FETCH (UID %d FLAGS (%s) INTERNALDATE %s RFC822.SIZE %d "
+            b"BODY[HEADER.FIELDS (MESSAGE-ID)] {%d}\r\n%s)\r\n"
+            % (i + 1, i + 1, flags[i], DATE, len(self.bodies[i]), len(headers[i]),
+               headers[i]) for i in range(4)])
+        self.assertEqual(c.command(b"UID FETCH * UID")[0], [b"* 4 FETCH (UID 4)\r\n"])
+        self.assertEqual(c.command(b"UID FETCH 9:* UID")[0], [b"* 4 FETCH (UID 4)\r\n"],
+                         "n:* holds the highest UID even when n is above it")
+        self.assertEqual(c.command(b"UID FETCH 3,1,7 (FLAGS)")[0],
+                         [b"* 1 FETCH (UID 1 FLAGS (\\Seen))\r\n",
+                          b"* 3 FETCH (UID 3 FLAGS ())\r\n"])
+        self.assertEqual(c.command(b"UID FETCH 7:8 UID"), ([], b"T%d OK FETCH completed\r\n" % c.counter))
+        self.assertEqual(c.command(b"FETCH 2 (RFC822.SIZE)")[0],
+                         [b"* 2 FETCH (RFC822.SIZE %d)\r\n" % len(self.bodies[1])])
+        self.assertEqual(c.status(b"UID FETCH 0:2 UID"), b"BAD")
+        self.assertEqual(c.status(b"UID FETCH 1 (BODY[HEADER])"), b"BAD")
+        self.assertEqual(c.status(b"UID COPY 1 INBOX"), b"BAD")
+
+    def test_header_fetch_without_peek_marks_seen(self):
+        c = self.client
+        self.assertEqual(c.status(b'SELECT "INBOX"'), b"OK")
+        untagged = c.command(b"FETCH 2 (BODY[HEADER.FIELDS (Subject)] FLAGS)")[0]
+        self.assertEqual(untagged, [b"* 2 FETCH (BODY[HEADER.FIELDS (SUBJECT)] {2}\r\n\r\n "
+                                    b"FLAGS (\\Seen))\r\n"])
+
+    def test_store_forms_and_read_only_examine(self):
+        c = self.client
+        self.assertEqual(c.status(b"STORE 1 FLAGS (\\Seen)"), b"NO", "nothing selected")
+        self.assertEqual(c.status(b'EXAMINE "INBOX"'), b"OK")
+        self.assertIn(b"[READ-ONLY]", c.command(b"UID STORE 1 FLAGS (\\Draft)")[1])
+        self.assertEqual(c.status(b'SELECT "INBOX"'), b"OK")
+        self.assertEqual(c.command(b"UID STORE 2 FLAGS (\\Flagged \\Draft)")[0],
+                         [b"* 2 FETCH (UID 2 FLAGS (\\Flagged \\Draft))\r\n"])
+        self.assertEqual(c.command(b"STORE 2 +FLAGS (\\flagged $Label)")[0],
+                         [b"* 2 FETCH (FLAGS (\\Flagged \\Draft $Label))\r\n"])
+        self.assertEqual(c.command(b"UID STORE 2 -FLAGS.SILENT (\\DRAFT)"),
+                         ([], b"T%d OK STORE completed\r\n" % c.counter))
+        self.assertEqual(c.command(b"UID STORE 1:3 FLAGS.SILENT ()")[0], [])
+        self.assertEqual(c.command(b"UID STORE 4 +FLAGS.SILENT \\Answered")[0], [])
+        self.assertEqual(c.status(b"UID STORE 1 FLAGS (\\Recent)"), b"BAD")
+        self.assertEqual(c.status(b"UID STORE 1 FLAGS (\\Bogus)"), b"BAD")
+        self.assertEqual(c.status(b"UID STORE 1 LABELS (x)"), b"BAD")
+        self.assertEqual(c.status(b"STORE 9 FLAGS ()"), b"BAD")
+        c.close()
+        _, dump = self.server.stop()
+        self.assertEqual([m["flags"] for m in folder(dump, "INBOX")["messages"]],
+                         [[], [], [], ["\\Answered"]])
+        self.assertEqual(dump["stats"]["stores"], 5)
+
+
+class RestartTest(unittest.TestCase):
+    """A server that dies after storing an append, and one started again
+    from what it held."""
+
+    def test_die_after_appends_then_load(self):
+        server = Server("--die-after-appends", "2")
+        self.addCleanup(server.stop)
+        c = server.connect()
+        c.admin()
+        self.assertEqual(word(append(c, b"one\r\n", b" (\\Seen) " + DATE)), b"OK")
+        c.send(b"A APPEND INBOX {5+}\r\ntwo\r\n\r\n")
+        self.assertEqual(c.line(), b"", "the second append is not answered")
+        c.close()
+        self.assertEqual(server.process.wait(timeout=10), 0, "the server ended on its own")
+        code, dump = server.stop()
+        self.assertEqual(code, 0)
+        self.assertEqual([data(m) for m in folder(dump, "INBOX")["messages"]],
+                         [b"one\r\n", b"two\r\n"])
+
+        directory = tempfile.mkdtemp(prefix="vantrel-load-")
+        self.addCleanup(shutil.rmtree, directory)
+        path = os.path.join(directory, "state.json")
+        with open(path, "w") as f:
+            json.dump(dump, f)
+        again = Server("--load", path)
+        self.addCleanup(again.stop)
+        c = again.connect()
+        c.master()
+        self.assertEqual(c.status(b'X-SETUSER "ann@sales"'), b"OK")
+        self.assertIn(b"* 2 EXISTS\r\n", c.command(b'SELECT "INBOX"')[0])
+        self.assertIn(b"[APPENDUID 1 3]", append(c, b"three"))
+        self.assertEqual(c.command(b"UID FETCH 1 (FLAGS INTERNALDATE)")[0],
+                         [b"* 1 FETCH (UID 1 FLAGS (\\Seen) INTERNALDATE " + DATE + b")\r\n"])
+        c.close()
+        _, reloaded = again.stop()
+        self.assertEqual(reloaded["stats"]["appends"], 1)
+        self.assertEqual(folder(reloaded, "INBOX")["messages"][:2],
+                         folder(dump, "INBOX")["messages"])
+
+
 class FaultTest(unittest.TestCase):
     """Each fault switch on its own server."""
 

@@ -9,8 +9,8 @@ first line of stdout, then serves until SIGTERM or SIGINT, writes the dump
 
 Commands: CAPABILITY, NOOP, LOGOUT, LOGIN, AUTHENTICATE CRAM-MD5,
 X-MASTERAUTH, X-CREATEUSER, X-SETUSER, X-CHECKVERSION, CREATE (with a type
-word and GUID), SELECT, EXAMINE, LIST, STATUS, APPEND, X-APPEND, FETCH, and
-the private X-DUMP, which writes the dump file and also returns the dump as
+word and GUID), SELECT, EXAMINE, LIST, STATUS, APPEND, X-APPEND, FETCH,
+STORE, UID FETCH, UID STORE, and the private X-DUMP, which writes the dump file and also returns the dump as
 an untagged literal ("* X-DUMP {n}"). X-DUMP is never counted as a command.
 
 Options:
@@ -62,6 +62,13 @@ Options:
                            it fires in every connection
   --fault-commands LIST    count only these commands (comma-separated names,
                            e.g. APPEND,X-APPEND); default: every command
+  --die-after-appends N    store the Nth append (from 1, across connections),
+                           then close its connection without an answer and
+                           end the server (dump written, exit status 0): a
+                           server that crashed after it stored a message
+  --load FILE              start from a dump written by this server: its
+                           accounts, folders and messages (uids, flags,
+                           dates, data); statistics start at zero
   --sink                   count appended messages and bytes but store no
                            data (benchmarks); FETCH of data is refused
   --tls-cert FILE, --tls-key FILE
@@ -79,6 +86,14 @@ Behaviour worth knowing:
     folder and message commands need an identity (X-SETUSER or LOGIN).
   - Append dates are validated as RFC 3501 date-time; flags are kept as sent
     (order and letter case), surplus spaces in the flag list are accepted.
+  - FETCH and UID FETCH take sequence sets (n, n:m, *, lists) and the items
+    UID, FLAGS, INTERNALDATE, RFC822.SIZE (the bytes as stored), BODY[],
+    BODY.PEEK[], RFC822, BODY[HEADER.FIELDS (names)] and its .PEEK form (the
+    matching header lines, folded lines whole, plus the blank line, as a
+    literal), and the macros ALL and FAST; answers come in sequence order.
+  - STORE and UID STORE take FLAGS, +FLAGS, -FLAGS and their .SILENT forms;
+    \\Recent and unknown system flags are refused with BAD, a folder opened
+    with EXAMINE refuses with NO.
   - A command ends at the first CR LF outside a literal, as on a real
     server: a quoted string that holds CR, LF or NUL is answered BAD, and
     what follows a line break is read as the next command. Values with line
@@ -92,9 +107,10 @@ points U+0000-U+00FF, so non-ASCII bytes appear as \\u00XX escapes):
                                             "internalDate", "via", "size",
                                             "data" (base64)}]}]}],
    "stats": {"connections", "commands", "appends", "appendedBytes",
-             "refusedAppends", "masterLogins", "failedLogins"}}
+             "refusedAppends", "masterLogins", "failedLogins", "stores"}}
   "date" is the date-time sent with the append ("" when none was sent),
   "internalDate" the one the server keeps; "via" is APPEND or X-APPEND.
+  "stores" counts the STORE and UID STORE commands carried out.
   In --sink mode "messages" stays empty and "messageCount" still counts.
 """
 
@@ -315,6 +331,67 @@ def parse_sequence(text, count):
     return sorted(set(numbers))
 
 
+def parse_uid_set(text, uids):
+    """The sequence numbers (from 1) of the messages whose UIDs (ascending)
+    fall in the UID set. "*" is the highest UID, so "n:*" holds that message
+    even when n is above it; UIDs that no message has are no error."""
+    highest = uids[-1] if uids else 0
+    ranges = []
+    for part in text.split(b","):
+        bounds = part.split(b":")
+        if len(bounds) > 2:
+            raise ImapError("invalid sequence set")
+        values = []
+        for b in bounds:
+            if b == b"*":
+                values.append(highest)
+            elif b.isdigit() and int(b) > 0:
+                values.append(int(b))
+            else:
+                raise ImapError("invalid sequence set")
+        ranges.append((min(values), max(values)))
+    return [i + 1 for i, uid in enumerate(uids)
+            if any(low <= uid <= high for low, high in ranges)]
+
+
+HEADER_FIELDS = re.compile(rb"^BODY(\.PEEK)?\[HEADER\.FIELDS \(([^()]*)\)\]$",
+                           re.IGNORECASE)
+
+
+def header_fields(data, names):
+    """The header lines of the fields named (any letter case), each with its
+    continuation lines, in message order, then the blank line. The header
+    ends at the first empty line (CR LF or bare LF)."""
+    wanted = {n.lower() for n in names}
+    out = bytearray()
+    keep = False
+    for line in re.findall(rb"[^\n]*\n|[^\n]+$", data):
+        if line in (b"\r\n", b"\n"):
+            break
+        if line[:1] not in (b" ", b"\t"):
+            keep = line.split(b":", 1)[0].rstrip(b" \t").lower() in wanted
+        if keep:
+            out += line if line.endswith(b"\r\n") else line.rstrip(b"\r\n") + b"\r\n"
+    return bytes(out) + b"\r\n"
+
+
+SYSTEM_FLAGS = {b"\\SEEN", b"\\ANSWERED", b"\\FLAGGED", b"\\DELETED",
+                b"\\DRAFT"}
+
+
+def store_flags(tokens):
+    """The flags of a STORE: a parenthesized list or flags one by one."""
+    flags = []
+    for token in tokens:
+        for flag in token if isinstance(token, list) else [token]:
+            if not isinstance(flag, Atom):
+                raise ImapError("flag expected")
+            if flag.startswith(b"\\") and flag.upper() not in SYSTEM_FLAGS:
+                raise ImapError("flag cannot be stored")
+            flags.append(bytes(flag))
+    return flags
+
+
 # ---------------------------------------------------------------- state
 
 class Message:
@@ -352,17 +429,24 @@ def text(value):
     return value.decode("latin-1")
 
 
+def b(value):
+    return value.encode("latin-1")
+
+
 class Server:
     def __init__(self, options):
         self.options = options
         self.accounts = {}
         self.stats = dict(connections=0, commands=0, appends=0,
                           appendedBytes=0, refusedAppends=0, masterLogins=0,
-                          failedLogins=0)
+                          failedLogins=0, stores=0)
         self.fault_count = 0
         self.append_attempts = 0
         self.token_counter = 0
         self.tasks = set()
+        self.stopped = asyncio.Event()
+        if options.load:
+            self.load(options.load)
         for spec in options.account:
             address, _, password = spec.partition(b":")
             parts = split_address(address)
@@ -380,6 +464,27 @@ class Server:
                 raise SystemExit("--folder needs an --account address and a name")
             account.folders[normalize_mailbox(name)] = Folder(
                 normalize_mailbox(name), type_word)
+
+    def load(self, path):
+        with open(path, "rb") as f:
+            state = json.load(f)
+        for a in state["accounts"]:
+            account = Account(*(b(a[k]) for k in ("name", "domain", "password",
+                                                  "fullName")),
+                              [b(g) for g in a["groups"]])
+            account.folders = {}
+            for f in a["folders"]:
+                folder = Folder(b(f["name"]), b(f["type"]), b(f["guid"]))
+                for m in f["messages"]:
+                    message = Message(m["uid"], [b(x) for x in m["flags"]],
+                                      b(m["date"]), base64.b64decode(m["data"]),
+                                      m["via"])
+                    message.internal_date = b(m["internalDate"])
+                    folder.messages.append(message)
+                    folder.next_uid = max(folder.next_uid, m["uid"] + 1)
+                folder.message_count = max(f["messageCount"], len(folder.messages))
+                account.folders[folder.name] = folder
+            self.accounts[account_key(account.name, account.domain)] = account
 
     def find_account(self, address):
         parts = split_address(address)
@@ -944,6 +1049,12 @@ async def cmd_append(conn, tag, args, via="APPEND"):
     if not conn.options.sink:
         folder.messages.append(
             Message(uid, flags, date, data, via))
+    if server.stats["appends"] == conn.options.die_after_appends:
+        # The dump first: whoever stops the ending server finds it complete.
+        server.write_dump()
+        conn.closing = True
+        server.stopped.set()
+        return
     conn.reply(tag, b"OK", b"[APPENDUID 1 %d] %s completed" %
                (uid, via.encode()))
 
@@ -956,42 +1067,117 @@ FETCH_MACROS = {b"ALL": [b"FLAGS", b"INTERNALDATE", b"RFC822.SIZE"],
                 b"FAST": [b"FLAGS", b"INTERNALDATE", b"RFC822.SIZE"]}
 
 
-async def cmd_fetch(conn, tag, args):
-    expect(args, 2)
+def fetch_item(message, item):
+    """One data item of a FETCH answer; marks the message seen where the
+    item is not a PEEK."""
+    if item == b"INTERNALDATE":
+        return b'INTERNALDATE "' + message.internal_date + b'"'
+    if item == b"FLAGS":
+        return b"FLAGS (" + b" ".join(message.flags) + b")"
+    if item == b"UID":
+        return b"UID %d" % message.uid
+    if item == b"RFC822.SIZE":
+        return b"RFC822.SIZE %d" % message.size
+    header = HEADER_FIELDS.match(item)
+    if item in (b"BODY[]", b"BODY.PEEK[]", b"RFC822") or header:
+        if not (item == b"BODY.PEEK[]" or header and header.group(1)):
+            mark_seen(message)
+        if header:
+            names = header.group(2).split()
+            return (b"BODY[HEADER.FIELDS (" + b" ".join(names) + b")] " +
+                    b"{%d}\r\n" % len(header_fields(message.data, names)) +
+                    header_fields(message.data, names))
+        label = b"RFC822" if item == b"RFC822" else b"BODY[]"
+        return label + b" {%d}\r\n" % message.size + message.data
+    raise ImapError("unsupported fetch item")
+
+
+def mark_seen(message):
+    if not any(f.upper() == b"\\SEEN" for f in message.flags):
+        message.flags.append(b"\\Seen")
+
+
+def selected_folder(conn, tag):
+    """The selected folder, or None after an answer that says why not."""
     if not conn.need_selected(tag):
-        return
-    folder = conn.account.folders[conn.selected]
+        return None
     if conn.options.sink:
         conn.reply(tag, b"NO", b"Sink mode keeps no messages")
+        return None
+    return conn.account.folders[conn.selected]
+
+
+def message_numbers(folder, text, by_uid):
+    if by_uid:
+        return parse_uid_set(text, [m.uid for m in folder.messages])
+    return parse_sequence(text, len(folder.messages))
+
+
+async def cmd_fetch(conn, tag, args, by_uid=False):
+    expect(args, 2)
+    folder = selected_folder(conn, tag)
+    if folder is None:
         return
-    numbers = parse_sequence(astring(args[0]), len(folder.messages))
+    numbers = message_numbers(folder, astring(args[0]), by_uid)
     items = args[1] if isinstance(args[1], list) else [args[1]]
-    names = []
+    names = [b"UID"] if by_uid else []
     for item in items:
         item = astring(item).upper()
-        names.extend(FETCH_MACROS.get(item, [item]))
+        for name in FETCH_MACROS.get(item, [item]):
+            if name not in names:
+                names.append(name)
+    answers = []
     for number in numbers:
         message = folder.messages[number - 1]
-        parts = []
-        for item in names:
-            if item == b"INTERNALDATE":
-                parts.append(b'INTERNALDATE "' + message.internal_date + b'"')
-            elif item == b"FLAGS":
-                parts.append(b"FLAGS (" + b" ".join(message.flags) + b")")
-            elif item == b"UID":
-                parts.append(b"UID %d" % message.uid)
-            elif item == b"RFC822.SIZE":
-                parts.append(b"RFC822.SIZE %d" % message.size)
-            elif item in (b"BODY[]", b"BODY.PEEK[]", b"RFC822"):
-                if item != b"BODY.PEEK[]" and not any(
-                        f.upper() == b"\\SEEN" for f in message.flags):
-                    message.flags.append(b"\\Seen")
-                label = b"RFC822" if item == b"RFC822" else b"BODY[]"
-                parts.append(label + b" {%d}\r\n" % message.size + message.data)
-            else:
-                raise ImapError("unsupported fetch item")
-        conn.send(b"* %d FETCH (" % number + b" ".join(parts) + b")\r\n")
+        parts = [fetch_item(message, item) for item in names]
+        answers.append(b"* %d FETCH (" % number + b" ".join(parts) + b")\r\n")
+    conn.send(b"".join(answers))
     conn.reply(tag, b"OK", b"FETCH completed")
+
+
+async def cmd_store(conn, tag, args, by_uid=False):
+    if len(args) < 3:
+        raise ImapError("wrong number of arguments")
+    mode = astring(args[1]).upper()
+    if mode.removesuffix(b".SILENT") not in (b"FLAGS", b"+FLAGS", b"-FLAGS"):
+        raise ImapError("unknown store item")
+    flags = store_flags(args[2:])
+    folder = selected_folder(conn, tag)
+    if folder is None:
+        return
+    numbers = message_numbers(folder, astring(args[0]), by_uid)
+    if conn.examine:
+        conn.reply(tag, b"NO", b"[READ-ONLY] Mailbox is read-only")
+        return
+    conn.server.stats["stores"] += 1
+    for number in numbers:
+        message = folder.messages[number - 1]
+        kept = [f for f in message.flags if f.upper() == b"\\RECENT"]
+        if mode.startswith(b"+"):
+            kept = message.flags + flags
+        elif mode.startswith(b"-"):
+            removed = {f.upper() for f in flags}
+            kept = [f for f in message.flags if f.upper() not in removed]
+        else:
+            kept += flags
+        message.flags = []
+        for flag in kept:
+            if flag.upper() not in (f.upper() for f in message.flags):
+                message.flags.append(flag)
+        if not mode.endswith(b".SILENT"):
+            uid = b"UID %d " % message.uid if by_uid else b""
+            conn.send(b"* %d FETCH (" % number + uid +
+                      fetch_item(message, b"FLAGS") + b")\r\n")
+    conn.reply(tag, b"OK", b"STORE completed")
+
+
+async def cmd_uid(conn, tag, args):
+    if not args or not isinstance(args[0], Atom):
+        raise ImapError("UID needs a command")
+    handler = {b"FETCH": cmd_fetch, b"STORE": cmd_store}.get(args[0].upper())
+    if handler is None:
+        raise ImapError("unsupported UID command")
+    await handler(conn, tag, args[1:], by_uid=True)
 
 
 async def cmd_dump(conn, tag, args):
@@ -1008,7 +1194,8 @@ HANDLERS = {
     b"X-SETUSER": cmd_setuser, b"X-CHECKVERSION": cmd_checkversion,
     b"CREATE": cmd_create, b"SELECT": cmd_select_rw, b"EXAMINE": cmd_examine,
     b"LIST": cmd_list, b"STATUS": cmd_status, b"APPEND": cmd_append,
-    b"X-APPEND": cmd_xappend, b"FETCH": cmd_fetch, b"X-DUMP": cmd_dump,
+    b"X-APPEND": cmd_xappend, b"FETCH": cmd_fetch, b"STORE": cmd_store,
+    b"UID": cmd_uid, b"X-DUMP": cmd_dump,
 }
 
 
@@ -1039,6 +1226,8 @@ def parse_options(argv):
     p.add_argument("--fault-scope", choices=["server", "connection"],
                    default="server")
     p.add_argument("--fault-commands", default="")
+    p.add_argument("--die-after-appends", type=int)
+    p.add_argument("--load")
     p.add_argument("--sink", action="store_true")
     p.add_argument("--tls-cert")
     p.add_argument("--tls-key")
@@ -1077,7 +1266,7 @@ async def serve(options):
             server.tasks.discard(task)
 
     loop = asyncio.get_running_loop()
-    stopped = asyncio.Event()
+    stopped = server.stopped
     for signum in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(signum, stopped.set)
     listener = await asyncio.start_server(accept, options.listen, options.port,

@@ -234,6 +234,7 @@ VantrelDump parseVantrelDump(const std::string& json) {
     dump.stats.refusedAppends = number(stats.at("refusedAppends"));
     dump.stats.masterLogins = number(stats.at("masterLogins"));
     dump.stats.failedLogins = number(stats.at("failedLogins"));
+    dump.stats.stores = number(stats.at("stores"));
     return dump;
 }
 

@@ -49,6 +49,7 @@ struct VantrelStats {
     std::uint64_t refusedAppends = 0;
     std::uint64_t masterLogins = 0;
     std::uint64_t failedLogins = 0;
+    std::uint64_t stores = 0;  // STORE and UID STORE commands carried out
 };
 
 struct VantrelDump {

@@ -71,7 +71,7 @@ std::string readWholeFile(const std::string& path) {
 
 VantrelServer::VantrelServer(VantrelServerOptions options)
     : options_(std::move(options)), dir_(std::make_unique<TempDir>()) {
-    std::vector<std::string> args = {pythonPath(), scriptPath(), "--port", "0", "--dump", dir_->path() + "/dump.json",
+    std::vector<std::string> args = {pythonPath(), scriptPath(), "--port", "0", "--dump", dumpFile(),
                                      "--master-password", options_.masterPassword};
     if (options_.tls) {
         writeSelfSignedCertificate(certificateFile(), dir_->path() + "/key.pem");
@@ -133,8 +133,10 @@ int VantrelServer::stop() {
     return exitStatus_;
 }
 
+std::string VantrelServer::dumpFile() const { return dir_->path() + "/dump.json"; }
+
 VantrelDump VantrelServer::dump() const {
-    if (!running()) return parseVantrelDump(readWholeFile(dir_->path() + "/dump.json"));
+    if (!running()) return parseVantrelDump(readWholeFile(dumpFile()));
     return parseVantrelDump(liveDump());
 }
 

@@ -53,6 +53,10 @@ public:
     int stop();
     bool running() const { return pid_ > 0; }
 
+    // The file the server writes its dump to (at X-DUMP and at exit); a new
+    // server started with {"--load", dumpFile()} goes on from that state.
+    std::string dumpFile() const;
+
     // The server's state: asked over a connection (X-DUMP) while it runs,
     // read from the file it wrote at exit after stop().
     VantrelDump dump() const;

@@ -127,7 +127,7 @@ TEST(VantrelServer, ReportsAServerThatDoesNotStart) {
 TEST(VantrelDump, DecodesBytesAndRejectsMalformedText) {
     const std::string stats =
         "\"stats\": {\"connections\": 1, \"commands\": 2, \"appends\": 3, \"appendedBytes\": 4,"
-        " \"refusedAppends\": 5, \"masterLogins\": 6, \"failedLogins\": 7}";
+        " \"refusedAppends\": 5, \"masterLogins\": 6, \"failedLogins\": 7, \"stores\": 8}";
     const std::string text =
         "{\"accounts\": [{\"name\": \"ann\\u00e9\", \"domain\": \"s\", \"password\": \"a\\\"b\\\\c\\r\\n\","
         " \"fullName\": \"\", \"groups\": [\"g\"], \"folders\": [{\"name\": \"INBOX\", \"type\": \"X-MAIL\","
@@ -146,6 +146,7 @@ TEST(VantrelDump, DecodesBytesAndRejectsMalformedText) {
     EXPECT_EQ("", messages[1].data);
     EXPECT_EQ((std::vector<std::string>{"\\Seen"}), messages[1].flags);
     EXPECT_EQ(7u, dump.stats.failedLogins);
+    EXPECT_EQ(8u, dump.stats.stores);
 
     EXPECT_THROW(parseVantrelDump("{\"accounts\": [], " + stats + "} x"), std::runtime_error);
     EXPECT_THROW(parseVantrelDump("{\"accounts\": []}"), std::runtime_error);
