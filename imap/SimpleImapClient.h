@@ -119,7 +119,7 @@ public:
 
     // Whether the connection's last failure was an answer that did not
     // arrive whole within the read time-out (cleared by the next connect).
-    bool timedOut() const { return connection.timedOut(); }
+    bool timedOut() const { return connection.transport().timedOut(); }
 
     // Ok when a tagged line's status word is OK, FetchFailed otherwise.
     static ImapClientResult parseTaggedResponse(const std::string& line);
@@ -140,7 +140,7 @@ private:
     bool verifyPeer = true;
     std::string responseText;
     unsigned appendWindow = 1;
-    CommandQueue appends{connection};
+    CommandQueue appends{connection.transport()};
     std::deque<std::uint64_t> appendSizes;  // literal sizes, as queued in appends
     std::uint64_t appendBytes = 0;
 };

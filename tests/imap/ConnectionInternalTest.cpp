@@ -49,7 +49,7 @@ TEST(ConnectionInternalTest, UnreachableServers) {
     connection.initialize("127.0.0.1", ScriptedPeer::closedPort(), "u", "p", false, 5, false);
     EXPECT_EQ(connectionFailure(connection, true), "");
     EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
-    EXPECT_FALSE(connection.streamGood());
+    EXPECT_FALSE(connection.transport().streamGood());
 }
 
 TEST(ConnectionInternalTest, PreauthGreetingStillLogsIn) {
@@ -110,24 +110,24 @@ TEST(ConnectionInternalTest, ReadsLinesAndLiteralData) {
         .closeConnection();
     ConnectionInternal connection;
     openScripted(connection, peer, false);
-    connection.setTimeout(1);
+    connection.transport().setTimeout(1);
 
     std::string line;
-    ASSERT_TRUE(connection.recvLine(line));
+    ASSERT_TRUE(connection.transport().recvLine(line));
     EXPECT_EQ(line, "* line one\r\n");
     std::string out = "kept:";
-    EXPECT_EQ(connection.recvData(out, static_cast<unsigned>(data.size())), data.size());
+    EXPECT_EQ(connection.transport().recvData(out, static_cast<unsigned>(data.size())), data.size());
     EXPECT_EQ(out, "kept:" + data);
     // Nothing more within the time-out: a line cut short is no line.
-    EXPECT_FALSE(connection.timedOut());
-    ASSERT_TRUE(connection.recvLine(line));
+    EXPECT_FALSE(connection.transport().timedOut());
+    ASSERT_TRUE(connection.transport().recvLine(line));
     EXPECT_EQ(line, "");
-    EXPECT_TRUE(connection.timedOut());
-    EXPECT_TRUE(connection.streamGood());
+    EXPECT_TRUE(connection.transport().timedOut());
+    EXPECT_TRUE(connection.transport().streamGood());
 
     std::string rest;
     peer.waitForSteps(4);
-    EXPECT_EQ(connection.recvData(rest, 100), 0u);
+    EXPECT_EQ(connection.transport().recvData(rest, 100), 0u);
 }
 
 TEST(ConnectionInternalTest, RecvDataStopsWhenThePeerCloses) {
@@ -136,7 +136,7 @@ TEST(ConnectionInternalTest, RecvDataStopsWhenThePeerCloses) {
     ConnectionInternal connection;
     openScripted(connection, peer, false);
     std::string out;
-    EXPECT_EQ(connection.recvData(out, 30000), 15000u);
+    EXPECT_EQ(connection.transport().recvData(out, 30000), 15000u);
     EXPECT_EQ(out, std::string(15000, 'z'));
 }
 
@@ -167,13 +167,13 @@ TEST(ConnectionInternalTest, StateTransitions) {
 
 TEST(ConnectionInternalTest, WithoutAStream) {
     ConnectionInternal connection;
-    connection.setTimeout(3);
-    EXPECT_FALSE(connection.streamGood());
-    EXPECT_EQ(connection.getTag(), "T0");
-    EXPECT_EQ(connection.getTag(), "T1");
+    connection.transport().setTimeout(3);
+    EXPECT_FALSE(connection.transport().streamGood());
+    EXPECT_EQ(connection.transport().getTag(), "T0");
+    EXPECT_EQ(connection.transport().getTag(), "T1");
     std::string out;
-    EXPECT_EQ(connection.recvData(out, 10), 0u);
-    EXPECT_THROW(connection.recvLine(out), ImapConnectionFailed);
+    EXPECT_EQ(connection.transport().recvData(out, 10), 0u);
+    EXPECT_THROW(connection.transport().recvLine(out), ImapConnectionFailed);
 }
 
 TEST(ConnectionInternalTest, CapabilitiesAreAskedOnce) {
@@ -213,9 +213,9 @@ TEST(ConnectionInternalTest, FailedWriteReconnectsAndResendsWithTagsContinuing) 
     openScripted(connection, peer, true);
     peer.waitForSteps(4);
 
-    Command first(connection, "NOOP");
+    Command first(connection.transport(), "NOOP");
     EXPECT_EQ(first.execute(nullptr), Command::OK);
-    Command second(connection, "NOOP");
+    Command second(connection.transport(), "NOOP");
     EXPECT_EQ(second.execute(nullptr), Command::OK);
     EXPECT_EQ(connection.getState(), ConnectionInternal::Authenticated);
     connection.close();
@@ -240,8 +240,8 @@ void scriptSwitchThenDrop(ScriptedPeer& peer) {
 // Opens the connection, switches to ann@sales and waits until the server dropped it.
 void switchAndWaitForDrop(ConnectionInternal& connection, ScriptedPeer& peer) {
     openScripted(connection, peer, true);
-    CommandXSetUser setUser(connection, "ann@sales");
-    ASSERT_EQ(setUser.execute(), Command::OK);
+    CommandXSetUser setUser(connection.transport(), "ann@sales");
+    ASSERT_EQ(connection.setUser(setUser), Command::OK);
     peer.waitForSteps(6);
 }
 
@@ -252,7 +252,7 @@ TEST(ConnectionInternalTest, ReconnectSwitchesBackToTheAccount) {
     ConnectionInternal connection;
     switchAndWaitForDrop(connection, peer);
 
-    Command create(connection, "CREATE");
+    Command create(connection.transport(), "CREATE");
     create.addParamString("Sent");
     EXPECT_EQ(create.execute(nullptr), Command::OK);
     connection.close();
@@ -267,7 +267,7 @@ TEST(ConnectionInternalTest, AccountThatCannotBeRestoredFailsTheSend) {
     ConnectionInternal connection;
     switchAndWaitForDrop(connection, peer);
 
-    Command create(connection, "CREATE");
+    Command create(connection.transport(), "CREATE");
     create.addParamString("Sent");
     try {
         create.execute(nullptr);
@@ -295,13 +295,13 @@ TEST(ConnectionInternalTest, NewSessionForgetsTheAccount) {
         .expect("T3 NOOP\r\n").send("T3 OK\r\n");
     ConnectionInternal connection;
     openScripted(connection, peer, true);
-    CommandXSetUser setUser(connection, "ann@sales");
-    ASSERT_EQ(setUser.execute(), Command::OK);
+    CommandXSetUser setUser(connection.transport(), "ann@sales");
+    ASSERT_EQ(connection.setUser(setUser), Command::OK);
     connection.close();
     connection.init(true);
     peer.waitForSteps(10);
 
-    Command noop(connection, "NOOP");
+    Command noop(connection.transport(), "NOOP");
     EXPECT_EQ(noop.execute(nullptr), Command::OK);
     connection.close();
     EXPECT_EQ(peer.wait(), "");
@@ -319,7 +319,7 @@ TEST(ConnectionInternalTest, EndlessLineFailsInsteadOfExhaustingMemory) {
 
     std::string line;
     try {
-        connection.recvLine(line);
+        connection.transport().recvLine(line);
         ADD_FAILURE() << "a line of " << line.size() << " bytes was accepted";
     } catch (const ImapConnectionFailed& error) {
         EXPECT_STREQ(error.what(), "recvLine failed");
