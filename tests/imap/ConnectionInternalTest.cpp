@@ -101,45 +101,6 @@ TEST(ConnectionInternalTest, LogoutAcceptsTheServersBye) {
     EXPECT_EQ(peer.wait(), "");
 }
 
-TEST(ConnectionInternalTest, ReadsLinesAndLiteralData) {
-    const std::string data = std::string(10240, 'x') + std::string(10240, 'y') + "tail";
-    ScriptedPeer peer;
-    peer.send("* OK ready\r\n")
-        .send("* line one\r\n" + data + "short")
-        .stall(std::chrono::milliseconds(1500))
-        .closeConnection();
-    ConnectionInternal connection;
-    openScripted(connection, peer, false);
-    connection.transport().setTimeout(1);
-
-    std::string line;
-    ASSERT_TRUE(connection.transport().recvLine(line));
-    EXPECT_EQ(line, "* line one\r\n");
-    std::string out = "kept:";
-    EXPECT_EQ(connection.transport().recvData(out, static_cast<unsigned>(data.size())), data.size());
-    EXPECT_EQ(out, "kept:" + data);
-    // Nothing more within the time-out: a line cut short is no line.
-    EXPECT_FALSE(connection.transport().timedOut());
-    ASSERT_TRUE(connection.transport().recvLine(line));
-    EXPECT_EQ(line, "");
-    EXPECT_TRUE(connection.transport().timedOut());
-    EXPECT_TRUE(connection.transport().streamGood());
-
-    std::string rest;
-    peer.waitForSteps(4);
-    EXPECT_EQ(connection.transport().recvData(rest, 100), 0u);
-}
-
-TEST(ConnectionInternalTest, RecvDataStopsWhenThePeerCloses) {
-    ScriptedPeer peer;
-    peer.send("* OK ready\r\n").send(std::string(15000, 'z')).closeConnection();
-    ConnectionInternal connection;
-    openScripted(connection, peer, false);
-    std::string out;
-    EXPECT_EQ(connection.transport().recvData(out, 30000), 15000u);
-    EXPECT_EQ(out, std::string(15000, 'z'));
-}
-
 TEST(ConnectionInternalTest, StateTransitions) {
     using State = ConnectionInternal::State;
     const State states[] = {ConnectionInternal::Disconnected, ConnectionInternal::Connected,
@@ -165,16 +126,6 @@ TEST(ConnectionInternalTest, StateTransitions) {
     }
 }
 
-TEST(ConnectionInternalTest, WithoutAStream) {
-    ConnectionInternal connection;
-    connection.transport().setTimeout(3);
-    EXPECT_FALSE(connection.transport().streamGood());
-    EXPECT_EQ(connection.transport().getTag(), "T0");
-    EXPECT_EQ(connection.transport().getTag(), "T1");
-    std::string out;
-    EXPECT_EQ(connection.transport().recvData(out, 10), 0u);
-    EXPECT_THROW(connection.transport().recvLine(out), ImapConnectionFailed);
-}
 
 TEST(ConnectionInternalTest, CapabilitiesAreAskedOnce) {
     ScriptedPeer peer;
@@ -308,24 +259,8 @@ TEST(ConnectionInternalTest, NewSessionForgetsTheAccount) {
     EXPECT_EQ(peer.connection(2), "T4 " + login + "T3 NOOP\r\n");
 }
 
-}  // namespace
-
-TEST(ConnectionInternalTest, EndlessLineFailsInsteadOfExhaustingMemory) {
+TEST(ConnectionInternalTest, EndlessGreetingFailsInsteadOfExhaustingMemory) {
     const std::string endless(17 * 1024 * 1024, 'A');
-    ScriptedPeer peer;
-    peer.send("* OK ready\r\n").send(endless).stall(std::chrono::milliseconds(2000));
-    ConnectionInternal connection;
-    openScripted(connection, peer, false);
-
-    std::string line;
-    try {
-        connection.transport().recvLine(line);
-        ADD_FAILURE() << "a line of " << line.size() << " bytes was accepted";
-    } catch (const ImapConnectionFailed& error) {
-        EXPECT_STREQ(error.what(), "recvLine failed");
-    }
-    EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
-
     ScriptedPeer endlessGreeting;
     endlessGreeting.send("* OK " + endless + "\r\n").expectClosed();
     endlessGreeting.start();
@@ -335,3 +270,5 @@ TEST(ConnectionInternalTest, EndlessLineFailsInsteadOfExhaustingMemory) {
     EXPECT_EQ(greeted.getState(), ConnectionInternal::Disconnected);
     EXPECT_EQ(endlessGreeting.wait(), "");
 }
+
+}  // namespace
