@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,7 +45,7 @@ std::string readBody(FetchMessage& message) {
 // What one client did, checked on the main thread once all have ended.
 struct Outcome {
     std::vector<std::string> failures;
-    std::string fetchedBody;
+    std::vector<std::string> fetchedBodies;
     unsigned statusCount = 0;
     std::string greeting;
 
@@ -53,7 +54,10 @@ struct Outcome {
     }
 };
 
-void migrateOne(unsigned port, bool tls, int client, Outcome& outcome) {
+// The latches hold every client at the start of its appends and of its
+// fetches, so that the connections move data at the same moments.
+void migrateOne(unsigned port, bool tls, int client, Outcome& outcome, std::latch& appending,
+                std::latch& fetching) {
     SimpleImapClient imap(10);
     imap.setTls(tls, false);
     outcome.expect(imap.testImapServer("127.0.0.1", port, outcome.greeting), "server probe");
@@ -67,6 +71,7 @@ void migrateOne(unsigned port, bool tls, int client, Outcome& outcome) {
     const bool xAppend = imap.isXAppendSupported();
 
     imap.setAppendWindow(4);
+    appending.arrive_and_wait();
     std::deque<TestMessage> messages;
     int answered = 0;
     for (int n = 0; n < messagesPerClient; ++n) {
@@ -86,11 +91,14 @@ void migrateOne(unsigned port, bool tls, int client, Outcome& outcome) {
 
     outcome.expect(imap.status("Box", outcome.statusCount) == SimpleImapClient::Ok, "status");
     outcome.expect(imap.select("Box") == SimpleImapClient::Ok, "select");
+    fetching.arrive_and_wait();
     FetchMessage fetched;
-    if (imap.fetch(messagesPerClient, fetched) == SimpleImapClient::Ok) {
-        outcome.fetchedBody = readBody(fetched);
-    } else {
-        outcome.failures.push_back("fetch");
+    for (unsigned n = 1; n <= messagesPerClient; ++n) {
+        if (imap.fetch(n, fetched) == SimpleImapClient::Ok) {
+            outcome.fetchedBodies.push_back(readBody(fetched));
+        } else {
+            outcome.failures.push_back("fetch " + std::to_string(n));
+        }
     }
     imap.disconnect(true);
 }
@@ -100,9 +108,11 @@ void runClientsInParallel(bool tls) {
     options.tls = tls;
     VantrelServer server(options);
     std::vector<Outcome> outcomes(clientCount);
+    std::latch appending(clientCount), fetching(clientCount);
     std::vector<std::thread> threads;
     for (int client = 0; client < clientCount; ++client) {
-        threads.emplace_back(migrateOne, server.port(), tls, client, std::ref(outcomes[client]));
+        threads.emplace_back(migrateOne, server.port(), tls, client, std::ref(outcomes[client]),
+                             std::ref(appending), std::ref(fetching));
     }
     for (std::thread& thread : threads) thread.join();
 
@@ -113,7 +123,7 @@ void runClientsInParallel(bool tls) {
         EXPECT_EQ(outcome.failures, std::vector<std::string>{});
         EXPECT_EQ(outcome.greeting.rfind("* OK", 0), 0u) << outcome.greeting;
         EXPECT_EQ(outcome.statusCount, static_cast<unsigned>(messagesPerClient));
-        EXPECT_EQ(outcome.fetchedBody, body(client, messagesPerClient - 1));
+        ASSERT_EQ(outcome.fetchedBodies.size(), static_cast<std::size_t>(messagesPerClient));
 
         const VantrelAccount* account = dump.account(userName(client), domain);
         ASSERT_NE(account, nullptr);
@@ -122,6 +132,7 @@ void runClientsInParallel(bool tls) {
         ASSERT_EQ(box->messages.size(), static_cast<std::size_t>(messagesPerClient));
         for (int n = 0; n < messagesPerClient; ++n) {
             EXPECT_EQ(box->messages[n].data, body(client, n)) << n;
+            EXPECT_EQ(outcome.fetchedBodies[n], body(client, n)) << n;
             EXPECT_EQ(box->messages[n].flags, std::vector<std::string>{"\\Seen"}) << n;
         }
     }
