@@ -15,7 +15,9 @@
 // (CommandQueue matches the answers); the transport never reopens under
 // answers owed. What a connection means (greeting, logins, the account) is
 // the business of the session above it, which the transport asks for a new
-// connection when a whole command finds the old one broken.
+// connection when a whole command finds the old one broken. A transport is
+// used by one thread at a time; transports share nothing with each other
+// (buffers and TLS contexts are their own), so each thread may run its own.
 class ImapTransport {
 public:
     // What the transport asks of the session that owns it.

@@ -17,7 +17,8 @@ class ImapException;
 
 // The one interface of the IMAP client: every operation runs one or a few
 // commands on the owned connection and reports a result code; no IMAP
-// client exception leaves it.
+// client exception leaves it. One object belongs to one thread at a time
+// (abort() excepted); objects on different threads share no state.
 class SimpleImapClient {
 public:
     using FolderType = ImapFolderType;
