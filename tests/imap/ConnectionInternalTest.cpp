@@ -231,6 +231,32 @@ TEST(ConnectionInternalTest, AccountThatCannotBeRestoredFailsTheSend) {
     EXPECT_EQ(peer.connection(1), "T3 " + login + "T4 X-SETUSER \"ann@sales\"\r\n");
 }
 
+// The reopening itself finds the connection broken: that ends it, rather
+// than opening yet another connection from inside the first.
+TEST(ConnectionInternalTest, ConnectionBrokenWhileReopeningIsNotReopenedAgain) {
+    ScriptedPeer peer(std::chrono::seconds(1));
+    peer.send("* OK ready\r\n")
+        .expect("T0 " + login).send("T0 OK\r\n")
+        .expect("T1 X-SETUSER \"ann@sales\"\r\n").send("T1 OK\r\n")
+        .resetConnection()
+        .acceptNext()
+        .send("* OK again\r\n")
+        .expect("T3 " + login).send("T3 OK\r\n")
+        .resetConnection()
+        .acceptNext();
+    ConnectionInternal connection;
+    switchAndWaitForDrop(connection, peer);
+
+    Command create(connection.transport(), "CREATE");
+    create.addParamString("Sent");
+    EXPECT_EQ(tarmig::testing::failureText<ImapConnectionFailed>(
+                  [&] { create.execute(nullptr); }, 3),
+              "Send failed");
+    EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
+    peer.wait();
+    EXPECT_EQ(peer.connectionCount(), 2u);
+}
+
 TEST(ConnectionInternalTest, NewSessionForgetsTheAccount) {
     ScriptedPeer peer;
     peer.send("* OK ready\r\n")
