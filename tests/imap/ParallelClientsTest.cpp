@@ -46,6 +46,7 @@ std::string readBody(FetchMessage& message) {
 struct Outcome {
     std::vector<std::string> failures;
     std::vector<std::string> fetchedBodies;
+    std::vector<std::string> userFolders;
     unsigned statusCount = 0;
     std::string greeting;
 
@@ -54,10 +55,30 @@ struct Outcome {
     }
 };
 
-// The latches hold every client at the start of its appends and of its
-// fetches, so that the connections move data at the same moments.
-void migrateOne(unsigned port, bool tls, int client, Outcome& outcome, std::latch& appending,
-                std::latch& fetching) {
+// The latches hold every client at the start of its appends, of its
+// fetches and of its user login, so that the connections move data and
+// compute digests at the same moments.
+struct Latches {
+    std::latch appending{clientCount};
+    std::latch fetching{clientCount};
+    std::latch loggingIn{clientCount};
+};
+
+// The account's own login, CRAM-MD5 for every other client, then its folders.
+void logInAsUser(unsigned port, bool tls, int client, Outcome& outcome) {
+    SimpleImapClient imap(10);
+    imap.setTls(tls, false);
+    const bool cramMD5 = client % 2 == 0;
+    if (imap.connect("127.0.0.1", port, userName(client) + "@" + domain, "pw", cramMD5) !=
+        SimpleImapClient::Ok) {
+        outcome.failures.push_back(cramMD5 ? "CRAM-MD5 login" : "LOGIN");
+        return;
+    }
+    outcome.expect(imap.list(outcome.userFolders) == SimpleImapClient::Ok, "list");
+    imap.disconnect(true);
+}
+
+void migrateOne(unsigned port, bool tls, int client, Outcome& outcome, Latches& latches) {
     SimpleImapClient imap(10);
     imap.setTls(tls, false);
     outcome.expect(imap.testImapServer("127.0.0.1", port, outcome.greeting), "server probe");
@@ -71,7 +92,7 @@ void migrateOne(unsigned port, bool tls, int client, Outcome& outcome, std::latc
     const bool xAppend = imap.isXAppendSupported();
 
     imap.setAppendWindow(4);
-    appending.arrive_and_wait();
+    latches.appending.arrive_and_wait();
     std::deque<TestMessage> messages;
     int answered = 0;
     for (int n = 0; n < messagesPerClient; ++n) {
@@ -91,7 +112,7 @@ void migrateOne(unsigned port, bool tls, int client, Outcome& outcome, std::latc
 
     outcome.expect(imap.status("Box", outcome.statusCount) == SimpleImapClient::Ok, "status");
     outcome.expect(imap.select("Box") == SimpleImapClient::Ok, "select");
-    fetching.arrive_and_wait();
+    latches.fetching.arrive_and_wait();
     FetchMessage fetched;
     for (unsigned n = 1; n <= messagesPerClient; ++n) {
         if (imap.fetch(n, fetched) == SimpleImapClient::Ok) {
@@ -101,6 +122,9 @@ void migrateOne(unsigned port, bool tls, int client, Outcome& outcome, std::latc
         }
     }
     imap.disconnect(true);
+
+    latches.loggingIn.arrive_and_wait();
+    logInAsUser(port, tls, client, outcome);
 }
 
 void runClientsInParallel(bool tls) {
@@ -108,11 +132,11 @@ void runClientsInParallel(bool tls) {
     options.tls = tls;
     VantrelServer server(options);
     std::vector<Outcome> outcomes(clientCount);
-    std::latch appending(clientCount), fetching(clientCount);
+    Latches latches;
     std::vector<std::thread> threads;
     for (int client = 0; client < clientCount; ++client) {
         threads.emplace_back(migrateOne, server.port(), tls, client, std::ref(outcomes[client]),
-                             std::ref(appending), std::ref(fetching));
+                             std::ref(latches));
     }
     for (std::thread& thread : threads) thread.join();
 
@@ -122,6 +146,7 @@ void runClientsInParallel(bool tls) {
         SCOPED_TRACE(userName(client));
         EXPECT_EQ(outcome.failures, std::vector<std::string>{});
         EXPECT_EQ(outcome.greeting.rfind("* OK", 0), 0u) << outcome.greeting;
+        EXPECT_EQ(outcome.userFolders, (std::vector<std::string>{"INBOX", "Box"}));
         EXPECT_EQ(outcome.statusCount, static_cast<unsigned>(messagesPerClient));
         ASSERT_EQ(outcome.fetchedBodies.size(), static_cast<std::size_t>(messagesPerClient));
 
