@@ -1,7 +1,7 @@
 #include "imap/Command.h"
 
-#include "imap/ConnectionInternal.h"
 #include "imap/ImapException.h"
+#include "imap/ImapTransport.h"
 #include "imap/Parser.h"
 #include "utils/IMessage.h"
 
@@ -18,22 +18,22 @@ constexpr std::size_t maxLiteralReserve = 1024 * 1024;
 
 }  // namespace
 
-void Command::recvResponseLine(ConnectionInternal& connection, std::string& line, bool byeEnds) {
-    connection.recvLine(line);
+void Command::recvResponseLine(ImapTransport& transport, std::string& line, bool byeEnds) {
+    transport.recvLine(line);
     if (byeEnds && line.compare(0, 5, "* BYE") == 0) {
-        connection.close();
+        transport.close();
         throw ImapServerBrokeConnection("", 3);
     }
     if (line.empty()) {
         // An answer may still be under way: the connection is out of step
         // and is not worth a LOGOUT that would wait once more.
-        connection.close();
+        transport.close();
         throw ImapTimeoutException("", 3);
     }
 }
 
-Command::Command(ConnectionInternal& connection, const std::string& name)
-    : tag(connection.getTag()), name(name), connection(connection) {
+Command::Command(ImapTransport& transport, const std::string& name)
+    : tag(transport.getTag()), name(name), transport(transport) {
     commandText.addParam(tag);
     commandText.addParam(name);
 }
@@ -52,18 +52,18 @@ void Command::start(IMessage* message) {
     status = BAD;
     if (message == nullptr) {
         completeCommandString();
-        connection.send(commandText.get());
+        transport.send(commandText.get());
     } else {
         sendWithMessage(*message);
     }
-    connection.commandSent();
+    transport.commandSent();
 }
 
 Command::Response Command::finish() {
-    ConnectionInternal::AnswerDeadline deadline(connection);
+    ImapTransport::AnswerDeadline deadline(transport);
     std::string response;
     while (!completed) {
-        recvResponse(connection, response);
+        recvResponse(transport, response);
         fileResponse(response);
     }
     return status;
@@ -73,17 +73,13 @@ Command::Response Command::finish() {
 // found broken then may have taken nothing of the command: it is still at its
 // boundary and goes again whole on a new connection, the message from its start.
 void Command::sendWithMessage(IMessage& message) {
-    connection.send(commandText.get(), true, false);
-    if (sendMessage(message, connection.bytesSent())) {
+    transport.send(commandText.get(), true, false);
+    if (sendMessage(message, transport.bytesSent())) {
         return;
     }
-    if (connection.answersAwaited() > 0) {
-        // The answers owed for earlier commands went with the old connection.
-        throw ImapConnectionFailed("Send failed", 3);
-    }
-    connection.reconnect();
-    connection.send(commandText.get(), false, false);
-    if (!sendMessage(message, connection.bytesSent())) {
+    transport.reopen();
+    transport.send(commandText.get(), false, false);
+    if (!sendMessage(message, transport.bytesSent())) {
         throw IMessageLoadFailedException("Send failed", 9);
     }
 }
@@ -94,39 +90,39 @@ bool Command::sendMessage(IMessage& message, std::uint64_t commandStart) {
         // more would be taken for a command, a byte less would swallow the next one.
         const auto announced = static_cast<std::uint64_t>(message.getFixedSize());
         std::uint64_t delivered = 0;
-        std::string& part = connection.partBuffer;
+        std::string& part = transport.partBuffer;
         part.clear();
         for (bool more = message.getFirstDataPart(part); more;
              more = message.getNextDataPart(part)) {
             delivered += part.size();
             if (delivered > announced) throw std::runtime_error("message data longer than announced");
-            connection.send(part, false, false);
+            transport.send(part, false, false);
         }
         if (delivered != announced) throw std::runtime_error("message data shorter than announced");
         // The flush carries literal data too: its failure fails the message.
-        connection.send("\r\n", false);
+        transport.send("\r\n", false);
         return true;
     } catch (const ImapConnectionFailed& error) {
         // The failed send closed the connection.
-        if (connection.bytesSent() == commandStart) {
+        if (transport.bytesSent() == commandStart) {
             return false;
         }
         throw IMessageLoadFailedException(error.what(), 9);
     } catch (const std::runtime_error& error) {
         // The server is inside the literal now; only a new connection
         // resynchronizes, after the answers owed for earlier commands.
-        connection.abandonLiteral();
+        transport.abandonLiteral();
         throw IMessageLoadFailedException(error.what(), 9);
     }
 }
 
-void Command::recvResponse(ConnectionInternal& connection, std::string& response) {
+void Command::recvResponse(ImapTransport& transport, std::string& response) {
     std::string line;
     line.reserve(lineReserve);
     response.clear();
     response.reserve(lineReserve);
     for (;;) {
-        recvResponseLine(connection, line);
+        recvResponseLine(transport, line);
         unsigned int literalLength = 0;
         if (isWholeResponse(line, literalLength)) {
             response += line;
@@ -135,9 +131,9 @@ void Command::recvResponse(ConnectionInternal& connection, std::string& response
         response.reserve(response.size() + line.size() + lineReserve +
                          std::min<std::size_t>(literalLength, maxLiteralReserve));
         response += line;
-        if (connection.recvData(response, literalLength) != literalLength) {
-            connection.close();
-            if (connection.timedOut()) {
+        if (transport.recvData(response, literalLength) != literalLength) {
+            transport.close();
+            if (transport.timedOut()) {
                 throw ImapTimeoutException("", 3);
             }
             throw ImapConnectionFailed("recvData failed", 3);
@@ -153,7 +149,7 @@ bool Command::fileResponse(std::string& response) {
         taggedResponse = std::move(response);
         status = result;
         completed = true;
-        connection.commandAnswered();
+        transport.commandAnswered();
     } else {
         untaggedResponses.push_back(std::move(response));
     }
@@ -226,14 +222,14 @@ Command::Response Command::executeChallenge(
     status = BAD;
     completeCommandString();
     // A login is part of opening a connection: nothing in it is sent twice.
-    connection.send(commandText.get(), false);
-    ConnectionInternal::AnswerDeadline deadline(connection);
+    transport.send(commandText.get(), false);
+    ImapTransport::AnswerDeadline deadline(transport);
     const std::string continuation = readChallengeResponse(false);
     std::string answer;
     if (continuation.empty() || continuation[0] != '+' || !respond(continuation, answer)) {
         return NO;
     }
-    connection.send(answer + "\r\n", false);
+    transport.send(answer + "\r\n", false);
     deadline.restart();
     for (;;) {
         std::string response = readChallengeResponse(true);
@@ -247,13 +243,13 @@ Command::Response Command::executeChallenge(
 // by line until more than its count has arrived.
 std::string Command::readChallengeResponse(bool afterAnswer) {
     std::string line;
-    recvResponseLine(connection, line);
+    recvResponseLine(transport, line);
     std::string response = line;
     unsigned int literalLength = 0;
     while (!isWholeResponse(response, literalLength)) {
         std::size_t collected = 0;
         while (collected <= literalLength) {
-            recvResponseLine(connection, line, afterAnswer);
+            recvResponseLine(transport, line, afterAnswer);
             collected += line.size();
             response += line;
         }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-class ConnectionInternal;
+class ImapTransport;
 class IMessage;
 
 // One IMAP command: builds its line, sends it (with a message streamed as
@@ -21,7 +21,7 @@ public:
     enum Response { OK = 0, NO = 1, BAD = 2 };
 
     // Takes the next tag from the connection; the text starts "<tag> <name>".
-    Command(ConnectionInternal& connection, const std::string& name);
+    Command(ImapTransport& transport, const std::string& name);
     Command(const Command&) = delete;
     Command& operator=(const Command&) = delete;
 
@@ -49,7 +49,7 @@ public:
     // a time-out, a broken connection, or (code 9) a message whose data could
     // not be produced or written, after which the connection is closed (or,
     // with answers still owed for earlier commands, only reads them; see
-    // ConnectionInternal::abandonLiteral).
+    // ImapTransport::abandonLiteral).
     Response execute(IMessage* message);
     // The two halves of execute: start sends and leaves the answer unread
     // (the connection counts it as owed); finish reads until the tagged line.
@@ -74,19 +74,19 @@ public:
     // One response line: a line starting "* BYE" (when byeEnds) closes the
     // connection and throws ImapServerBrokeConnection; nothing within the
     // time-out closes the connection and throws ImapTimeoutException.
-    static void recvResponseLine(ConnectionInternal& connection, std::string& line,
+    static void recvResponseLine(ImapTransport& transport, std::string& line,
                                  bool byeEnds = true);
     // One whole response: a line with every literal it announces and the
     // lines that follow them. A literal cut short closes the connection and
     // throws ImapTimeoutException or ImapConnectionFailed.
-    static void recvResponse(ConnectionInternal& connection, std::string& response);
+    static void recvResponse(ImapTransport& transport, std::string& response);
     // Stores one whole response (line end removed) as the tagged line, with
     // its status, or as the next untagged response; true for the tagged line.
     // The response text is moved out.
     bool fileResponse(std::string& response);
 
 protected:
-    ConnectionInternal& getConnection() { return connection; }
+    ImapTransport& getTransport() { return transport; }
 
     // Parses the untagged responses of the last execute in arrival order and
     // hands each one whose type is listed to visit, until visit returns false.
@@ -112,7 +112,7 @@ private:
     Synthesizer commandText;
     std::string tag;
     std::string name;
-    ConnectionInternal& connection;
+    ImapTransport& transport;
     std::vector<std::string> untaggedResponses;
     std::string taggedResponse;
     bool completed = false;

@@ -1,9 +1,9 @@
 #include "imap/CommandAppend.h"
 
-CommandAppend::CommandAppend(ConnectionInternal& connection, const std::string& mailbox,
+CommandAppend::CommandAppend(ImapTransport& transport, const std::string& mailbox,
                              const std::string& flags, const std::string& date,
                              std::uint64_t size, bool useXAppend)
-    : Command(connection, useXAppend ? "X-APPEND" : "APPEND") {
+    : Command(transport, useXAppend ? "X-APPEND" : "APPEND") {
     params(mailbox, flags, date);
     std::string announcement = "{";
     announcement += std::to_string(size);

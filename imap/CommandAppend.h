@@ -10,7 +10,7 @@
 // the message's data parts into the literal.
 class CommandAppend : public Command {
 public:
-    CommandAppend(ConnectionInternal& connection, const std::string& mailbox,
+    CommandAppend(ImapTransport& transport, const std::string& mailbox,
                   const std::string& flags, const std::string& date, std::uint64_t size,
                   bool useXAppend);
 

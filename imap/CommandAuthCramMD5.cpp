@@ -2,9 +2,9 @@
 
 #include "utils/Crypto.h"
 
-CommandAuthCramMD5::CommandAuthCramMD5(ConnectionInternal& connection, const std::string& user,
+CommandAuthCramMD5::CommandAuthCramMD5(ImapTransport& transport, const std::string& user,
                                        const std::string& password)
-    : Command(connection, "AUTHENTICATE CRAM-MD5"), password(password), user(user) {}
+    : Command(transport, "AUTHENTICATE CRAM-MD5"), password(password), user(user) {}
 
 int CommandAuthCramMD5::execute() {
     return executeChallenge([this](const std::string& continuation, std::string& answer) {

@@ -7,7 +7,7 @@
 // AUTHENTICATE CRAM-MD5 (RFC 2195).
 class CommandAuthCramMD5 : public Command {
 public:
-    CommandAuthCramMD5(ConnectionInternal& connection, const std::string& user,
+    CommandAuthCramMD5(ImapTransport& transport, const std::string& user,
                        const std::string& password);
 
     int execute();

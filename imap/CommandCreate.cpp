@@ -2,9 +2,9 @@
 
 #include "imap/ListExtension.h"
 
-CommandCreate::CommandCreate(ConnectionInternal& connection, const std::string& name,
+CommandCreate::CommandCreate(ImapTransport& transport, const std::string& name,
                              unsigned bits, const std::string& guid)
-    : Command(connection, "CREATE") {
+    : Command(transport, "CREATE") {
     Synthesizer options;
     const std::string word = convertListExtension(bits);
     if (!word.empty()) options.addParam(word);

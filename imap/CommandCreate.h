@@ -8,6 +8,6 @@
 // the folder type as an extension parameter before the name.
 class CommandCreate : public Command {
 public:
-    CommandCreate(ConnectionInternal& connection, const std::string& name, unsigned bits,
+    CommandCreate(ImapTransport& transport, const std::string& name, unsigned bits,
                   const std::string& guid);
 };

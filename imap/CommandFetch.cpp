@@ -3,12 +3,12 @@
 #include "imap/FetchMessage.h"
 #include "imap/Parser.h"
 
-CommandFetch::CommandFetch(ConnectionInternal& connection, unsigned number,
+CommandFetch::CommandFetch(ImapTransport& transport, unsigned number,
                            FetchMessage& message)
-    : Command(connection, "FETCH") {
+    : Command(transport, "FETCH") {
     addParam(number);
     addParam("(INTERNALDATE FLAGS)");
-    message.attach(connection);
+    message.attach(transport);
 }
 
 bool CommandFetch::getDateAndFlags(FetchMessage& target) {

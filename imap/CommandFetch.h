@@ -8,7 +8,7 @@ class FetchMessage;
 class CommandFetch : public Command {
 public:
     // Also attaches the connection to the message.
-    CommandFetch(ConnectionInternal& connection, unsigned number, FetchMessage& message);
+    CommandFetch(ImapTransport& transport, unsigned number, FetchMessage& message);
 
     // Reads the first FETCH reply of the last execute into the message;
     // true when both data items were taken.

@@ -1,21 +1,21 @@
 #include "imap/CommandFetchBody.h"
 
-#include "imap/ConnectionInternal.h"
 #include "imap/FetchMessage.h"
+#include "imap/ImapTransport.h"
 
-CommandFetchBody::CommandFetchBody(ConnectionInternal& connection, unsigned number,
+CommandFetchBody::CommandFetchBody(ImapTransport& transport, unsigned number,
                                    FetchMessage& message)
-    : Command(connection, "FETCH"), message(&message) {
+    : Command(transport, "FETCH"), message(&message) {
     addParam(number);
     addParam("BODY.PEEK[]");
-    message.attach(connection);
+    message.attach(transport);
 }
 
 int CommandFetchBody::execute() {
-    ConnectionInternal& connection = getConnection();
+    ImapTransport& transport = getTransport();
     completeCommandString();
-    connection.send(getCommandString());
+    transport.send(getCommandString());
     std::string line;
-    recvResponseLine(connection, line);
+    recvResponseLine(transport, line);
     return message->parseResponse(line) ? 0 : 1;
 }

@@ -10,7 +10,7 @@ class FetchMessage;
 class CommandFetchBody : public Command {
 public:
     // Also attaches the connection to the message.
-    CommandFetchBody(ConnectionInternal& connection, unsigned number, FetchMessage& message);
+    CommandFetchBody(ImapTransport& transport, unsigned number, FetchMessage& message);
 
     // 0 when the reply announced the body literal, 1 otherwise. Throws
     // ImapServerBrokeConnection on BYE, ImapTimeoutException on silence.

@@ -3,9 +3,9 @@
 #include "imap/CaseInsensitive.h"
 #include "imap/Parser.h"
 
-CommandList::CommandList(ConnectionInternal& connection, const std::string& reference,
+CommandList::CommandList(ImapTransport& transport, const std::string& reference,
                          const std::string& pattern)
-    : Command(connection, "LIST") {
+    : Command(transport, "LIST") {
     addParamString(reference);
     addParamString(pattern);
 }

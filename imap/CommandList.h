@@ -14,7 +14,7 @@ struct FolderInfo {
 // LIST "<reference>" "<pattern>".
 class CommandList : public Command {
 public:
-    CommandList(ConnectionInternal& connection, const std::string& reference,
+    CommandList(ImapTransport& transport, const std::string& reference,
                 const std::string& pattern);
 
     // The LIST and LSUB replies of the last execute, in reply order; with

@@ -1,15 +1,15 @@
 #include "imap/CommandQueue.h"
 
-#include "imap/ConnectionInternal.h"
+#include "imap/ImapTransport.h"
 
 std::unique_ptr<Command> CommandQueue::popCompleted() {
     std::unique_ptr<Command> oldest = std::move(commands.front());
     commands.pop_front();
     if (oldest->isCompleted()) return oldest;
-    ConnectionInternal::AnswerDeadline deadline(connection);
+    ImapTransport::AnswerDeadline deadline(transport);
     std::string response;
     while (!oldest->isCompleted()) {
-        Command::recvResponse(connection, response);
+        Command::recvResponse(transport, response);
         fileResponse(*oldest, response);
     }
     return oldest;

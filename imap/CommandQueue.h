@@ -6,7 +6,7 @@
 #include <deque>
 #include <memory>
 
-class ConnectionInternal;
+class ImapTransport;
 
 // Commands started on one connection whose answers are still to be read, in
 // the order they were sent. Each tagged line goes to the command whose tag
@@ -14,7 +14,7 @@ class ConnectionInternal;
 // command; untagged responses read while waiting go to the oldest command.
 class CommandQueue {
 public:
-    explicit CommandQueue(ConnectionInternal& connection) : connection(connection) {}
+    explicit CommandQueue(ImapTransport& transport) : transport(transport) {}
     CommandQueue(const CommandQueue&) = delete;
     CommandQueue& operator=(const CommandQueue&) = delete;
 
@@ -33,6 +33,6 @@ public:
 private:
     void fileResponse(Command& oldest, std::string& response);
 
-    ConnectionInternal& connection;
+    ImapTransport& transport;
     std::deque<std::unique_ptr<Command>> commands;
 };

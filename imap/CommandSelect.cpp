@@ -1,6 +1,6 @@
 #include "imap/CommandSelect.h"
 
-CommandSelect::CommandSelect(ConnectionInternal& connection, const std::string& name)
-    : Command(connection, "SELECT") {
+CommandSelect::CommandSelect(ImapTransport& transport, const std::string& name)
+    : Command(transport, "SELECT") {
     addParamString(name);
 }

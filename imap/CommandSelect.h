@@ -7,5 +7,5 @@
 // SELECT "<name>"; its untagged replies are collected and not read.
 class CommandSelect : public Command {
 public:
-    CommandSelect(ConnectionInternal& connection, const std::string& name);
+    CommandSelect(ImapTransport& transport, const std::string& name);
 };

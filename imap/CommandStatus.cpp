@@ -3,8 +3,8 @@
 #include "imap/CaseInsensitive.h"
 #include "imap/Parser.h"
 
-CommandStatus::CommandStatus(ConnectionInternal& connection, const std::string& name)
-    : Command(connection, "STATUS") {
+CommandStatus::CommandStatus(ImapTransport& transport, const std::string& name)
+    : Command(transport, "STATUS") {
     addParamString(name);
     addParam("(MESSAGES)");
 }

@@ -7,7 +7,7 @@
 // STATUS "<name>" (MESSAGES).
 class CommandStatus : public Command {
 public:
-    CommandStatus(ConnectionInternal& connection, const std::string& name);
+    CommandStatus(ImapTransport& transport, const std::string& name);
 
     // The MESSAGES value of the first STATUS reply of the last execute; 0 without one.
     int getMessagesCount();

@@ -1,10 +1,10 @@
 #include "imap/CommandXCreateUser.h"
 
-CommandXCreateUser::CommandXCreateUser(ConnectionInternal& connection, const std::string& name,
+CommandXCreateUser::CommandXCreateUser(ImapTransport& transport, const std::string& name,
                                        const std::string& domain, const std::string& password,
                                        const std::string& fullName,
                                        const std::vector<std::string>& groups)
-    : Command(connection, "X-CREATEUSER") {
+    : Command(transport, "X-CREATEUSER") {
     Synthesizer attributes;
     attributes.addParam("NAME");
     attributes.addParamStringEx(name);

@@ -10,7 +10,7 @@
 // domain travel as non-synchronizing literals, so any byte may occur in them.
 class CommandXCreateUser : public Command {
 public:
-    CommandXCreateUser(ConnectionInternal& connection, const std::string& name,
+    CommandXCreateUser(ImapTransport& transport, const std::string& name,
                        const std::string& domain, const std::string& password,
                        const std::string& fullName, const std::vector<std::string>& groups);
 };

@@ -2,9 +2,9 @@
 
 #include "utils/Crypto.h"
 
-CommandXMasterAuth::CommandXMasterAuth(ConnectionInternal& connection,
+CommandXMasterAuth::CommandXMasterAuth(ImapTransport& transport,
                                        const std::string& masterPassword)
-    : Command(connection, "X-MASTERAUTH"), masterPassword(masterPassword) {}
+    : Command(transport, "X-MASTERAUTH"), masterPassword(masterPassword) {}
 
 int CommandXMasterAuth::execute() {
     return executeChallenge([this](const std::string& continuation, std::string& answer) {

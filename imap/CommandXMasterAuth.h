@@ -8,7 +8,7 @@
 // token followed by the master password, in lowercase hexadecimal.
 class CommandXMasterAuth : public Command {
 public:
-    CommandXMasterAuth(ConnectionInternal& connection, const std::string& masterPassword);
+    CommandXMasterAuth(ImapTransport& transport, const std::string& masterPassword);
 
     // 0 only when the server accepted the digest.
     int execute();

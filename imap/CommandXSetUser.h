@@ -5,13 +5,13 @@
 #include <string>
 
 // X-SETUSER "<user>@<domain>": the following commands act in that account.
+// Run through ConnectionInternal::setUser, which remembers the account for a
+// reconnect.
 class CommandXSetUser : public Command {
 public:
-    CommandXSetUser(ConnectionInternal& connection, const std::string& account);
+    CommandXSetUser(ImapTransport& transport, const std::string& account);
 
-    // Command::execute; on OK the connection remembers the account, so a
-    // reconnect switches to it again before resending.
-    Response execute(IMessage* message = nullptr);
+    const std::string& getAccount() const { return account; }
 
 private:
     std::string account;

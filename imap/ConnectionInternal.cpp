@@ -1,27 +1,15 @@
 #include "imap/ConnectionInternal.h"
 
 #include "imap/CaseInsensitive.h"
-#include "imap/Command.h"
 #include "imap/CommandAuthCramMD5.h"
 #include "imap/CommandXMasterAuth.h"
 #include "imap/CommandXSetUser.h"
 #include "imap/ImapException.h"
 #include "imap/Parser.h"
-#include "utils/CantResolveException.h"
-#include "utils/InetSocketAddress.h"
 
-#include <algorithm>
+#include <string_view>
 
 namespace {
-
-constexpr std::size_t inputBufferSize = 4096;
-// A small message (command line, data and line end) fits whole and leaves in
-// one write; a larger part goes out directly after the pending bytes.
-constexpr std::size_t outputBufferSize = 65536;
-constexpr unsigned chunkSize = 10240;
-// No response line of ours comes near this; a longer one is a broken or hostile
-// peer, and reading on would only exhaust memory.
-constexpr std::size_t maxLineLength = 16 * 1024 * 1024;
 
 // Whether the greeting's "[CAPABILITY ...]" response code lists the word.
 bool greetingAnnounces(const std::string& greeting, std::string_view word) {
@@ -44,12 +32,13 @@ bool greetingAnnounces(const std::string& greeting, std::string_view word) {
 
 }  // namespace
 
-ConnectionInternal::ConnectionInternal() : chunk(chunkSize) { partBuffer.reserve(chunkSize); }
+ConnectionInternal::ConnectionInternal() = default;
 
 ConnectionInternal::~ConnectionInternal() {
     try {
-        if ((state == Authenticated || state == Selected) && streamGood()) {
-            Command command(*this, "LOGOUT");
+        const State current = getState();
+        if ((current == Authenticated || current == Selected) && imapTransport.streamGood()) {
+            Command command(imapTransport, "LOGOUT");
             command.execute(nullptr);
         }
     } catch (...) {
@@ -86,23 +75,6 @@ void ConnectionInternal::initialize(const std::string& host, unsigned port,
     useCramMD5 = false;
 }
 
-void ConnectionInternal::openStream() {
-    try {
-        const zenqa::utils::InetSocketAddress remote(host, port);
-        const zenqa::utils::InetSocketAddress local = zenqa::utils::InetSocketAddress::any();
-        if (useSsl) {
-            stream = std::make_unique<zenqa::utils::basic_tcpclientiostream>(
-                remote, local, inputBufferSize, outputBufferSize, true, tlsSettings);
-        } else {
-            stream = std::make_unique<zenqa::utils::basic_tcpclientiostream>(
-                remote, local, inputBufferSize, outputBufferSize);
-        }
-    } catch (const zenqa::utils::CantResolveException&) {
-        throw ImapConnectionFailed("", 3);
-    }
-    stream->setTimeoutInSeconds(timeoutSeconds);
-}
-
 void ConnectionInternal::init(bool login) {
     currentAccount.clear();
     open(login);
@@ -113,21 +85,14 @@ void ConnectionInternal::reconnect() {
     open(true);
 }
 
-ConnectionInternal::AnswerDeadline::AnswerDeadline(ConnectionInternal& connection)
-    : connection(connection) {
-    restart();
-}
-
-ConnectionInternal::AnswerDeadline::~AnswerDeadline() {
-    if (connection.stream) {
-        connection.stream->clearReadDeadline();
+// A write that fails while the connection is being opened is that opening's
+// failure, not a reason to open another one.
+bool ConnectionInternal::reopen() {
+    if (opening) {
+        return false;
     }
-}
-
-void ConnectionInternal::AnswerDeadline::restart() {
-    if (connection.stream) {
-        connection.stream->startReadDeadline();
-    }
+    reconnect();
+    return true;
 }
 
 void ConnectionInternal::open(bool login) {
@@ -136,27 +101,16 @@ void ConnectionInternal::open(bool login) {
         explicit OpeningFlag(bool& flag) : flag(flag) { flag = true; }
         ~OpeningFlag() { flag = false; }
     } openingFlag(opening);
-    readTimedOut = false;
     literalPlus = false;
     try {
-        openStream();
-        stream->create();
-        if (!streamGood()) {
+        imapTransport.connect(host, port, useSsl, timeoutSeconds);
+        enter(Connected);
+        if (!imapTransport.recvGreeting(greeting)) {
             close();
             throw ImapConnectionFailed("", 3);
         }
-        state = Connected;
-        greeting.clear();
-        bool whole = false;
-        {
-            AnswerDeadline deadline(*this);
-            whole = stream->getLine(greeting, maxLineLength) && !cutByTimeout();
-        }
-        if (!whole) {
-            close();
-            throw ImapConnectionFailed("", 3);
-        }
-        if (!streamGood() || greeting.empty() || greeting.find("* BYE") != std::string::npos) {
+        if (!imapTransport.streamGood() || greeting.empty() ||
+            greeting.find("* BYE") != std::string::npos) {
             close();
             throw ImapConnectionFailed(greeting, 3);
         }
@@ -177,8 +131,8 @@ void ConnectionInternal::open(bool login) {
 void ConnectionInternal::applyRememberedAccount() {
     Command::Response result = Command::BAD;
     try {
-        CommandXSetUser command(*this, currentAccount);
-        result = command.execute();
+        CommandXSetUser command(imapTransport, currentAccount);
+        result = command.execute(nullptr);
     } catch (const ImapException&) {
         result = Command::BAD;
     }
@@ -193,7 +147,7 @@ void ConnectionInternal::login() {
     } else if (useCramMD5) {
         authenticateCramMD5();
     } else {
-        Command command(*this, "LOGIN");
+        Command command(imapTransport, "LOGIN");
         command.addParamString(user);
         command.addParamString(password);
         if (command.execute(nullptr) != Command::OK) {
@@ -204,7 +158,7 @@ void ConnectionInternal::login() {
 }
 
 void ConnectionInternal::masterAuthenticate() {
-    CommandXMasterAuth command(*this, password);
+    CommandXMasterAuth command(imapTransport, password);
     if (command.execute() != Command::OK) {
         throw AuthenticateFailedException("Authentication failed - Master Authentication");
     }
@@ -212,50 +166,53 @@ void ConnectionInternal::masterAuthenticate() {
 }
 
 void ConnectionInternal::authenticateCramMD5() {
-    CommandAuthCramMD5 command(*this, user, password);
+    CommandAuthCramMD5 command(imapTransport, user, password);
     if (command.execute() != Command::OK) {
         throw AuthenticateFailedException("Authentication failed - Authentication CRAM-MD5");
     }
     setState(Authenticated);
 }
 
+Command::Response ConnectionInternal::setUser(CommandXSetUser& command) {
+    const Command::Response result = command.execute(nullptr);
+    if (result == Command::OK) {
+        currentAccount = command.getAccount();
+    }
+    return result;
+}
+
 void ConnectionInternal::logout() {
-    if (state == Disconnected) {
+    if (getState() == Disconnected) {
         // Sending would open a new connection only to close it; after a
         // time-out that could wait a second full time-out.
         currentAccount.clear();
         return;
     }
-    Command command(*this, "LOGOUT");
+    Command command(imapTransport, "LOGOUT");
     try {
         command.execute(nullptr);
     } catch (const ImapServerBrokeConnection&) {
         // The BYE is the server's normal answer to LOGOUT.
     }
     currentAccount.clear();
-    state = Disconnected;
+    enter(Disconnected);
 }
 
 void ConnectionInternal::close() {
-    if (stream) {
-        stream->close();
-    }
+    imapTransport.close();
     state = Disconnected;
-    awaitingAnswers = 0;
-    sendingStopped = false;
 }
 
-void ConnectionInternal::abandonLiteral() {
-    if (awaitingAnswers == 0) {
-        close();
-    } else {
-        sendingStopped = true;
-    }
+// The transport lets commands through exactly while the session is not Disconnected.
+void ConnectionInternal::enter(State newState) {
+    state = newState;
+    imapTransport.setOpen(newState != Disconnected);
 }
 
 void ConnectionInternal::setState(State newState) {
+    const State current = getState();
     bool allowed = false;
-    switch (state) {
+    switch (current) {
     case Disconnected:
         allowed = newState == Connected;
         break;
@@ -270,118 +227,15 @@ void ConnectionInternal::setState(State newState) {
         break;
     }
     if (allowed) {
-        state = newState;
+        enter(newState);
     }
-}
-
-void ConnectionInternal::setTimeout(unsigned seconds) {
-    if (stream) {
-        stream->setTimeoutInSeconds(seconds);
-    }
-}
-
-// After a read that came short: whether the time ran out (remembered, and
-// the stream's end-of-input state cleared) rather than the peer closing.
-bool ConnectionInternal::cutByTimeout() {
-    if (!stream->eof() || !stream->timedOut()) {
-        return false;
-    }
-    readTimedOut = true;
-    stream->clear();
-    return true;
-}
-
-bool ConnectionInternal::streamGood() {
-    if (!stream) {
-        return false;
-    }
-    if (stream->eof()) {
-        stream->clear();
-        return true;
-    }
-    return stream->rdstate() == std::ios::goodbit;
-}
-
-void ConnectionInternal::write(const std::string& text, bool flush) {
-    stream->write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (flush) {
-        stream->flush();
-    }
-}
-
-bool ConnectionInternal::send(const std::string& text, bool atCommandBoundary, bool flush) {
-    if (streamGood() && state != Disconnected && !sendingStopped) {
-        write(text, flush);
-        if (streamGood() && state != Disconnected) {
-            return true;
-        }
-    }
-    // Only a whole command may be sent again on a new connection: resent
-    // literal data would reach the server as command text. Answers owed for
-    // earlier commands would be lost with the old connection.
-    if (!atCommandBoundary || opening || awaitingAnswers > 0 || sendingStopped) {
-        close();
-        throw ImapConnectionFailed("Send failed", 3);
-    }
-    reconnect();
-    write(text, flush);
-    if (!streamGood()) {
-        close();
-        throw ImapConnectionFailed("Send failed", 3);
-    }
-    return true;
-}
-
-bool ConnectionInternal::recvLine(std::string& line) {
-    line.clear();
-    if (streamGood() && state != Disconnected) {
-        const bool withinLimit = stream->getLine(line, maxLineLength);
-        if (cutByTimeout()) {
-            // Part of a line is no line: the caller sees a time-out.
-            line.clear();
-            return true;
-        }
-        if (withinLimit && streamGood() && state != Disconnected) {
-            if (!line.empty()) {
-                line += '\n';
-            }
-            return true;
-        }
-    }
-    close();
-    throw ImapConnectionFailed("recvLine failed", 3);
-}
-
-unsigned ConnectionInternal::recvData(std::string& out, unsigned count) {
-    if (!stream || state == Disconnected) {
-        return 0;
-    }
-    unsigned remaining = count;
-    while (remaining > 0) {
-        const unsigned wanted = std::min(remaining, chunkSize);
-        stream->read(chunk.data(), wanted);
-        const auto received = static_cast<unsigned>(stream->gcount());
-        out.append(chunk.data(), received);
-        remaining -= received;
-        if (received < wanted) {
-            cutByTimeout();
-            break;
-        }
-    }
-    return count - remaining;
-}
-
-std::string ConnectionInternal::getTag() {
-    std::string tag = "T";
-    tag += std::to_string(tagCounter++);
-    return tag;
 }
 
 std::vector<std::string> ConnectionInternal::getCapability() {
     if (!capabilities.empty()) {
         return capabilities;
     }
-    Command command(*this, "CAPABILITY");
+    Command command(imapTransport, "CAPABILITY");
     if (command.execute(nullptr) != Command::OK) {
         return capabilities;
     }

@@ -1,8 +1,8 @@
 #include "imap/FetchMessage.h"
 
 #include "imap/CaseInsensitive.h"
-#include "imap/ConnectionInternal.h"
 #include "imap/ImapException.h"
+#include "imap/ImapTransport.h"
 #include "imap/Parser.h"
 
 #include <algorithm>
@@ -24,15 +24,15 @@ bool FetchMessage::getFirstDataPart(std::string& part) {
 
 bool FetchMessage::getNextDataPart(std::string& part) {
     part.clear();
-    if (remaining == 0 || !connection) return false;
+    if (remaining == 0 || !transport) return false;
     auto wanted = static_cast<unsigned>(std::min(remaining, maxPart));
-    unsigned delivered = connection->recvData(part, wanted);
+    unsigned delivered = transport->recvData(part, wanted);
     if (delivered < wanted) throw ImapConnectionFailed("message data ended early");
     remaining -= delivered;
     if (remaining == 0) {
         // The rest of the FETCH reply after the literal, normally ")".
         std::string rest;
-        connection->recvLine(rest);
+        transport->recvLine(rest);
     }
     return true;
 }

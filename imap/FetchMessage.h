@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-class ConnectionInternal;
+class ImapTransport;
 
 // A message read back from an IMAP server: date and flags from a FETCH
 // reply, data streamed from the FETCH literal still waiting on the
@@ -38,14 +38,14 @@ public:
 
     // Forgets date, flags and size before the next message is loaded.
     void reset();
-    void attach(ConnectionInternal& source) { connection = &source; }
+    void attach(ImapTransport& source) { transport = &source; }
 
 private:
     std::string date;
     std::string flags;
     std::uint64_t size = 0;
     std::uint64_t remaining = 0;
-    ConnectionInternal* connection = nullptr;
+    ImapTransport* transport = nullptr;
 };
 
 // The standard flags found in a flag text (any letter case), in the order

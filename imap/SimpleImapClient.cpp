@@ -84,7 +84,7 @@ SimpleImapClient::ImapClientResult SimpleImapClient::init(const std::string& hos
         connection.initialize(host, port, password, timeoutSeconds, useTls);
     else
         connection.initialize(host, port, user, password, useCramMD5, timeoutSeconds, useTls);
-    connection.setVerifyPeer(verifyPeer);
+    connection.transport().setVerifyPeer(verifyPeer);
     try {
         connection.init(true);
     } catch (ImapException& e) {
@@ -134,7 +134,7 @@ void SimpleImapClient::forgetAppends() {
 bool SimpleImapClient::isXAppendSupported() {
     if (!connected) return false;
     try {
-        Command probe(connection, "X-CHECKVERSION");
+        Command probe(connection.transport(), "X-CHECKVERSION");
         if (probe.execute(nullptr) == Command::BAD) return false;
         std::string tagged;
         std::vector<std::string> untagged;
@@ -152,7 +152,7 @@ SimpleImapClient::ImapClientResult SimpleImapClient::createUser(const std::strin
     if (!connected) return NotConnected;
     responseText.clear();
     try {
-        CommandXCreateUser command(connection, name, domain, password, fullName, {});
+        CommandXCreateUser command(connection.transport(), name, domain, password, fullName, {});
         Command::Response response = command.execute(nullptr);
         responseText = completionText(command);
         return response == Command::OK ? Ok : CreateUserFailed;
@@ -166,8 +166,8 @@ SimpleImapClient::ImapClientResult SimpleImapClient::setUser(const std::string& 
     if (!connected) return NotConnected;
     responseText.clear();
     try {
-        CommandXSetUser command(connection, user + "@" + domain);
-        Command::Response response = command.execute();
+        CommandXSetUser command(connection.transport(), user + "@" + domain);
+        Command::Response response = connection.setUser(command);
         responseText = completionText(command);
         return response == Command::OK ? Ok : SetUserFailed;
     } catch (ImapException& e) {
@@ -180,7 +180,7 @@ SimpleImapClient::ImapClientResult SimpleImapClient::createFolder(const std::str
     if (!connected) return NotConnected;
     responseText.clear();
     try {
-        CommandCreate command(connection, name, folderTypeBit(type), "");
+        CommandCreate command(connection.transport(), name, folderTypeBit(type), "");
         Command::Response response = command.execute(nullptr);
         responseText = completionText(command);
         return response == Command::OK ? Ok : CreateFolderFailed;
@@ -192,7 +192,7 @@ SimpleImapClient::ImapClientResult SimpleImapClient::createFolder(const std::str
 SimpleImapClient::ImapClientResult SimpleImapClient::select(const std::string& name) {
     if (!connected) return NotConnected;
     try {
-        CommandSelect command(connection, name);
+        CommandSelect command(connection.transport(), name);
         if (command.execute(nullptr) != Command::OK) return SelectFailed;
         connection.setState(ConnectionInternal::Selected);
         return Ok;
@@ -205,7 +205,7 @@ SimpleImapClient::ImapClientResult SimpleImapClient::list(std::vector<std::strin
     names.clear();
     if (!connected) return NotConnected;
     try {
-        CommandList command(connection, "", "*");
+        CommandList command(connection.transport(), "", "*");
         if (command.execute(nullptr) != Command::OK) return ListFailed;
         std::vector<FolderInfo> folders;
         command.getList(folders, true);
@@ -221,7 +221,7 @@ SimpleImapClient::ImapClientResult SimpleImapClient::status(const std::string& n
                                                             unsigned& count) {
     if (!connected) return NotConnected;
     try {
-        CommandStatus command(connection, name);
+        CommandStatus command(connection.transport(), name);
         if (command.execute(nullptr) != Command::OK) return StatusFailed;
         count = static_cast<unsigned>(command.getMessagesCount());
         return Ok;
@@ -247,7 +247,7 @@ SimpleImapClient::ImapClientResult SimpleImapClient::sendAppend(const std::strin
     std::string date = message->getDate();
     std::string flags = message->getFlags();
     try {
-        auto command = std::make_unique<CommandAppend>(connection, mailbox, flags, date,
+        auto command = std::make_unique<CommandAppend>(connection.transport(), mailbox, flags, date,
                                                        static_cast<std::uint64_t>(size), useXAppend);
         command->start(message);
         appends.push(std::move(command));
@@ -281,7 +281,7 @@ bool SimpleImapClient::testImapServer(const std::string& host, unsigned port,
                                       std::string& greeting) {
     ConnectionInternal probe;
     probe.initialize(host, port, "", "", false, timeoutSeconds, useTls);
-    probe.setVerifyPeer(verifyPeer);
+    probe.transport().setVerifyPeer(verifyPeer);
     try {
         probe.init(false);
     } catch (ImapConnectionFailed&) {

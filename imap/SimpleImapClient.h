@@ -18,7 +18,8 @@ struct TargetMessage;
 
 // The one interface of the IMAP client: every operation runs one or a few
 // commands on the owned connection and reports a result code; no IMAP
-// client exception leaves it.
+// client exception leaves it. One object belongs to one thread at a time
+// (abort() excepted); objects on different threads share no state.
 class SimpleImapClient {
 public:
     using FolderType = ImapFolderType;
@@ -121,7 +122,7 @@ public:
 
     // Whether the connection's last failure was an answer that did not
     // arrive whole within the read time-out (cleared by the next connect).
-    bool timedOut() const { return connection.timedOut(); }
+    bool timedOut() const { return connection.transport().timedOut(); }
 
     // Ok when a tagged line's status word is OK, FetchFailed otherwise.
     static ImapClientResult parseTaggedResponse(const std::string& line);
@@ -159,7 +160,7 @@ private:
     bool verifyPeer = true;
     std::string responseText;
     unsigned appendWindow = 1;
-    CommandQueue appends{connection};
+    CommandQueue appends{connection.transport()};
     std::deque<std::uint64_t> appendSizes;  // literal sizes, as queued in appends
     std::uint64_t appendBytes = 0;
 };

@@ -31,11 +31,11 @@ SimpleImapClient::ImapClientResult SimpleImapClient::fetch(unsigned number,
     if (!connected) return NotConnected;
     try {
         message.reset();
-        CommandFetch dateAndFlags(connection, number, message);
+        CommandFetch dateAndFlags(connection.transport(), number, message);
         if (dateAndFlags.execute(nullptr) != Command::OK ||
             !dateAndFlags.getDateAndFlags(message))
             return FetchFailed;
-        CommandFetchBody body(connection, number, message);
+        CommandFetchBody body(connection.transport(), number, message);
         return body.execute() == 0 ? Ok : FetchFailed;
     } catch (ImapException& e) {
         return handleImapException(e, FetchFailed);
@@ -70,12 +70,12 @@ SimpleImapClient::ImapClientResult SimpleImapClient::copyFolder(
     bool showing = showProgress && progress && total > 0;
     try {
         if (showing) writeProgress(*progress, outputLock, percentText(0, total));
-        connection.send("A FETCH 1:* (INTERNALDATE FLAGS BODY.PEEK[])\r\n");
+        connection.transport().send("A FETCH 1:* (INTERNALDATE FLAGS BODY.PEEK[])\r\n");
         FetchMessage message;
-        message.attach(connection);
+        message.attach(connection.transport());
         for (;;) {
             std::string line;
-            Command::recvResponseLine(connection, line);
+            Command::recvResponseLine(connection.transport(), line);
             if (line[0] != '*') {
                 if (showing) writeProgress(*progress, outputLock, eraseProgress);
                 return parseTaggedResponse(line);

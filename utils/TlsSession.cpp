@@ -17,6 +17,8 @@ namespace {
 
 // OpenSSL writes to the socket with write(), which raises SIGPIPE when the
 // peer has gone; block it around each call and discard one that arrived.
+// The signal is raised in the writing thread and the mask is that thread's,
+// so other threads and their writes are not affected.
 class SigPipeBlock {
 public:
     SigPipeBlock() {

@@ -12,7 +12,8 @@ namespace zenqa::ssl {
 
 // One TLS client session on a connected socket: at least TLS 1.2, no
 // compression, server name sent, and the server's chain and name checked
-// unless the settings turn that off.
+// unless the settings turn that off. Each session has a context of its own,
+// so sessions on different threads share nothing that needs a lock.
 class TlsSession {
 public:
     explicit TlsSession(const zenqa::utils::TlsSettings& settings);

@@ -32,10 +32,10 @@ void trickle(ScriptedPeer& peer, const std::string& text, std::size_t piece,
 void expectNoopTimesOut(ScriptedPeer& peer) {
     ConnectionInternal connection;
     openScripted(connection, peer, false);
-    connection.setTimeout(1);
-    Command command(connection, "NOOP");
+    connection.transport().setTimeout(1);
+    Command command(connection.transport(), "NOOP");
     EXPECT_THROW(command.execute(nullptr), ImapTimeoutException);
-    EXPECT_TRUE(connection.timedOut());
+    EXPECT_TRUE(connection.transport().timedOut());
     EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
     // Closed at once: no LOGOUT that would wait for this server again.
     connection.logout();
@@ -78,12 +78,12 @@ TEST(AnswerDeadlineTest, EachCommandHasAFullTimeout) {
     peer.expectClosed();
     ConnectionInternal connection;
     openScripted(connection, peer, false);
-    connection.setTimeout(1);
+    connection.transport().setTimeout(1);
     for (int i = 0; i < 3; ++i) {
-        Command command(connection, "NOOP");
+        Command command(connection.transport(), "NOOP");
         EXPECT_EQ(command.execute(nullptr), Command::OK) << i;
     }
-    EXPECT_FALSE(connection.timedOut());
+    EXPECT_FALSE(connection.transport().timedOut());
     connection.close();
     EXPECT_EQ(peer.wait(), "");
 }
@@ -95,7 +95,7 @@ TEST(AnswerDeadlineTest, TrickledGreetingFailsTheConnection) {
     ConnectionInternal connection;
     connection.initialize("127.0.0.1", peer.port(), "u", "p", false, 1, false);
     EXPECT_THROW(connection.init(false), ImapConnectionFailed);
-    EXPECT_TRUE(connection.timedOut());
+    EXPECT_TRUE(connection.transport().timedOut());
     EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
 }
 
@@ -112,8 +112,8 @@ TEST(AnswerDeadlineTest, NothingIsSentAfterATimeout) {
     {
         ConnectionInternal connection;
         openScripted(connection, peer, true);
-        connection.setTimeout(1);
-        Command command(connection, "NOOP");
+        connection.transport().setTimeout(1);
+        Command command(connection.transport(), "NOOP");
         EXPECT_THROW(command.execute(nullptr), ImapTimeoutException);
         connection.logout();
     }

@@ -115,12 +115,12 @@ TEST(AuthenticationTest, CramMD5MatchesRfc2195) {
 }
 
 TEST(AuthenticationTest, CramMD5KeyLongerThanBlockIsHashed) {
-    ConnectionInternal connection;
+    ImapTransport transport;
     std::string password;
     for (int i = 0; i < 7; ++i) {
         password += "0123456789";
     }
-    CommandAuthCramMD5 command(connection, "tim", password);
+    CommandAuthCramMD5 command(transport, "tim", password);
     // HMAC-MD5 with the 70-byte key, computed with the openssl tool.
     EXPECT_EQ(command.makeCramMD5Response(" " + std::string(rfcChallenge) + "\r\n"),
               "dGltIDM0MmUzYjAxYWQyMzNhNTMyMzM4ZjVlOGY1N2M1YzAx");
@@ -172,10 +172,10 @@ TEST(AuthenticationTest, SetUserSendsTheAddressQuoted) {
     ConnectionInternal connection;
     connection.initialize("127.0.0.1", peer.port(), "secret", 5, false);
     connection.init(false);
-    CommandXSetUser ann(connection, "ann@sales");
-    EXPECT_EQ(ann.execute(nullptr), Command::OK);
-    CommandXSetUser bob(connection, "bob \"x\"@sales");
-    EXPECT_EQ(bob.execute(), Command::NO);
+    CommandXSetUser ann(connection.transport(), "ann@sales");
+    EXPECT_EQ(connection.setUser(ann), Command::OK);
+    CommandXSetUser bob(connection.transport(), "bob \"x\"@sales");
+    EXPECT_EQ(connection.setUser(bob), Command::NO);
     EXPECT_EQ(peer.wait(), "");
 }
 

@@ -66,6 +66,6 @@ TEST_F(AppendWire, FailingSourceIsMessageLoadFailed) {
 
 TEST(CommandAppend, LiteralLengthBeyondFourGiB) {
     ConnectionInternal connection;
-    CommandAppend command(connection, "INBOX", "", "", 5000000000ULL, true);
+    CommandAppend command(connection.transport(), "INBOX", "", "", 5000000000ULL, true);
     EXPECT_EQ(command.getCommandString(), "T0 X-APPEND \"INBOX\" {5000000000+}\r\n");
 }

@@ -16,7 +16,7 @@ using tarmig::testing::ScriptedPeer;
 using tarmig::testing::userLogin;
 
 std::unique_ptr<Command> started(ConnectionInternal& connection, const std::string& name) {
-    auto command = std::make_unique<Command>(connection, name);
+    auto command = std::make_unique<Command>(connection.transport(), name);
     command->start(nullptr);
     return command;
 }
@@ -30,9 +30,9 @@ TEST(CommandQueue, AnswersGoToTheirCommandsAndUntaggedToTheOldest) {
     ConnectionInternal connection;
     openScripted(connection, peer, true);
     EXPECT_TRUE(connection.hasLiteralPlus());
-    CommandQueue queue(connection);
+    CommandQueue queue(connection.transport());
     for (const char* name : {"CHECK", "NOOP", "NOOP"}) queue.push(started(connection, name));
-    EXPECT_EQ(connection.answersAwaited(), 3u);
+    EXPECT_EQ(connection.transport().answersAwaited(), 3u);
 
     auto first = queue.popCompleted();
     EXPECT_EQ(first->getStatus(), Command::NO);
@@ -44,7 +44,7 @@ TEST(CommandQueue, AnswersGoToTheirCommandsAndUntaggedToTheOldest) {
     EXPECT_EQ(queue.popCompleted()->getStatus(), Command::OK);
     EXPECT_EQ(queue.popCompleted()->getStatus(), Command::BAD);
     EXPECT_TRUE(queue.empty());
-    EXPECT_EQ(connection.answersAwaited(), 0u);
+    EXPECT_EQ(connection.transport().answersAwaited(), 0u);
     connection.close();
     EXPECT_EQ(peer.wait(), "");
 }
@@ -58,13 +58,13 @@ TEST(CommandQueue, BrokenWriteWithAnswersOwedDoesNotReconnect) {
         .acceptNext();
     ConnectionInternal connection;
     openScripted(connection, peer, true);
-    CommandQueue queue(connection);
+    CommandQueue queue(connection.transport());
     queue.push(started(connection, "NOOP"));
     peer.waitForSteps(4);
     // A new connection would lose the answer owed for T1 without a word.
     // Whether the write itself fails depends on when the reset reaches the
     // socket; reading the owed answer fails either way.
-    Command second(connection, "NOOP");
+    Command second(connection.transport(), "NOOP");
     try {
         second.start(nullptr);
     } catch (const ImapConnectionFailed&) {

@@ -30,7 +30,7 @@ void expectLoadFailureThenNewConnection(ConnectionInternal& connection, Scripted
     EXPECT_EQ(failure<IMessageLoadFailedException>(append, 9, &message), text);
     EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
 
-    Command next(connection, "NOOP");
+    Command next(connection.transport(), "NOOP");
     EXPECT_EQ(next.execute(nullptr), Command::OK);
     connection.close();
     EXPECT_EQ(peer.wait(), "");
@@ -58,7 +58,7 @@ TEST(CommandTest, CollectsUntaggedResponsesUntilItsTag) {
     {
         ConnectionInternal connection;
         openScripted(connection, peer, false);
-        Command command(connection, "NOOP");
+        Command command(connection.transport(), "NOOP");
         const Outcome outcome = run(command);
         EXPECT_EQ(outcome.status, Command::OK);
         EXPECT_EQ(outcome.tagged, "T0 OK done");
@@ -81,21 +81,21 @@ TEST(CommandTest, CompletionStatuses) {
     ConnectionInternal connection;
     openScripted(connection, peer, false);
 
-    Command create(connection, "CREATE");
+    Command create(connection.transport(), "CREATE");
     create.addParamString("x");
     const Outcome refused = run(create);
     EXPECT_EQ(refused.status, Command::NO);
     EXPECT_EQ(refused.tagged, "T0 NO [TRYCREATE] no such folder");
 
-    Command bad(connection, "X");
+    Command bad(connection.transport(), "X");
     EXPECT_EQ(run(bad).status, Command::BAD);
     // A status word other than OK, NO and BAD never counts as success.
-    Command unknown(connection, "X");
+    Command unknown(connection.transport(), "X");
     EXPECT_EQ(run(unknown).status, Command::BAD);
-    Command bare(connection, "X");
+    Command bare(connection.transport(), "X");
     EXPECT_EQ(run(bare).status, Command::BAD);
     // T4NO is not T4's completion.
-    Command glued(connection, "X");
+    Command glued(connection.transport(), "X");
     const Outcome outcome = run(glued);
     EXPECT_EQ(outcome.status, Command::OK);
     EXPECT_EQ(outcome.untagged, std::vector<std::string>{"T4NO glued"});
@@ -106,9 +106,9 @@ TEST(CommandTest, LaterTagsAreNotTakenForEarlierOnes) {
     // A leftover completion of T10 reaches T1... only if tags were compared as bare prefixes.
     ConnectionInternal connection;
     for (int i = 0; i < 2; ++i) {
-        connection.getTag();
+        connection.transport().getTag();
     }
-    Command command(connection, "NOOP");
+    Command command(connection.transport(), "NOOP");
     ASSERT_EQ(command.getTag(), "T2");
     Command::Response result = Command::BAD;
     EXPECT_FALSE(command.isTaggedResponse("T20 OK done\r\n", result));
@@ -127,7 +127,7 @@ TEST(CommandTest, LiteralsAreReadRawAndJoinedWithTheirLine) {
               " FLAGS {2}\r\n\\S)\r\n* 2 EXISTS\r\nT0 OK\r\n");
     ConnectionInternal connection;
     openScripted(connection, peer, false);
-    Command fetch(connection, "FETCH");
+    Command fetch(connection.transport(), "FETCH");
     fetch.addParam(1u);
     fetch.addParam("BODY[]");
     const Outcome outcome = run(fetch);
@@ -170,7 +170,7 @@ TEST(CommandTest, UntaggedByeEndsTheCommand) {
         .send("* 1 EXISTS\r\n* BYE shutting down\r\nT0 OK\r\n");
     ConnectionInternal connection;
     openScripted(connection, peer, false);
-    Command command(connection, "NOOP");
+    Command command(connection.transport(), "NOOP");
     EXPECT_EQ(failure<ImapServerBrokeConnection>(command, 3), "");
     EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
     EXPECT_EQ(peer.wait(), "");
@@ -181,8 +181,8 @@ TEST(CommandTest, StalledServerTimesOut) {
     peer.send("* OK ready\r\n").expect("T0 NOOP\r\n").stall(std::chrono::seconds(4));
     ConnectionInternal connection;
     openScripted(connection, peer, false);
-    connection.setTimeout(1);
-    Command command(connection, "NOOP");
+    connection.transport().setTimeout(1);
+    Command command(connection.transport(), "NOOP");
     EXPECT_EQ(failure<ImapTimeoutException>(command, 3), "");
 }
 
@@ -194,7 +194,7 @@ TEST(CommandTest, StreamEndingInsideLiteralFailsTheConnection) {
         .closeConnection();
     ConnectionInternal connection;
     openScripted(connection, peer, false);
-    Command command(connection, "FETCH");
+    Command command(connection.transport(), "FETCH");
     EXPECT_NE(failure<ImapConnectionFailed>(command, 3), "no exception");
     EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
     EXPECT_EQ(peer.wait(), "");
@@ -208,8 +208,8 @@ TEST(CommandTest, HostileLiteralCountReservesNoMemoryUpFront) {
         .stall(std::chrono::seconds(2));
     ConnectionInternal connection;
     openScripted(connection, peer, false);
-    connection.setTimeout(1);
-    Command command(connection, "FETCH");
+    connection.transport().setTimeout(1);
+    Command command(connection.transport(), "FETCH");
     EXPECT_THROW(command.execute(nullptr), ImapTimeoutException);
 }
 
@@ -225,7 +225,7 @@ TEST(CommandTest, StreamsMessageLiteralAfterTheCommandLine) {
     ConnectionInternal connection;
     openScripted(connection, peer, false);
     TestMessage message({first, second, last});
-    Command append(connection, "APPEND");
+    Command append(connection.transport(), "APPEND");
     append.addParamString("INBOX");
     append.addParam("{" + std::to_string(message.getFixedSize()) + "+}\r\n");
     EXPECT_EQ(append.execute(&message), Command::OK);
@@ -252,7 +252,7 @@ TEST(CommandTest, FailingMessageSourceClosesTheConnection) {
             throw std::runtime_error("message cannot be read");
         }
     };
-    Command append(connection, "APPEND");
+    Command append(connection.transport(), "APPEND");
     append.addParam("{6+}\r\n");
     expectLoadFailureThenNewConnection(connection, peer, append, message,
                                        "message cannot be read");
@@ -283,7 +283,7 @@ TEST(CommandTest, DataThatDisagreeWithTheAnnouncedLengthNeverReachTheServer) {
         openScripted(connection, peer, true);
 
         MisannouncedMessage message({"part1", "ab"}, announced);
-        Command append(connection, "APPEND");
+        Command append(connection.transport(), "APPEND");
         append.addParam("{" + std::to_string(announced) + "+}\r\n");
         expectLoadFailureThenNewConnection(connection, peer, append, message, text);
         // Only parts within the announced length left, and never the final line end.
@@ -318,7 +318,7 @@ TEST(CommandTest, FailedLiteralWriteIsNeverReplayed) {
             peer.waitForSteps(4);
         }
     };
-    Command append(connection, "APPEND");
+    Command append(connection.transport(), "APPEND");
     append.addParamString("INBOX");
     append.addParam(announcement);
     // The next command starts a new connection; the message data never follows.
@@ -344,7 +344,7 @@ TEST(CommandTest, AppendOnAConnectionResetWhileIdleIsSentWholeOnANewOne) {
     peer.waitForSteps(4);
 
     TestMessage message({"hello", " world"});
-    Command append(connection, "APPEND");
+    Command append(connection.transport(), "APPEND");
     append.addParamString("INBOX");
     append.addParam("{11+}\r\n");
     EXPECT_EQ(append.execute(&message), Command::OK);

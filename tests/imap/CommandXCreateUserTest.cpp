@@ -44,7 +44,7 @@ TEST(CommandXCreateUser, GroupsAsQuotedList) {
     ConnectionInternal connection;
     connection.initialize("127.0.0.1", peer.port(), "u", "p", false, 5, false);
     connection.init(false);
-    CommandXCreateUser command(connection, "b", "d", "", "", {"g1", "all staff"});
+    CommandXCreateUser command(connection.transport(), "b", "d", "", "", {"g1", "all staff"});
     EXPECT_EQ(command.execute(nullptr), Command::OK);
     EXPECT_EQ(peer.wait(), "");
     EXPECT_EQ(peer.received(), line);

@@ -49,7 +49,7 @@ TEST(ConnectionInternalTest, UnreachableServers) {
     connection.initialize("127.0.0.1", ScriptedPeer::closedPort(), "u", "p", false, 5, false);
     EXPECT_EQ(connectionFailure(connection, true), "");
     EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
-    EXPECT_FALSE(connection.streamGood());
+    EXPECT_FALSE(connection.transport().streamGood());
 }
 
 TEST(ConnectionInternalTest, PreauthGreetingStillLogsIn) {
@@ -101,45 +101,6 @@ TEST(ConnectionInternalTest, LogoutAcceptsTheServersBye) {
     EXPECT_EQ(peer.wait(), "");
 }
 
-TEST(ConnectionInternalTest, ReadsLinesAndLiteralData) {
-    const std::string data = std::string(10240, 'x') + std::string(10240, 'y') + "tail";
-    ScriptedPeer peer;
-    peer.send("* OK ready\r\n")
-        .send("* line one\r\n" + data + "short")
-        .stall(std::chrono::milliseconds(1500))
-        .closeConnection();
-    ConnectionInternal connection;
-    openScripted(connection, peer, false);
-    connection.setTimeout(1);
-
-    std::string line;
-    ASSERT_TRUE(connection.recvLine(line));
-    EXPECT_EQ(line, "* line one\r\n");
-    std::string out = "kept:";
-    EXPECT_EQ(connection.recvData(out, static_cast<unsigned>(data.size())), data.size());
-    EXPECT_EQ(out, "kept:" + data);
-    // Nothing more within the time-out: a line cut short is no line.
-    EXPECT_FALSE(connection.timedOut());
-    ASSERT_TRUE(connection.recvLine(line));
-    EXPECT_EQ(line, "");
-    EXPECT_TRUE(connection.timedOut());
-    EXPECT_TRUE(connection.streamGood());
-
-    std::string rest;
-    peer.waitForSteps(4);
-    EXPECT_EQ(connection.recvData(rest, 100), 0u);
-}
-
-TEST(ConnectionInternalTest, RecvDataStopsWhenThePeerCloses) {
-    ScriptedPeer peer;
-    peer.send("* OK ready\r\n").send(std::string(15000, 'z')).closeConnection();
-    ConnectionInternal connection;
-    openScripted(connection, peer, false);
-    std::string out;
-    EXPECT_EQ(connection.recvData(out, 30000), 15000u);
-    EXPECT_EQ(out, std::string(15000, 'z'));
-}
-
 TEST(ConnectionInternalTest, StateTransitions) {
     using State = ConnectionInternal::State;
     const State states[] = {ConnectionInternal::Disconnected, ConnectionInternal::Connected,
@@ -165,16 +126,6 @@ TEST(ConnectionInternalTest, StateTransitions) {
     }
 }
 
-TEST(ConnectionInternalTest, WithoutAStream) {
-    ConnectionInternal connection;
-    connection.setTimeout(3);
-    EXPECT_FALSE(connection.streamGood());
-    EXPECT_EQ(connection.getTag(), "T0");
-    EXPECT_EQ(connection.getTag(), "T1");
-    std::string out;
-    EXPECT_EQ(connection.recvData(out, 10), 0u);
-    EXPECT_THROW(connection.recvLine(out), ImapConnectionFailed);
-}
 
 TEST(ConnectionInternalTest, CapabilitiesAreAskedOnce) {
     ScriptedPeer peer;
@@ -213,9 +164,9 @@ TEST(ConnectionInternalTest, FailedWriteReconnectsAndResendsWithTagsContinuing) 
     openScripted(connection, peer, true);
     peer.waitForSteps(4);
 
-    Command first(connection, "NOOP");
+    Command first(connection.transport(), "NOOP");
     EXPECT_EQ(first.execute(nullptr), Command::OK);
-    Command second(connection, "NOOP");
+    Command second(connection.transport(), "NOOP");
     EXPECT_EQ(second.execute(nullptr), Command::OK);
     EXPECT_EQ(connection.getState(), ConnectionInternal::Authenticated);
     connection.close();
@@ -240,8 +191,8 @@ void scriptSwitchThenDrop(ScriptedPeer& peer) {
 // Opens the connection, switches to ann@sales and waits until the server dropped it.
 void switchAndWaitForDrop(ConnectionInternal& connection, ScriptedPeer& peer) {
     openScripted(connection, peer, true);
-    CommandXSetUser setUser(connection, "ann@sales");
-    ASSERT_EQ(setUser.execute(), Command::OK);
+    CommandXSetUser setUser(connection.transport(), "ann@sales");
+    ASSERT_EQ(connection.setUser(setUser), Command::OK);
     peer.waitForSteps(6);
 }
 
@@ -252,7 +203,7 @@ TEST(ConnectionInternalTest, ReconnectSwitchesBackToTheAccount) {
     ConnectionInternal connection;
     switchAndWaitForDrop(connection, peer);
 
-    Command create(connection, "CREATE");
+    Command create(connection.transport(), "CREATE");
     create.addParamString("Sent");
     EXPECT_EQ(create.execute(nullptr), Command::OK);
     connection.close();
@@ -267,7 +218,7 @@ TEST(ConnectionInternalTest, AccountThatCannotBeRestoredFailsTheSend) {
     ConnectionInternal connection;
     switchAndWaitForDrop(connection, peer);
 
-    Command create(connection, "CREATE");
+    Command create(connection.transport(), "CREATE");
     create.addParamString("Sent");
     try {
         create.execute(nullptr);
@@ -278,6 +229,32 @@ TEST(ConnectionInternalTest, AccountThatCannotBeRestoredFailsTheSend) {
     EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
     EXPECT_EQ(peer.wait(), "");
     EXPECT_EQ(peer.connection(1), "T3 " + login + "T4 X-SETUSER \"ann@sales\"\r\n");
+}
+
+// The reopening itself finds the connection broken: that ends it, rather
+// than opening yet another connection from inside the first.
+TEST(ConnectionInternalTest, ConnectionBrokenWhileReopeningIsNotReopenedAgain) {
+    ScriptedPeer peer(std::chrono::seconds(1));
+    peer.send("* OK ready\r\n")
+        .expect("T0 " + login).send("T0 OK\r\n")
+        .expect("T1 X-SETUSER \"ann@sales\"\r\n").send("T1 OK\r\n")
+        .resetConnection()
+        .acceptNext()
+        .send("* OK again\r\n")
+        .expect("T3 " + login).send("T3 OK\r\n")
+        .resetConnection()
+        .acceptNext();
+    ConnectionInternal connection;
+    switchAndWaitForDrop(connection, peer);
+
+    Command create(connection.transport(), "CREATE");
+    create.addParamString("Sent");
+    EXPECT_EQ(tarmig::testing::failureText<ImapConnectionFailed>(
+                  [&] { create.execute(nullptr); }, 3),
+              "Send failed");
+    EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
+    peer.wait();
+    EXPECT_EQ(peer.connectionCount(), 2u);
 }
 
 TEST(ConnectionInternalTest, NewSessionForgetsTheAccount) {
@@ -295,37 +272,21 @@ TEST(ConnectionInternalTest, NewSessionForgetsTheAccount) {
         .expect("T3 NOOP\r\n").send("T3 OK\r\n");
     ConnectionInternal connection;
     openScripted(connection, peer, true);
-    CommandXSetUser setUser(connection, "ann@sales");
-    ASSERT_EQ(setUser.execute(), Command::OK);
+    CommandXSetUser setUser(connection.transport(), "ann@sales");
+    ASSERT_EQ(connection.setUser(setUser), Command::OK);
     connection.close();
     connection.init(true);
     peer.waitForSteps(10);
 
-    Command noop(connection, "NOOP");
+    Command noop(connection.transport(), "NOOP");
     EXPECT_EQ(noop.execute(nullptr), Command::OK);
     connection.close();
     EXPECT_EQ(peer.wait(), "");
     EXPECT_EQ(peer.connection(2), "T4 " + login + "T3 NOOP\r\n");
 }
 
-}  // namespace
-
-TEST(ConnectionInternalTest, EndlessLineFailsInsteadOfExhaustingMemory) {
+TEST(ConnectionInternalTest, EndlessGreetingFailsInsteadOfExhaustingMemory) {
     const std::string endless(17 * 1024 * 1024, 'A');
-    ScriptedPeer peer;
-    peer.send("* OK ready\r\n").send(endless).stall(std::chrono::milliseconds(2000));
-    ConnectionInternal connection;
-    openScripted(connection, peer, false);
-
-    std::string line;
-    try {
-        connection.recvLine(line);
-        ADD_FAILURE() << "a line of " << line.size() << " bytes was accepted";
-    } catch (const ImapConnectionFailed& error) {
-        EXPECT_STREQ(error.what(), "recvLine failed");
-    }
-    EXPECT_EQ(connection.getState(), ConnectionInternal::Disconnected);
-
     ScriptedPeer endlessGreeting;
     endlessGreeting.send("* OK " + endless + "\r\n").expectClosed();
     endlessGreeting.start();
@@ -335,3 +296,5 @@ TEST(ConnectionInternalTest, EndlessLineFailsInsteadOfExhaustingMemory) {
     EXPECT_EQ(greeted.getState(), ConnectionInternal::Disconnected);
     EXPECT_EQ(endlessGreeting.wait(), "");
 }
+
+}  // namespace

@@ -27,7 +27,7 @@ TEST(ConnectionTlsTest, VerificationSettingsReachTheStream) {
         TlsTestServer server(certificates.selfSignedCert, certificates.selfSignedKey);
         ConnectionInternal connection;
         connection.initialize("localhost", server.port(), "master", 10, true);
-        connection.setVerifyPeer(false);
+        connection.transport().setVerifyPeer(false);
         connection.init(false);
         EXPECT_EQ(connection.getGreeting(), "* OK tls ready\r");
     }
@@ -35,10 +35,10 @@ TEST(ConnectionTlsTest, VerificationSettingsReachTheStream) {
         TlsTestServer server(certificates.issuedCert, certificates.issuedKey);
         ConnectionInternal connection;
         connection.initialize("localhost", server.port(), "master", 10, true);
-        connection.setTrustedCaFile(certificates.caCert);
+        connection.transport().setTrustedCaFile(certificates.caCert);
         connection.init(false);
         EXPECT_EQ(connection.getState(), ConnectionInternal::Connected);
-        EXPECT_TRUE(connection.send("T0 LOGOUT\r\n"));
+        EXPECT_TRUE(connection.transport().send("T0 LOGOUT\r\n"));
         connection.close();
         server.join();
         EXPECT_EQ(server.firstLine(), "T0 LOGOUT\r\n");

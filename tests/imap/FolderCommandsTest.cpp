@@ -64,8 +64,8 @@ TEST(CommandCreate, GuidOnlyWhenGiven) {
     ConnectionInternal connection;
     connection.initialize("127.0.0.1", peer.port(), "u", "p", false, 5, false);
     connection.init(false);
-    CommandCreate typed(connection, "Cal", 0x2, "g-1");
-    CommandCreate untyped(connection, "Box", 0, "g-2");
+    CommandCreate typed(connection.transport(), "Cal", 0x2, "g-1");
+    CommandCreate untyped(connection.transport(), "Box", 0, "g-2");
     EXPECT_EQ(typed.getCommandString(), "T0 CREATE (X-CALENDAR GUID \"g-1\") \"Cal\"");
     EXPECT_EQ(untyped.getCommandString(), "T1 CREATE (GUID \"g-2\") \"Box\"");
     EXPECT_EQ(typed.execute(nullptr), Command::OK);
@@ -118,7 +118,7 @@ TEST(CommandList, WithoutNoSelectCheckEveryEntryIsSelectable) {
     ConnectionInternal connection;
     connection.initialize("127.0.0.1", peer.port(), "u", "p", false, 5, false);
     connection.init(false);
-    CommandList command(connection, "ref", "%");
+    CommandList command(connection.transport(), "ref", "%");
     ASSERT_EQ(command.execute(nullptr), Command::OK);
     std::vector<FolderInfo> folders;
     EXPECT_EQ(command.getList(folders, false), 2);

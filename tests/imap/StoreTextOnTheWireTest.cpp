@@ -49,7 +49,7 @@ TEST_F(StoreTextWire, ValuesWithLineBreaksGoOutAsLiterals) {
 }
 
 TEST(StoreTextCommands, ListAndLoginTakeLiteralsToo) {
-    ConnectionInternal unopened;
+    ImapTransport unopened;
     CommandList list(unopened, "a\nb", "*");
     EXPECT_EQ(list.getCommandString(), "T0 LIST {3+}\r\na\nb \"*\"");
 
