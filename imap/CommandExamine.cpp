@@ -5,8 +5,8 @@
 
 #include <vector>
 
-CommandExamine::CommandExamine(ConnectionInternal& connection, const std::string& name)
-    : Command(connection, "EXAMINE") {
+CommandExamine::CommandExamine(ImapTransport& transport, const std::string& name)
+    : Command(transport, "EXAMINE") {
     addParamString(name);
 }
 

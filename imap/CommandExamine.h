@@ -9,7 +9,7 @@
 // EXAMINE "<name>": opens a folder read-only.
 class CommandExamine : public Command {
 public:
-    CommandExamine(ConnectionInternal& connection, const std::string& name);
+    CommandExamine(ImapTransport& transport, const std::string& name);
 };
 
 // The message count of the last EXISTS among the command's untagged

@@ -60,8 +60,8 @@ bool isHeaderFieldsItem(const std::string& name) {
 
 }  // namespace
 
-CommandUidFetchKeys::CommandUidFetchKeys(ConnectionInternal& connection)
-    : Command(connection, "UID") {
+CommandUidFetchKeys::CommandUidFetchKeys(ImapTransport& transport)
+    : Command(transport, "UID") {
     addParam("FETCH 1:* (UID FLAGS INTERNALDATE RFC822.SIZE BODY.PEEK[HEADER.FIELDS (MESSAGE-ID)])");
 }
 

@@ -11,7 +11,7 @@
 // selected folder, without marking any as seen.
 class CommandUidFetchKeys : public Command {
 public:
-    explicit CommandUidFetchKeys(ConnectionInternal& connection);
+    explicit CommandUidFetchKeys(ImapTransport& transport);
 
     // Every FETCH answer of the last execute that carries all the items
     // asked for, in UID order (a UID answered twice counts once, the later

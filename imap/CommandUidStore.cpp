@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-CommandUidStore::CommandUidStore(ConnectionInternal& connection, std::uint32_t uid,
+CommandUidStore::CommandUidStore(ImapTransport& transport, std::uint32_t uid,
                                  const std::vector<std::string>& flags)
-    : Command(connection, "UID") {
+    : Command(transport, "UID") {
     addParam("STORE");
     addParam(uid);
     addParam("FLAGS");

@@ -11,7 +11,7 @@
 class CommandUidStore : public Command {
 public:
     // Each flag must pass isFlagText.
-    CommandUidStore(ConnectionInternal& connection, std::uint32_t uid,
+    CommandUidStore(ImapTransport& transport, std::uint32_t uid,
                     const std::vector<std::string>& flags);
 };
 

@@ -331,16 +331,16 @@ SimpleImapClient::ImapClientResult SimpleImapClient::readKeys(
     try {
         std::unique_ptr<Command> open;
         if (readOnly)
-            open = std::make_unique<CommandExamine>(connection, folder);
+            open = std::make_unique<CommandExamine>(connection.transport(), folder);
         else
-            open = std::make_unique<CommandSelect>(connection, folder);
+            open = std::make_unique<CommandSelect>(connection.transport(), folder);
         std::unique_ptr<Command> fetch;
         if (connection.hasLiteralPlus()) {
             // One round trip: the fetch waits in the server behind the open.
             open->start(nullptr);
-            fetch = std::make_unique<CommandUidFetchKeys>(connection);
+            fetch = std::make_unique<CommandUidFetchKeys>(connection.transport());
             fetch->start(nullptr);
-            CommandQueue pending(connection);
+            CommandQueue pending(connection.transport());
             pending.push(std::move(open));
             pending.push(std::move(fetch));
             open = pending.popCompleted();
@@ -348,7 +348,7 @@ SimpleImapClient::ImapClientResult SimpleImapClient::readKeys(
             if (open->getStatus() != Command::OK) return SelectFailed;
         } else {
             if (open->execute(nullptr) != Command::OK) return SelectFailed;
-            fetch = std::make_unique<CommandUidFetchKeys>(connection);
+            fetch = std::make_unique<CommandUidFetchKeys>(connection.transport());
             fetch->execute(nullptr);
         }
         connection.setState(ConnectionInternal::Selected);
@@ -373,7 +373,7 @@ SimpleImapClient::ImapClientResult SimpleImapClient::storeFlags(
     if (!connected) return NotConnected;
     if (!std::all_of(flags.begin(), flags.end(), isFlagText)) return StoreFailed;
     try {
-        CommandUidStore command(connection, uid, flags);
+        CommandUidStore command(connection.transport(), uid, flags);
         return command.execute(nullptr) == Command::OK ? Ok : StoreFailed;
     } catch (ImapException& e) {
         return handleImapException(e, StoreFailed);
