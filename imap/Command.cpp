@@ -3,6 +3,7 @@
 #include "imap/ImapException.h"
 #include "imap/ImapTransport.h"
 #include "imap/Parser.h"
+#include "utils/StopSwitch.h"
 #include "utils/IMessage.h"
 
 #include <algorithm>
@@ -52,6 +53,7 @@ void Command::start(IMessage* message) {
     status = BAD;
     if (message == nullptr) {
         completeCommandString();
+        zenqa::utils::stopSwitchStep();
         transport.send(commandText.get());
     } else {
         sendWithMessage(*message);
@@ -73,6 +75,7 @@ Command::Response Command::finish() {
 // found broken then may have taken nothing of the command: it is still at its
 // boundary and goes again whole on a new connection, the message from its start.
 void Command::sendWithMessage(IMessage& message) {
+    zenqa::utils::stopSwitchStep();
     transport.send(commandText.get(), true, false);
     if (sendMessage(message, transport.bytesSent())) {
         return;
@@ -150,6 +153,7 @@ bool Command::fileResponse(std::string& response) {
         status = result;
         completed = true;
         transport.commandAnswered();
+        zenqa::utils::stopSwitchStep();
     } else {
         untaggedResponses.push_back(std::move(response));
     }
@@ -222,6 +226,7 @@ Command::Response Command::executeChallenge(
     status = BAD;
     completeCommandString();
     // A login is part of opening a connection: nothing in it is sent twice.
+    zenqa::utils::stopSwitchStep();
     transport.send(commandText.get(), false);
     ImapTransport::AnswerDeadline deadline(transport);
     const std::string continuation = readChallengeResponse(false);
