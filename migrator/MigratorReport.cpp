@@ -1,12 +1,16 @@
 #include <chrono>
 
+#include "migrator/AccountOutput.h"
 #include "migrator/Migrator.h"
 
 namespace tarmig {
 
 void Migrator::reportUnreadAccount(const std::string& domain, const std::string& account) {
     const std::string line = "Error: cannot migrate mailbox <" + account + ">";
-    *this << line << "\n";
+    // Beside running jobs the line goes out as a block of its own, under its domain.
+    AccountOutput lines(shared.output, workers != nullptr);
+    lines << line << "\n";
+    lines.finish(domain);
     markFailed();
     AccountReport report;
     report.domain = domain;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -98,6 +99,15 @@ std::map<std::string, AccountBlock> accountBlocks(const std::string& log) {
         if (open != nullptr) open->text += line + "\n";
     }
     return blocks;
+}
+
+// The domain of the last domain line before `line` in the log, "" when none.
+std::string domainBefore(const std::string& log, const std::string& line) {
+    const std::size_t at = log.find(line);
+    const std::size_t domain = at == std::string::npos ? std::string::npos : log.rfind("\ndomain (", at);
+    if (domain == std::string::npos) return "";
+    const std::size_t start = domain + 9;
+    return log.substr(start, log.find(')', start) - start);
 }
 
 MboxMessage message(const std::string& subject, const std::string& flags, const std::string& uid) {
@@ -292,6 +302,8 @@ TEST_F(ParallelJobsRun, StalledConnectionEndsTheRunWithoutHangingTheOthers) {
 
 TEST_F(ParallelJobsRun, FailuresInOneAccountLeaveTheOthersWhole) {
     addStore(10);
+    // An account whose settings cannot be read fails in the walk, beside the jobs.
+    std::remove((builder.addMacnt("c.net", "judy", settingsText({}), infoText("1", {})) + "/account.settings").c_str());
     VantrelServer server({.arguments = {"--refuse-create", "carolFolder1", "--refuse-append-marker",
                                         "erin INBOX 3 body", "--account", "heidi@c.net:old"}});
     Run run = migrate(server, "4");
@@ -302,7 +314,9 @@ TEST_F(ParallelJobsRun, FailuresInOneAccountLeaveTheOthersWhole) {
     for (const json& line : reports[0])
         if (line["type"] == "account")
             status[line["account"].get<std::string>() + "@" + line["domain"].get<std::string>()] = line["status"];
-    ASSERT_EQ(status.size(), names.size());
+    ASSERT_EQ(status.size(), names.size() + 1);
+    EXPECT_EQ(status["judy@c.net"], "failed");
+    EXPECT_EQ(domainBefore(run.log, "Error: cannot migrate mailbox <judy>\n"), "c.net") << run.log;
     for (const std::string& name : names) {
         const std::string expected = name == "carol@example.com" || name == "erin@b.org" ? "failed"
                                      : name == "heidi@c.net"                             ? "skipped"
@@ -317,7 +331,7 @@ TEST_F(ParallelJobsRun, FailuresInOneAccountLeaveTheOthersWhole) {
     EXPECT_NE(blocks.at("carol@example.com").text.find("Error: cannot migrate folder \"carolFolder1\"\n"),
               std::string::npos);
     EXPECT_NE(blocks.at("erin@b.org").text.find("Error: cannot migrate message nr.: 3\n"), std::string::npos);
-    EXPECT_NE(run.log.find("Info: accounts migrated: 6, skipped (already existing): 1, failed: 2\n"),
+    EXPECT_NE(run.log.find("Info: accounts migrated: 6, skipped (already existing): 1, failed: 3\n"),
               std::string::npos)
         << run.log;
     EXPECT_NE(run.log.find("Info: messages appended: 189, failed: 1\n"), std::string::npos) << run.log;
