@@ -6,7 +6,6 @@
 #include <string>
 
 #include "imap/SimpleImapClient.h"
-#include "migrator/AccountJob.h"
 #include "migrator/JobSettings.h"
 #include "migrator/RunOptions.h"
 #include "migrator/SharedRun.h"

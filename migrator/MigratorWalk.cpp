@@ -1,6 +1,7 @@
 #include <ctime>
 #include <memory>
 
+#include "migrator/AccountJob.h"
 #include "migrator/AccountLine.h"
 #include "migrator/AccountWorkers.h"
 #include "migrator/Migrator.h"
