@@ -200,6 +200,19 @@ TEST_F(ParallelJobsRun, FourJobsGiveWhatOneGives) {
     EXPECT_EQ(one.dump().stats.masterLogins, 3u + names.size());
 }
 
+TEST_F(ParallelJobsRun, TlsConnectionsSideBySide) {
+    addStore(5);
+    VantrelServer plain, tls({.tls = true});
+    Run one = migrate(plain, "1");
+    Run four = migrate(tls, "4", {"-ssl", "-insecure"});
+    plain.stop();
+    tls.stop();
+    ASSERT_EQ(one.tool.exitStatus, 0) << one.tool.out;
+    ASSERT_EQ(four.tool.exitStatus, 0) << four.tool.out;
+    EXPECT_EQ(contentOf(tls.dump()), contentOf(plain.dump()));
+    EXPECT_EQ(tls.dump().accounts.size(), names.size());
+}
+
 TEST_F(ParallelJobsRun, EachAccountsLinesStayTogetherUnderItsDomain) {
     addStore(20);
     VantrelServer server;
