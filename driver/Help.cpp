@@ -35,6 +35,7 @@ void printHelp(std::ostream& out) {
         << "       -shard     K/N: only the accounts in part K of N of the store (optional), see the README\n"
         << "       -report    FILE: one JSON line per account and one for the run, appended (optional), see the README\n"
         << "       -window    appends sent ahead of their answers (optional, default 32, 1 waits for each)\n"
+        << "       -jobs      accounts migrated at once, each on its own connection (optional, default 1, at most 64)\n"
         << "\n"
         << "Notes: CommuniGate must be stopped before migration!\n"
         << "       migration process is logged into tarmig_[datetime].log file\n"

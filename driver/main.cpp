@@ -67,6 +67,10 @@ int main(int argc, char** argv) {
         std::cout << "Argument error: -window needs a whole number of appends, at least 1, for help use \"-help\"\n";
         return exitUsage;
     }
+    if (options.jobs < 1) {
+        std::cout << "Argument error: -jobs needs a whole number of accounts from 1 to 64, for help use \"-help\"\n";
+        return exitUsage;
+    }
     Shard shard;
     if (options.shard && !parseShard(*options.shard, shard)) {
         std::cout << "Argument error: -shard needs K/N, whole numbers with 1 <= K <= N, for help use \"-help\"\n";
@@ -120,10 +124,11 @@ int main(int argc, char** argv) {
                             options.setPass, options.forceSetPass, quiet, options.fixLineEnds);
         migrator.setTls(options.useTls, !options.insecure);
         migrator.setAppendWindow(static_cast<unsigned>(options.window));
+        migrator.setJobs(static_cast<unsigned>(options.jobs));
         migrator.setShard(shard);
         if (reportFile.is_open()) migrator.setReport(&reportFile);
         // Created when the first account is about to be provisioned.
-        migrator.passwordReport.setPath("./tarmig_" + stamp + ".pass");
+        migrator.passwordReport().setPath("./tarmig_" + stamp + ".pass");
         migrator << "\n"
                  << "Stalker CommuniGate Pro to Vantrel migration tool " << getProductVersion() << "\n"
                  << productNotice << "\n"
@@ -157,25 +162,25 @@ int main(int argc, char** argv) {
             try {
                 migrator.migrateAll(domainMask, userMask, primaryDomain);
             } catch (const CGNetworkException& e) {
-                migrator.succeeded = false;
+                migrator.markFailed();
                 // Only a password report that cannot be written ends the run for a reason of our own.
-                targetUnusable = !migrator.passwordReport.failed();
+                targetUnusable = !migrator.passwordReport().failed();
                 if (migrator.targetTimedOut())
                     migrator << "Network error: Vantrel did not answer within " << options.timeoutSeconds
                              << " seconds (-timeout)\n";
                 migrator << "\nError: " << e.what();
             } catch (const CGException& e) {
-                migrator.succeeded = false;
+                migrator.markFailed();
                 if (!quiet) std::cout << "\nError: " << e.what() << "\n" << std::flush;
             }
             std::time_t finishTime = std::time(nullptr);
             migrator << "\n";
             migrator.writeSummary();
             migrator << "Finish time: " << std::ctime(&finishTime) << "\n"
-                     << "Result: migration " << (migrator.succeeded ? "successful\n" : "failed\n");
+                     << "Result: migration " << (migrator.succeeded() ? "successful\n" : "failed\n");
         }
 
-        if (!migrator.succeeded) failed = true;
+        if (!migrator.succeeded()) failed = true;
         exitStatus = targetUnusable ? exitTargetUnusable : failed ? exitFailure : exitSuccess;
         migrator.writeRunReport(exitStatus);
     }

@@ -13,6 +13,8 @@ namespace {
 
 constexpr int defaultPort = 143;
 constexpr int defaultTlsPort = 993;
+// More connections than this would tie up a target rather than speed it up.
+constexpr int maxJobs = 64;
 
 bool optionIs(const char* argument, const char* option) { return strcasecmp(argument, option) == 0; }
 
@@ -23,6 +25,12 @@ int timeoutValue(const char* text) {
     long value = std::strtol(text, &end, 10);
     if (end == text || *end != '\0' || errno == ERANGE || value < 1 || value > INT_MAX) return 0;
     return static_cast<int>(value);
+}
+
+// Whole numbers from 1 to 64; anything else is 0, which the driver refuses.
+int jobsValue(const char* text) {
+    const int value = timeoutValue(text);
+    return value <= maxJobs ? value : 0;
 }
 
 }  // namespace
@@ -51,6 +59,7 @@ RunOptions Migrator::parseArgs(int argc, char** argv) {
 
     auto isValueOption = [&](const char* argument) {
         if (optionIs(argument, "-port") || optionIs(argument, "-timeout") || optionIs(argument, "-window") ||
+            optionIs(argument, "-jobs") ||
             optionIs(argument, "-shard"))
             return true;
         for (const auto& option : valueOptions)
@@ -87,6 +96,10 @@ RunOptions Migrator::parseArgs(int argc, char** argv) {
             }
             if (!matched && optionIs(argument, "-window")) {
                 options.window = timeoutValue(argv[i + 1]);
+                matched = true;
+            }
+            if (!matched && optionIs(argument, "-jobs")) {
+                options.jobs = jobsValue(argv[i + 1]);
                 matched = true;
             }
             if (matched) {

@@ -1,9 +1,12 @@
-#include <cstdlib>
 #include <ctime>
-#include <iostream>
+#include <memory>
 
-#include "store/CGException.h"
+#include "migrator/AccountJob.h"
+#include "migrator/AccountLine.h"
+#include "migrator/AccountWorkers.h"
 #include "migrator/Migrator.h"
+#include "migrator/TargetSession.h"
+#include "store/CGException.h"
 #include "store/Domain.h"
 #include "store/Mailbox.h"
 #include "store/Reader.h"
@@ -34,10 +37,41 @@ void walkItems(First first, Next next, Visit visit, Report reportFailure) {
     }
 }
 
+// Ends the walk once the run is stopping: no further account is begun.
+struct WalkStopped {};
+
 }  // namespace
 
 void Migrator::migrateAll(const std::string& domainMask, const std::string& userMask,
                           const std::string& primaryDomain) {
+    if (migrate && jobs > 1)
+        migrateAllInParallel(domainMask, userMask, primaryDomain);
+    else
+        walk(domainMask, userMask, primaryDomain);
+}
+
+// A failure that ends the run, in the walk or in a job, stops the other jobs
+// first; the run then ends with the first such failure, as with one job.
+void Migrator::migrateAllInParallel(const std::string& domainMask, const std::string& userMask,
+                                    const std::string& primaryDomain) {
+    workers = std::make_unique<AccountWorkers>(jobs, shared);
+    std::exception_ptr walkFailure;
+    try {
+        walk(domainMask, userMask, primaryDomain);
+    } catch (const WalkStopped&) {
+    } catch (...) {
+        walkFailure = std::current_exception();
+        shared.stopping = true;
+    }
+    workers->finish();
+    std::exception_ptr failure = workers->failure();
+    timedOut = timedOut || (failure && workers->failureTimedOut());
+    workers.reset();
+    if (failure) std::rethrow_exception(failure);
+    if (walkFailure) std::rethrow_exception(walkFailure);
+}
+
+void Migrator::walk(const std::string& domainMask, const std::string& userMask, const std::string& primaryDomain) {
     Reader reader(output);
     reader.initialize(storePath, primaryDomain);
     Domain domain(output);
@@ -45,13 +79,13 @@ void Migrator::migrateAll(const std::string& domainMask, const std::string& user
               [&] { return reader.getNextDomain(domain, domainMask); }, [&] { migrateDomain(domain, userMask); },
               [&] {
                   *this << "Error: default domain not found, wrong path or corrupted CommuniGate store\n";
-                  succeeded = false;
+                  markFailed();
               });
 }
 
 void Migrator::migrateDomain(Domain& domain, const std::string& userMask) {
-    if (migrate) connect(true);
-    *this << "\ndomain (" << domain.name << ")\n";
+    if (migrate) checkTarget();
+    shared.output.writeDomainLine(domain.name);
     Mailbox mailbox(output);
     // Another part's account is passed over as soon as its name is known, and
     // a failure to read it is that part's to report. A failure before a name
@@ -68,30 +102,49 @@ void Migrator::migrateDomain(Domain& domain, const std::string& userMask) {
     };
     walkItems([&] { return fetch(true); }, [&] { return fetch(false); },
               [&] {
-                  if (!shard.contains(mailbox.username, domain.name)) return;
-                  if (migrate) beginAccount(domain.name, mailbox.username);
-                  migrateMailbox(mailbox);
+                  if (shard.contains(mailbox.username, domain.name)) migrateMailbox(mailbox);
               },
               [&] {
                   if (!ours()) return;
-                  // An account that could not be read has its report line too.
-                  if (migrate && !accountOpen) beginAccount(domain.name, mailbox.username);
-                  *this << (migrate ? "Error: cannot migrate mailbox <" : "Error: cannot print mailbox <")
-                        << mailbox.username << ">\n";
-                  succeeded = false;
-                  if (!migrate) return;
-                  ++statistics.accountsFailed;
-                  endAccount(AccountReport::Failed);
+                  if (migrate) {
+                      reportUnreadAccount(domain.name, mailbox.username);
+                      return;
+                  }
+                  *this << "Error: cannot print mailbox <" << mailbox.username << ">\n";
+                  markFailed();
               });
 }
 
 void Migrator::migrateMailbox(Mailbox& mailbox) {
-    std::time_t start = std::time(nullptr);
-    std::int64_t size = std::strtoll(mailbox.size.c_str(), nullptr, 10);
-    *this << " + mailbox <" << mailbox.username << ">, size: " << formatSize(size);
-    output << ", time: " << std::ctime(&start) << std::flush;
-    if (!quiet) std::cout << "\n" << std::flush;
-    if (migrate) transferAccount(mailbox);
+    if (!migrate) {
+        *this << " + mailbox <" << mailbox.username << ">, size: " << accountSize(mailbox);
+        output << accountTime(std::time(nullptr)) << std::flush;
+        shared.output.console("\n");
+        return;
+    }
+    if (!workers) {
+        AccountJob job(settings, shared, false);
+        Mailbox account(mailbox, job.log());
+        try {
+            job.run(account);
+        } catch (const CGNetworkException&) {
+            timedOut = job.targetTimedOut();
+            throw;
+        }
+        return;
+    }
+    auto job = std::make_unique<AccountJob>(settings, shared, true);
+    auto account = std::make_unique<Mailbox>(mailbox, job->log());
+    if (!workers->hand(std::move(job), std::move(account))) throw WalkStopped{};
+}
+
+void Migrator::checkTarget() {
+    try {
+        connectMaster(client, settings, output, true);
+    } catch (const CGNetworkException&) {
+        timedOut = client.timedOut();
+        throw;
+    }
 }
 
 }  // namespace tarmig

@@ -12,7 +12,11 @@ namespace tarmig {
 
 namespace {
 
-std::string errorText() { return std::strerror(errno); }
+// strerror_r: other threads may be reporting errors of their own.
+std::string errorText() {
+    char buffer[256];
+    return ::strerror_r(errno, buffer, sizeof buffer);
+}
 
 // The new file's directory entry must survive a crash as well as its data.
 bool syncDirectoryOf(const std::string& path) {
@@ -49,19 +53,21 @@ std::string PasswordReport::openFile() {
 }
 
 std::string PasswordReport::open() {
+    std::lock_guard lock(mutex_);
     std::string why = openFile();
     if (!why.empty()) failed_ = true;
     return why;
 }
 
 std::string PasswordReport::add(const std::string& line) {
+    std::lock_guard lock(mutex_);
     std::string why = writeLine(line);
     if (!why.empty()) failed_ = true;
     return why;
 }
 
 std::string PasswordReport::writeLine(const std::string& line) {
-    if (std::string why = open(); !why.empty()) return why;
+    if (std::string why = openFile(); !why.empty()) return why;
     for (std::size_t written = 0; written < line.size();) {
         ssize_t n = ::write(fd_, line.data() + written, line.size() - written);
         if (n < 0 && errno == EINTR) continue;

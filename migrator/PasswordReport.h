@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <mutex>
 #include <string>
 
 namespace tarmig {
@@ -8,6 +10,7 @@ namespace tarmig {
 // is created, readable by its owner only, before the first account is
 // provisioned, and every line is on disk before the account it names is
 // used, so a run that dies leaves the password of each account it created.
+// Account jobs running side by side share it: each call holds its lock.
 class PasswordReport {
 public:
     PasswordReport() = default;
@@ -33,9 +36,10 @@ private:
     std::string openFile();
     std::string writeLine(const std::string& line);
 
+    std::mutex mutex_;
     std::string path_;
     int fd_ = -1;
-    bool failed_ = false;
+    std::atomic<bool> failed_ = false;
 };
 
 }  // namespace tarmig

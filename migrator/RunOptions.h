@@ -34,6 +34,9 @@ struct RunOptions {
     int timeoutSeconds = 180;
     // Enough appends in flight to keep a server busy a few milliseconds away.
     int window = 32;
+    // Accounts migrated at once, each on its own connection; 0 for a value
+    // that is not a whole number from 1 to 64 (refused by the driver).
+    int jobs = 1;
     bool migrate = false;
     bool force = false;
     bool quiet = false;

@@ -57,6 +57,7 @@ std::string runReportLine(const RunReportTotals& run) {
 }
 
 void RunReport::write(const std::string& line) {
+    std::lock_guard lock(mutex_);
     if (stream_ != nullptr) *stream_ << line << '\n' << std::flush;
 }
 

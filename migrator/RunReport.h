@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -49,7 +50,8 @@ std::string accountReportLine(const AccountReport& account);
 std::string runReportLine(const RunReportTotals& run);
 
 // The report file of a run, when one is asked for: each line is written and
-// flushed whole, so a run that is killed keeps every line it finished.
+// flushed whole, so a run that is killed keeps every line it finished. Jobs
+// that run side by side write their lines under its lock.
 class RunReport {
 public:
     // nullptr (the default) writes nothing.
@@ -58,6 +60,7 @@ public:
     void write(const std::string& line);
 
 private:
+    std::mutex mutex_;
     std::ostream* stream_ = nullptr;
 };
 

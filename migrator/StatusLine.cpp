@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "migrator/SizeText.h"
+#include "migrator/AccountLine.h"
 
 namespace tarmig {
 
@@ -95,9 +95,9 @@ std::optional<double> StatusLine::rate(Clock::time_point now, std::int64_t bytes
 
 std::string StatusLine::render(const RunProgress::Snapshot& now, std::optional<double> bytesPerSecond) {
     std::string text = "accounts " + std::to_string(now.accountsDone) + "/" + std::to_string(now.accountsTotal) +
-                       ", messages " + std::to_string(now.messages) + ", " + sizeText(now.bytes) + " of " +
-                       (now.totalBytes ? sizeText(*now.totalBytes) : std::string("unknown"));
-    text += bytesPerSecond ? ", " + sizeText(static_cast<std::int64_t>(*bytesPerSecond)) + "/s" : ", rate unknown";
+                       ", messages " + std::to_string(now.messages) + ", " + formatSize(now.bytes) + " of " +
+                       (now.totalBytes ? formatSize(*now.totalBytes) : std::string("unknown"));
+    text += bytesPerSecond ? ", " + formatSize(static_cast<std::int64_t>(*bytesPerSecond)) + "/s" : ", rate unknown";
     text += ", ETA ";
     if (!now.totalBytes || !bytesPerSecond || *bytesPerSecond <= 0) {
         // Without a total or a rate there is nothing to divide.

@@ -37,6 +37,19 @@ bool cutSuffix(const std::string& entry, std::string_view suffix, std::string& b
 
 Mailbox::Mailbox(std::ostream& output) : output(output) {}
 
+Mailbox::Mailbox(const Mailbox& other, std::ostream& output)
+    : path(other.path),
+      username(other.username),
+      domain(other.domain),
+      fullName(other.fullName),
+      password(other.password),
+      size(other.size),
+      infoPath(other.infoPath),
+      settingsPath(other.settingsPath),
+      type(other.type),
+      output(output),
+      problems_(other.problems_) {}
+
 void Mailbox::initialize(std::string username, std::string domain, std::string domainPath, std::string baseName,
                          MailboxType type) {
     this->username = std::move(username);

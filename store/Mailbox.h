@@ -16,6 +16,9 @@ namespace tarmig {
 class Mailbox {
 public:
     explicit Mailbox(std::ostream& output);
+    // The same account, with its later lines going to another stream: an
+    // account handed to a job of its own keeps its lines with the job's.
+    Mailbox(const Mailbox& other, std::ostream& output);
     virtual ~Mailbox() = default;
     Mailbox(const Mailbox&) = delete;
     Mailbox& operator=(const Mailbox&) = delete;

@@ -477,7 +477,7 @@ TEST_F(MigrateRun, SilentServerEndsTheRunAfterTheReadTimeout) {
     VantrelTarget target({"--stall-after", "4"});
     std::ostringstream log;
     tarmig::Migrator migrator(log, 1);
-    migrator.passwordReport.setPath(work.path() + "/run.pass");
+    migrator.passwordReport().setPath(work.path() + "/run.pass");
     migrator.initialize(store.path(), "127.0.0.1", static_cast<int>(target.port()), "master", true, false, "", "",
                         true, true);
     try {

@@ -141,6 +141,14 @@ TEST(MigratorParseArgs, WindowIsWholeAppendsFromOne) {
     EXPECT_EQ(parse({"-path", "/s", "-window"}).unknownArgument, "");
 }
 
+TEST(MigratorParseArgs, JobsAreWholeAccountsFromOneToSixtyFour) {
+    EXPECT_EQ(parse({}).jobs, 1);
+    EXPECT_EQ(parse({"-path", "/s", "-Jobs", "4"}).jobs, 4);
+    EXPECT_EQ(parse({"-jobs", "64"}).jobs, 64);
+    for (const char* value : {"65", "0", "-1", "4x", "", "four"}) EXPECT_EQ(parse({"-jobs", value}).jobs, 0) << value;
+    EXPECT_EQ(parse({"-path", "/s", "-jobs"}).optionWithoutValue, "-jobs");
+}
+
 TEST(MigratorParseArgs, PasswordFileIsAValueOption) {
     tarmig::RunOptions p = parse({"-PASSWORDFILE", "/etc/tarmig/master", "-migrate"});
     EXPECT_EQ(p.passwordFile, "/etc/tarmig/master");

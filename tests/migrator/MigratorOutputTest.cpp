@@ -5,6 +5,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "migrator/AccountLine.h"
 #include "migrator/Migrator.h"
 
 namespace {
@@ -22,25 +23,21 @@ private:
 };
 
 TEST(MigratorFormatSize, UnitBoundaries) {
-    std::ostringstream log;
-    tarmig::Migrator m(log);
-    EXPECT_EQ(m.formatSize(0), "0B");
-    EXPECT_EQ(m.formatSize(512), "512B");
-    EXPECT_EQ(m.formatSize(1023), "1023B");
-    EXPECT_EQ(m.formatSize(1024), "1.0KB");
-    EXPECT_EQ(m.formatSize(1536), "1.5KB");
-    EXPECT_EQ(m.formatSize(1048575), "1024.0KB");
-    EXPECT_EQ(m.formatSize(1048576), "1.0MB");
-    EXPECT_EQ(m.formatSize(1073741823), "1024.0MB");
-    EXPECT_EQ(m.formatSize(1073741824), "1.0GB");
+    EXPECT_EQ(tarmig::formatSize(0), "0B");
+    EXPECT_EQ(tarmig::formatSize(512), "512B");
+    EXPECT_EQ(tarmig::formatSize(1023), "1023B");
+    EXPECT_EQ(tarmig::formatSize(1024), "1.0KB");
+    EXPECT_EQ(tarmig::formatSize(1536), "1.5KB");
+    EXPECT_EQ(tarmig::formatSize(1048575), "1024.0KB");
+    EXPECT_EQ(tarmig::formatSize(1048576), "1.0MB");
+    EXPECT_EQ(tarmig::formatSize(1073741823), "1024.0MB");
+    EXPECT_EQ(tarmig::formatSize(1073741824), "1.0GB");
 }
 
 TEST(MigratorFormatSize, AccountsBeyondTwoGigabytesKeepTheirSize) {
-    std::ostringstream log;
-    tarmig::Migrator m(log);
-    EXPECT_EQ(m.formatSize(std::int64_t{3} * 1073741824), "3.0GB");
-    EXPECT_EQ(m.formatSize(std::int64_t{INT_MAX} + 1), "2.0GB");
-    EXPECT_EQ(m.formatSize(std::int64_t{1536} * 1073741824), "1536.0GB");  // no larger unit
+    EXPECT_EQ(tarmig::formatSize(std::int64_t{3} * 1073741824), "3.0GB");
+    EXPECT_EQ(tarmig::formatSize(std::int64_t{INT_MAX} + 1), "2.0GB");
+    EXPECT_EQ(tarmig::formatSize(std::int64_t{1536} * 1073741824), "1536.0GB");  // no larger unit
 }
 
 TEST(MigratorOutput, ItemsGoToConsoleAndLogInOrder) {
@@ -63,40 +60,6 @@ TEST(MigratorOutput, QuietKeepsTheLogAndSilencesTheConsole) {
     a << "Info: same\n" << 7;
     EXPECT_EQ(silent.str(), loud.str());
     EXPECT_EQ(console.text(), "Info: same\n7");
-}
-
-TEST(MigratorOutput, ProgressCounterIsErasedInPlace) {
-    std::ostringstream log;
-    tarmig::Migrator m(log);
-    ConsoleCapture console;
-    int length = m.printProgress(7, 120, false);
-    EXPECT_EQ(length, 5);
-    m.clearOutput(length, false);
-    EXPECT_EQ(console.text(), "7/120\b \b\b \b\b \b\b \b\b \b");
-    EXPECT_EQ(log.str(), "");
-}
-
-TEST(MigratorOutput, ReplacedCounterIsErasedThenPrinted) {
-    std::ostringstream log;
-    tarmig::Migrator m(log);
-    ConsoleCapture console;
-    int length = m.printProgress(9, 10, false);
-    length = m.replaceProgress(length, 10, 10, false);
-    EXPECT_EQ(length, 5);
-    EXPECT_EQ(console.text(), "9/10\b \b\b \b\b \b\b \b10/10");
-    EXPECT_EQ(m.replaceProgress(length, 11, 12, true), 0);
-    EXPECT_EQ(console.text(), "9/10\b \b\b \b\b \b\b \b10/10");
-    EXPECT_EQ(log.str(), "");
-}
-
-TEST(MigratorOutput, QuietProgressWritesNothing) {
-    std::ostringstream log;
-    tarmig::Migrator m(log);
-    ConsoleCapture console;
-    EXPECT_EQ(m.printProgress(12, 3, true), 0);
-    m.clearOutput(4, true);
-    EXPECT_EQ(console.text(), "");
-    EXPECT_EQ(m.printProgress(12, 3, false), 4);  // the counter may pass its total
 }
 
 }  // namespace

@@ -3,12 +3,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 
 #include "store/CGException.h"
+#include "migrator/AccountJob.h"
 #include "migrator/Migrator.h"
+#include "migrator/SharedRun.h"
 #include "store/Folder.h"
 #include "store/Mailbox.h"
 #include "support/ScriptedPeer.h"
@@ -53,13 +56,24 @@ unsigned closedPort() {
 class Session : public ::testing::Test {
 protected:
     std::ostringstream log;
-    tarmig::Migrator migrator{log, 2};
+    tarmig::SharedRun run{log};
+    tarmig::JobSettings settings;
+    std::unique_ptr<tarmig::AccountJob> job;
     tarmig::testing::TempDir reportDir;
     std::string reportPath = reportDir.path() + "/run.pass";
 
-    void SetUp() override { migrator.passwordReport.setPath(reportPath); }
-    void target(unsigned port, const std::string& master = "master") {
-        migrator.initialize("/nowhere", "127.0.0.1", static_cast<int>(port), master, true, false, "", "", true, true);
+    void SetUp() override {
+        run.passwordReport.setPath(reportPath);
+        run.output.setQuiet(true);
+    }
+    // A fresh job on the target at that port.
+    tarmig::AccountJob& target(int port, const std::string& master = "master") {
+        settings.server = "127.0.0.1";
+        settings.port = port;
+        settings.masterPassword = master;
+        settings.timeoutSeconds = 2;
+        job = std::make_unique<tarmig::AccountJob>(settings, run, false);
+        return *job;
     }
 };
 
@@ -68,9 +82,9 @@ TEST_F(Session, RefusedMasterLoginEndsTheRunWithTheAuthenticationError) {
     masterLogin(peer);
     peer.send("T0 NO wrong digest\r\n");
     peer.start();
-    target(peer.port(), "wrong");
+    target(static_cast<int>(peer.port()), "wrong");
     try {
-        migrator.connect(false);
+        job->connect(false);
         FAIL() << "no exception";
     } catch (const tarmig::CGNetworkException& e) {
         EXPECT_STREQ(e.what(), "problem with authentication to Vantrel");
@@ -80,8 +94,8 @@ TEST_F(Session, RefusedMasterLoginEndsTheRunWithTheAuthenticationError) {
 }
 
 TEST_F(Session, UnreachableServerEndsTheRunWithTheConnectError) {
-    target(closedPort());
-    EXPECT_THROW(migrator.connect(true), tarmig::CGNetworkException);
+    target(static_cast<int>(closedPort()));
+    EXPECT_THROW(job->connect(true), tarmig::CGNetworkException);
     EXPECT_EQ(log.str(), "Network error: cannot connect to Vantrel\n");
 }
 
@@ -91,8 +105,7 @@ TEST_F(Session, PortOutsideTheTcpRangeIsNotWrappedOntoAnotherPort) {
     peer.start();
     // Both would reach the peer if only the low 16 bits were used.
     for (int port : {static_cast<int>(peer.port()) + 65536, static_cast<int>(peer.port()) - 65536}) {
-        migrator.initialize("/nowhere", "127.0.0.1", port, "master", true, false, "", "", true, true);
-        EXPECT_THROW(migrator.connect(true), tarmig::CGNetworkException) << port;
+        EXPECT_THROW(target(port).connect(true), tarmig::CGNetworkException) << port;
     }
     EXPECT_EQ(log.str(),
               "Network error: cannot connect to Vantrel\n"
@@ -105,11 +118,11 @@ TEST_F(Session, SecondConnectKeepsTheSessionAndWarns) {
     masterLogin(peer);
     peer.send(taggedOk("T0")).expect("LOGOUT\r\n").send("* BYE\r\n").send(taggedOk("T1"));
     peer.start();
-    target(peer.port());
-    migrator.connect(false);
-    migrator.connect(false);
+    target(static_cast<int>(peer.port()));
+    job->connect(false);
+    job->connect(false);
     EXPECT_EQ(log.str(), "Warning: client already connected to Vantrel\n");
-    migrator.connect(true);  // a check on an open session does not log out either
+    job->connect(true);  // a check on an open session does not log out either
     EXPECT_EQ(peer.connectionCount(), 1u);
 }
 
@@ -137,7 +150,7 @@ TEST_F(Session, MessageFailingInsideItsLiteralContinuesOnAFreshSessionInTheSameA
     masterLogin(peer);
     peer.send(taggedOk("T4")).expect("X-SETUSER \"ann@example.com\"\r\n").send(taggedOk("T5"));
     peer.start();
-    target(peer.port());
+    target(static_cast<int>(peer.port()));
 
     std::ostringstream storeLog;
     tarmig::Mailbox mailbox(storeLog);
@@ -147,11 +160,11 @@ TEST_F(Session, MessageFailingInsideItsLiteralContinuesOnAFreshSessionInTheSameA
     tarmig::Folder folder(storeLog);
     folder.initialize("INBOX", "/nowhere", tarmig::MailboxMacnt);
 
-    migrator.connect(false);
-    ASSERT_TRUE(migrator.setUser(mailbox));
+    job->connect(false);
+    ASSERT_TRUE(job->setUser(mailbox));
     BrokenMessage message;
     try {
-        migrator.appendMessage(folder, message, false);
+        job->appendMessage(folder, message, false);
         FAIL() << "no exception";
     } catch (const tarmig::CGStoreException& e) {
         EXPECT_STREQ(e.what(), "problem with load from IMessage object");
@@ -177,18 +190,20 @@ TEST_F(Session, AccountWhoseIdentityCannotBeRestoredIsAbandoned) {
     ScriptedPeer peer;
     masterLogin(peer);  // the domain's check
     peer.send(taggedOk("T0")).expect("T1 LOGOUT\r\n").send("* BYE\r\n").send(taggedOk("T1")).acceptNext();
-    masterLogin(peer);  // the account's session
-    peer.send(taggedOk("T2"));
-    provisionAnn(peer, 3)
+    masterLogin(peer);  // the account's session, on the account's own client
+    peer.send(taggedOk("T0"));
+    provisionAnn(peer, 1)
         .expect("X-CHECKVERSION\r\n")
-        .send("T5 BAD unknown\r\n")
+        .send("T3 BAD unknown\r\n")
         .expect("SELECT \"Broken\"\r\n")
-        .send(taggedOk("T6"))
+        .send(taggedOk("T4"))
         .acceptNext();
     masterLogin(peer);  // the replacement session, which the server will not switch
-    peer.send(taggedOk("T7")).expect("X-SETUSER \"ann@example.com\"\r\n").send("T8 NO not now\r\n");
+    peer.send(taggedOk("T5")).expect("X-SETUSER \"ann@example.com\"\r\n").send("T6 NO not now\r\n");
     peer.start();
 
+    tarmig::Migrator migrator(log, 2);
+    migrator.passwordReport().setPath(reportPath);
     migrator.initialize(store.path(), "127.0.0.1", static_cast<int>(peer.port()), "master", true, false, "", "", true,
                         true);
     migrator.migrateAll("*", "*", "example.com");
@@ -203,7 +218,7 @@ TEST_F(Session, AccountWhoseIdentityCannotBeRestoredIsAbandoned) {
     EXPECT_NE(text.find("Error: cannot migrate folder \"Broken\"\n"), std::string::npos);
     EXPECT_NE(text.find("Error: cannot migrate mailbox <ann>\n"), std::string::npos);
     EXPECT_EQ(text.find("\"INBOX\", messages"), std::string::npos);
-    EXPECT_FALSE(migrator.succeeded);
+    EXPECT_FALSE(migrator.succeeded());
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <sstream>
 #include <string>
 
-#include "migrator/Migrator.h"
+#include "migrator/AccountJob.h"
+#include "migrator/SharedRun.h"
 #include "store/CGException.h"
 #include "store/Folder.h"
 #include "store/Mailbox.h"
@@ -21,25 +23,33 @@ using tarmig::testing::TempDir;
 class ProvisioningSession : public ::testing::Test {
 protected:
     std::ostringstream log, storeLog;
-    tarmig::Migrator migrator{log, 2};
+    tarmig::SharedRun run{log};
+    tarmig::JobSettings settings;
+    std::unique_ptr<tarmig::AccountJob> job;
     TempDir dir;
     std::string reportPath = dir.path() + "/run.pass";
     tarmig::Mailbox mailbox{storeLog};
     ScriptedPeer peer;
 
     void SetUp() override {
-        migrator.passwordReport.setPath(reportPath);
+        run.passwordReport.setPath(reportPath);
+        run.output.setQuiet(true);
         mailbox.username = "ann";
         mailbox.domain = "example.com";
         mailbox.password = "pw";
         peer.send("* OK Vantrel ready\r\n").expect("X-MASTERAUTH\r\n").send("+ <1.2@vantrel>\r\n").expect("\r\n");
         peer.send("T0 OK in\r\n");
     }
-    void connect(bool force = false) {
+    tarmig::AccountJob& connect(bool force = false) {
         peer.start();
-        migrator.initialize("/nowhere", "127.0.0.1", static_cast<int>(peer.port()), "master", true, force, "", "",
-                            true, true);
-        migrator.connect(false);
+        settings.server = "127.0.0.1";
+        settings.port = static_cast<int>(peer.port());
+        settings.masterPassword = "master";
+        settings.force = force;
+        settings.timeoutSeconds = 2;
+        job = std::make_unique<tarmig::AccountJob>(settings, run, false);
+        job->connect(false);
+        return *job;
     }
     tarmig::Folder folder(const std::string& name) {
         tarmig::Folder f(storeLog);
@@ -52,7 +62,7 @@ TEST_F(ProvisioningSession, RefusedCreationOfAnUnknownAccountFailsItWithTheServe
     peer.expect("X-CREATEUSER").expect("\r\n").send("T1 NO Licence limit reached\r\n");
     peer.expect("T2 X-SETUSER \"ann@example.com\"\r\n").send("T2 NO Unknown account\r\n");
     connect(true);
-    EXPECT_THROW(migrator.setUser(mailbox), tarmig::CGStoreException);
+    EXPECT_THROW(job->setUser(mailbox), tarmig::CGStoreException);
     EXPECT_EQ(peer.wait(), "");
     EXPECT_EQ(log.str(), "Error: cannot create user <ann@example.com>: Licence limit reached\n");
     EXPECT_EQ(readFile(reportPath), "");  // created, yet nothing to report
@@ -63,9 +73,9 @@ TEST_F(ProvisioningSession, RefusedCreationOfAnExistingAccountGoesOnInItWithoutS
     peer.expect("T2 X-SETUSER \"ann@example.com\"\r\n").send("T2 OK switched\r\n");
     peer.expect("T3 SELECT \"Work\"\r\n").send("T3 OK selected\r\n");
     connect(true);
-    EXPECT_TRUE(migrator.setUser(mailbox));
+    EXPECT_TRUE(job->setUser(mailbox));
     tarmig::Folder work = folder("Work");
-    migrator.createFolder(work);
+    job->createFolder(work);
     EXPECT_EQ(peer.wait(), "");
     EXPECT_EQ(readFile(reportPath), "<ann@example.com> already exist, hold current password\n");
 }
@@ -77,11 +87,11 @@ TEST_F(ProvisioningSession, RefusedFolderFailsItAndWhatIsBelowItWithoutAskingAga
     peer.expect("T4 CREATE ").expect("\"Projects\"\r\n").send("T4 NO Name not allowed\r\n");
     peer.expect("T5 SELECT \"ProjectsOld\"\r\n").send("T5 OK selected\r\n");
     connect();
-    ASSERT_TRUE(migrator.setUser(mailbox));
+    ASSERT_TRUE(job->setUser(mailbox));
     tarmig::Folder projects = folder("Projects"), below = folder("Projects/2004"), alike = folder("ProjectsOld");
-    EXPECT_THROW(migrator.createFolder(projects), tarmig::CGStoreException);
-    EXPECT_THROW(migrator.createFolder(below), tarmig::CGStoreException);
-    migrator.createFolder(alike);  // a name that only starts alike is not below it
+    EXPECT_THROW(job->createFolder(projects), tarmig::CGStoreException);
+    EXPECT_THROW(job->createFolder(below), tarmig::CGStoreException);
+    job->createFolder(alike);  // a name that only starts alike is not below it
     EXPECT_EQ(peer.wait(), "");
     EXPECT_EQ(peer.received().find("Projects/2004"), std::string::npos);
     EXPECT_NE(log.str().find("Error: cannot create folder Projects: Name not allowed\n"
@@ -91,10 +101,10 @@ TEST_F(ProvisioningSession, RefusedFolderFailsItAndWhatIsBelowItWithoutAskingAga
 }
 
 TEST_F(ProvisioningSession, NoAccountIsCreatedWithoutAPasswordReportToRecordIt) {
-    migrator.passwordReport.setPath(dir.path() + "/missing/run.pass");
+    run.passwordReport.setPath(dir.path() + "/missing/run.pass");
     connect();
     try {
-        migrator.setUser(mailbox);
+        job->setUser(mailbox);
         FAIL() << "no exception";
     } catch (const tarmig::CGNetworkException& e) {
         EXPECT_EQ(std::string(e.what()),

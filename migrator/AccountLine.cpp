@@ -1,10 +1,13 @@
-#include "migrator/SizeText.h"
+#include "migrator/AccountLine.h"
 
 #include <cstdio>
+#include <cstdlib>
+
+#include "store/Mailbox.h"
 
 namespace tarmig {
 
-std::string sizeText(std::int64_t size) {
+std::string formatSize(std::int64_t size) {
     constexpr std::int64_t kilo = 1024, mega = 1048576, giga = 1073741824;
     const char* unit;
     double scaled;
@@ -22,6 +25,16 @@ std::string sizeText(std::int64_t size) {
     char text[64];
     std::snprintf(text, sizeof text, "%.1f%s", scaled, unit);
     return text;
+}
+
+std::string accountSize(const Mailbox& mailbox) {
+    return formatSize(std::strtoll(mailbox.size.c_str(), nullptr, 10));
+}
+
+std::string accountTime(std::time_t when) {
+    char text[64];  // ctime_r needs 26
+    if (::ctime_r(&when, text) == nullptr) return ", time: ?\n";
+    return std::string(", time: ") + text;
 }
 
 }  // namespace tarmig

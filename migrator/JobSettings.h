@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+namespace tarmig {
+
+// What every account job of a run needs to know about the target and the
+// account's values, as the command line gave them.
+struct JobSettings {
+    std::string server;
+    int port = 0;
+    std::string masterPassword;
+    bool force = false;
+    std::string setPass;
+    std::string forceSetPass;
+    bool fixLineEnds = true;
+    // Bounds every wait for the target server; tests shorten it.
+    unsigned timeoutSeconds = 180;
+    bool useTls = false;
+    bool verifyPeer = true;
+    // Appends that may await their answers at once on one connection.
+    unsigned appendWindow = 1;
+};
+
+}  // namespace tarmig
