@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/RunTool.h"
+#include "support/StoreBuilder.h"
+#include "support/VantrelServer.h"
+
+// Store text beyond ASCII on its way to a server as strict as real ones:
+// 8-bit values travel as literals, folder names in modified UTF-7, and a
+// message that an IMAP literal cannot carry (it holds NUL) is reported, not
+// sent altered.
+namespace {
+
+using namespace tarmig::testing;
+
+const std::string fullName = "Zo\xc3\xab \xc3\x86r\xc3\xb8";
+const std::string password = "p\xc3\xa4ss \"\\ \xff";
+const std::string drafts = "Entw\xc3\xbcrfe";
+
+std::string oneMessage(const std::string& body) {
+    MboxMessage message;
+    message.data = "Subject: " + body + "\n\n" + body + "\n";
+    return mboxText({message});
+}
+
+std::string logText(const std::string& workDir) {
+    const std::vector<std::string> logs = filesMatching(workDir, "tarmig_", ".log");
+    return logs.size() == 1 ? readFile(logs[0]) : "";
+}
+
+ToolRun migrate(const std::string& store, const std::string& work, const VantrelServer& server) {
+    return runTool({"-path", store, "-primaryDomain", "example.com", "-migrate", "-server", "127.0.0.1", "-port",
+                    std::to_string(server.port()), "-password", "master"},
+                   work);
+}
+
+std::vector<std::string> folderNames(const VantrelAccount& account) {
+    std::vector<std::string> names;
+    for (const VantrelFolder& folder : account.folders) names.push_back(folder.name);
+    return names;
+}
+
+TEST(EightBitTextRun, FullNamePasswordAndFolderNamesArriveWhole) {
+    TempDir store, work;
+    StoreBuilder builder(store.path());
+    const std::string zoe = builder.addMacnt(
+        "", "zoe", settingsText({{"RealName", fullName}, {"Password", password}}),
+        infoText("", {{"INBOX", "", "1", ""}, {drafts, "", "1", ""}, {drafts + "/Alt", "", "1", ""},
+                      {"R&D", "", "1", ""}, {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e \xf0\x9f\x98\x80", "", "1", ""}}));
+    builder.addMboxFolder(zoe, "INBOX", oneMessage("inbox"));
+    builder.addMboxFolder(zoe, drafts, oneMessage("drafts"));
+    builder.addMboxFolder(zoe, drafts + "/Alt", oneMessage("old"));
+    builder.addMboxFolder(zoe, "R&D", oneMessage("rd"));
+    builder.addMboxFolder(zoe, "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e \xf0\x9f\x98\x80", oneMessage("cjk"));
+
+    VantrelServer server;
+    const ToolRun run = migrate(store.path(), work.path(), server);
+    server.stop();
+    const std::string log = logText(work.path());
+
+    EXPECT_EQ(run.exitStatus, 0) << run.out;
+    EXPECT_TRUE(log.ends_with("Result: migration successful\n")) << log;
+    const VantrelDump dump = server.dump();
+    const VantrelAccount* there = dump.account("zoe", "example.com");
+    ASSERT_NE(there, nullptr) << log;
+    EXPECT_EQ(there->fullName, fullName);
+    EXPECT_EQ(there->password, password);
+    EXPECT_EQ(folderNames(*there), (std::vector<std::string>{"INBOX", "Entw&APw-rfe", "Entw&APw-rfe/Alt", "R&-D",
+                                                             "&ZeVnLIqe- &2D3eAA-"}));
+    for (const VantrelFolder& folder : there->folders) {
+        ASSERT_EQ(folder.messages.size(), 1u) << folder.name;
+    }
+    const VantrelFolder* alt = there->folder("Entw&APw-rfe/Alt");
+    ASSERT_NE(alt, nullptr);
+    EXPECT_EQ(alt->messages.at(0).data, "Subject: old\r\n\r\nold\r\n");
+}
+
+TEST(EightBitTextRun, FolderNameThatIsNotUtf8IsReportedAndFailsTheRun) {
+    TempDir store, work;
+    StoreBuilder builder(store.path());
+    const std::string latin1 = "Entw\xfcrfe";
+    const std::string ann = builder.addMacnt("", "ann", settingsText({{"Password", "pw"}}),
+                                             infoText("", {{"INBOX", "", "1", ""}, {latin1, "", "1", ""}}));
+    builder.addMboxFolder(ann, "INBOX", oneMessage("inbox"));
+    builder.addMboxFolder(ann, latin1, oneMessage("drafts"));
+
+    VantrelServer server;
+    const ToolRun run = migrate(store.path(), work.path(), server);
+    server.stop();
+    const std::string log = logText(work.path());
+
+    EXPECT_EQ(run.exitStatus, 1) << run.out;
+    EXPECT_NE(log.find("Error: cannot create folder " + latin1 +
+                       ": the folder name is not UTF-8 text, so it has no IMAP name\n"),
+              std::string::npos)
+        << log;
+    EXPECT_TRUE(log.ends_with("Result: migration failed\n")) << log;
+    const VantrelDump dump = server.dump();
+    const VantrelAccount* there = dump.account("ann", "example.com");
+    ASSERT_NE(there, nullptr);
+    EXPECT_EQ(folderNames(*there), (std::vector<std::string>{"INBOX"}));
+    EXPECT_EQ(there->folders[0].messages.size(), 1u);
+}
+
+TEST(EightBitTextRun, MessageHoldingNulIsReportedNotSentAltered) {
+    TempDir store, work;
+    StoreBuilder builder(store.path());
+    MboxMessage withNul, after;
+    withNul.data = std::string("Subject: nul\n\nbefore ") + '\0' + " after\n";
+    after.data = "Subject: after\n\nafter\n";
+    after.uid = "2";
+    const std::string ann = builder.addMacnt("", "ann", settingsText({{"Password", "pw"}}),
+                                             infoText("", {{"INBOX", "", "2", ""}, {"Next", "", "1", ""}}));
+    builder.addMboxFolder(ann, "INBOX", mboxText({withNul, after}));
+    builder.addMboxFolder(ann, "Next", oneMessage("next"));
+
+    VantrelServer server;
+    const ToolRun run = migrate(store.path(), work.path(), server);
+    server.stop();
+    const std::string log = logText(work.path());
+
+    EXPECT_EQ(run.exitStatus, 1) << run.out;
+    EXPECT_NE(log.find("Error: cannot migrate message nr.: 1\n"), std::string::npos) << log;
+    EXPECT_TRUE(log.ends_with("Result: migration failed\n")) << log;
+    const VantrelDump dump = server.dump();
+    const VantrelAccount* there = dump.account("ann", "example.com");
+    ASSERT_NE(there, nullptr);
+    for (const VantrelFolder& folder : there->folders) {
+        for (const VantrelMessage& message : folder.messages) {
+            EXPECT_EQ(message.data.find('\x80'), std::string::npos) << "sent altered: " << message.data;
+        }
+    }
+    ASSERT_NE(there->folder("INBOX"), nullptr);
+    ASSERT_EQ(there->folder("INBOX")->messages.size(), 1u) << log;
+    EXPECT_EQ(there->folder("INBOX")->messages[0].data, "Subject: after\r\n\r\nafter\r\n");
+    ASSERT_NE(there->folder("Next"), nullptr);
+    EXPECT_EQ(there->folder("Next")->messages.size(), 1u);
+}
+
+}  // namespace
