@@ -25,6 +25,9 @@ namespace {
 // The store names folders in UTF-8; IMAP names them in modified UTF-7
 // (RFC 3501 5.1.3), and a real server refuses raw 8-bit names.
 std::optional<std::string> wireName(const std::string& name) {
+    // NUL has no form on the wire at all, encoded or not: the command itself
+    // refuses the name before sending anything.
+    if (name.find('\0') != std::string::npos) return name;
     return zenqa::mail::utf8ToModifiedUtf7(name);
 }
 
