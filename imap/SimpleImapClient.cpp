@@ -12,13 +12,34 @@
 #include "imap/CommandXSetUser.h"
 #include "imap/ImapException.h"
 #include "imap/ListExtension.h"
+#include "imap/NulGuardedMessage.h"
 #include "utils/IMessage.h"
+#include "utils/ModifiedUtf7.h"
 
 #include <algorithm>
 #include <memory>
 #include <optional>
 
 namespace {
+
+// The store names folders in UTF-8; IMAP names them in modified UTF-7
+// (RFC 3501 5.1.3), and a real server refuses raw 8-bit names. A name that
+// is already modified UTF-7 standing for more than ASCII (a store written
+// through IMAP may hold "Entw&APw-rfe") goes as it is: encoding it again
+// would rename the folder.
+std::optional<std::string> wireName(const std::string& name) {
+    // NUL has no form on the wire at all, encoded or not: the command itself
+    // refuses the name before sending anything.
+    if (name.find('\0') != std::string::npos) return name;
+    if (const auto decoded = zenqa::mail::modifiedUtf7ToUtf8(name)) {
+        const bool beyondAscii = std::any_of(decoded->begin(), decoded->end(),
+                                             [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+        if (beyondAscii) return name;
+    }
+    return zenqa::mail::utf8ToModifiedUtf7(name);
+}
+
+const char* const notUtf8 = "the folder name is not UTF-8 text, so it has no IMAP name";
 
 // The digits at `from`; a sign or any other character ends them, so "-7" is 0.
 unsigned long long leadingNumber(const std::string& text, std::string::size_type from) {
@@ -179,8 +200,13 @@ SimpleImapClient::ImapClientResult SimpleImapClient::createFolder(const std::str
                                                                   FolderType type) {
     if (!connected) return NotConnected;
     responseText.clear();
+    const std::optional<std::string> wire = wireName(name);
+    if (!wire) {
+        responseText = notUtf8;
+        return CreateFolderFailed;
+    }
     try {
-        CommandCreate command(connection.transport(), name, folderTypeBit(type), "");
+        CommandCreate command(connection.transport(), *wire, folderTypeBit(type), "");
         Command::Response response = command.execute(nullptr);
         responseText = completionText(command);
         return response == Command::OK ? Ok : CreateFolderFailed;
@@ -191,8 +217,10 @@ SimpleImapClient::ImapClientResult SimpleImapClient::createFolder(const std::str
 
 SimpleImapClient::ImapClientResult SimpleImapClient::select(const std::string& name) {
     if (!connected) return NotConnected;
+    const std::optional<std::string> wire = wireName(name);
+    if (!wire) return SelectFailed;
     try {
-        CommandSelect command(connection.transport(), name);
+        CommandSelect command(connection.transport(), *wire);
         if (command.execute(nullptr) != Command::OK) return SelectFailed;
         connection.setState(ConnectionInternal::Selected);
         return Ok;
@@ -209,8 +237,12 @@ SimpleImapClient::ImapClientResult SimpleImapClient::list(std::vector<std::strin
         if (command.execute(nullptr) != Command::OK) return ListFailed;
         std::vector<FolderInfo> folders;
         command.getList(folders, true);
-        for (const auto& folder : folders)
-            if (folder.selectable) names.push_back(folder.name);
+        for (const auto& folder : folders) {
+            if (!folder.selectable) continue;
+            // A name that is not modified UTF-7 is given as the server sent it.
+            const std::optional<std::string> name = zenqa::mail::modifiedUtf7ToUtf8(folder.name);
+            names.push_back(name ? *name : folder.name);
+        }
         return Ok;
     } catch (ImapException& e) {
         return handleImapException(e, ListFailed);
@@ -220,8 +252,10 @@ SimpleImapClient::ImapClientResult SimpleImapClient::list(std::vector<std::strin
 SimpleImapClient::ImapClientResult SimpleImapClient::status(const std::string& name,
                                                             unsigned& count) {
     if (!connected) return NotConnected;
+    const std::optional<std::string> wire = wireName(name);
+    if (!wire) return StatusFailed;
     try {
-        CommandStatus command(connection.transport(), name);
+        CommandStatus command(connection.transport(), *wire);
         if (command.execute(nullptr) != Command::OK) return StatusFailed;
         count = static_cast<unsigned>(command.getMessagesCount());
         return Ok;
@@ -244,17 +278,21 @@ SimpleImapClient::ImapClientResult SimpleImapClient::sendAppend(const std::strin
     std::int64_t size = message->getFixedSize();
     // A source that cannot tell its size cannot announce a literal.
     if (size < 0) return MessageLoadFailed;
+    const std::optional<std::string> wire = wireName(mailbox);
+    if (!wire) return AppendFailed;
     std::string date = message->getDate();
     std::string flags = message->getFlags();
     try {
-        auto command = std::make_unique<CommandAppend>(connection.transport(), mailbox, flags, date,
+        auto command = std::make_unique<CommandAppend>(connection.transport(), *wire, flags, date,
                                                        static_cast<std::uint64_t>(size), useXAppend);
-        command->start(message);
+        NulGuardedMessage guarded(*message);
+        command->start(&guarded);
         appends.push(std::move(command));
         appendSizes.push_back(static_cast<std::uint64_t>(size));
         appendBytes += static_cast<std::uint64_t>(size);
         return Ok;
     } catch (ImapException& e) {
+        responseText = e.what();
         return handleImapException(e, AppendFailed);
     }
 }
@@ -328,12 +366,14 @@ SimpleImapClient::ImapClientResult SimpleImapClient::readKeys(
     bool readOnly, const std::string& folder, std::vector<TargetMessage>& messages) {
     messages.clear();
     if (!connected) return NotConnected;
+    const std::optional<std::string> wire = wireName(folder);
+    if (!wire) return SelectFailed;
     try {
         std::unique_ptr<Command> open;
         if (readOnly)
-            open = std::make_unique<CommandExamine>(connection.transport(), folder);
+            open = std::make_unique<CommandExamine>(connection.transport(), *wire);
         else
-            open = std::make_unique<CommandSelect>(connection.transport(), folder);
+            open = std::make_unique<CommandSelect>(connection.transport(), *wire);
         std::unique_ptr<Command> fetch;
         if (connection.hasLiteralPlus()) {
             // One round trip: the fetch waits in the server behind the open.

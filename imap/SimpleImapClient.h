@@ -66,12 +66,17 @@ public:
     bool isXAppendSupported();
 
     // The server's text after the status word of the last completed
-    // createUser, setUser or createFolder (why it refused, for the log).
+    // createUser, setUser or createFolder (why it refused, for the log), or
+    // why the last append could not be sent.
     const std::string& lastResponseText() const { return responseText; }
 
     ImapClientResult createUser(const std::string& name, const std::string& domain,
                                 const std::string& password, const std::string& fullName);
     ImapClientResult setUser(const std::string& user, const std::string& domain);
+    // Folder names are given and listed as UTF-8 and go on the wire in
+    // modified UTF-7. A name that is not UTF-8 is refused without a command:
+    // CreateFolderFailed (with the reason in lastResponseText), SelectFailed,
+    // StatusFailed or AppendFailed.
     ImapClientResult createFolder(const std::string& name, FolderType type);
     ImapClientResult select(const std::string& name);
     // The selectable folders, in reply order.
@@ -85,6 +90,8 @@ public:
     // maxAppendBytesInFlight. 1 waits for each answer before the next append.
     void setAppendWindow(unsigned window) { appendWindow = window < 1 ? 1 : window; }
     static constexpr std::uint64_t maxAppendBytesInFlight = 8 * 1024 * 1024;
+    // Message data holding NUL is not sent: no IMAP literal carries it, so
+    // such an append ends MessageLoadFailed before the part with NUL goes out.
     // Sends one append whole (the message's data is streamed, not kept) and
     // leaves its answer unread: Ok when it went out, otherwise what append
     // would return. After MessageLoadFailed with appends in flight the

@@ -32,11 +32,17 @@ namespace {
 enum class StringForm { Plain, Escaped, Literal };
 
 // CR or LF would end the command line inside a quoted string, and what
-// follows would run as a command of its own: such a value travels as a
-// literal. No form carries NUL.
+// follows would run as a command of its own; a quoted string holds 7-bit
+// characters only, and a strict server refuses 8-bit bytes there. Such a
+// value travels as a literal, which carries any byte but NUL. No form
+// carries NUL.
 StringForm stringForm(const std::string& value) {
     StringForm form = StringForm::Plain;
     for (char ch : value) {
+        if (static_cast<unsigned char>(ch) >= 0x80) {
+            form = StringForm::Literal;
+            continue;
+        }
         switch (ch) {
         case '\0':
             throw ImapUnsendableValueException("a value holding a NUL byte cannot be sent");

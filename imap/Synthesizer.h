@@ -16,8 +16,9 @@ std::string literalPlus(const std::string& value);
 // Builds one IMAP command line (or a parenthesized argument list) argument
 // by argument; every argument is preceded by one space unless the text is
 // still empty. A string value (addParamString, addParamStringEx and the
-// vector of strings) is checked here: one holding CR or LF goes out as a
-// non-synchronizing literal even where a quoted string was asked for, and
+// vector of strings) is checked here: one holding CR, LF or a byte above
+// 0x7f goes out as a non-synchronizing literal even where a quoted string
+// was asked for, and
 // one holding NUL throws ImapUnsendableValueException before anything is
 // added.
 class Synthesizer {
@@ -28,7 +29,7 @@ public:
     void addParam(const std::string& value);
     void addParam(unsigned int number);
 
-    // A quoted string, or a literal when the value holds CR or LF.
+    // A quoted string, or a literal when the value holds CR, LF or 8-bit bytes.
     static void addParamString(std::string& target, const std::string& value);
     void addParamString(const std::string& value);
 

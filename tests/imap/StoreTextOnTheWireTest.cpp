@@ -22,14 +22,16 @@ const std::string injected = "\r\nT9 X-SETUSER \"root@x\"";
 
 TEST_F(StoreTextWire, ValuesWithLineBreaksGoOutAsLiterals) {
     const std::string box = "Box" + injected;  // 26 bytes
+    const std::string wireBox = "\"Box&AA0ACg-T9 X-SETUSER \\\"root@x\\\"\"";
     const std::vector<std::string> lines = {
         "T1 X-CREATEUSER (NAME {3+}\r\nann DOMAIN {5+}\r\nsales PASSWORD {25+}\r\npw" + injected +
             " FULLNAME {8+}\r\nAnn\r\nLee)\r\n",
         "T2 X-SETUSER {32+}\r\nann" + injected + "@sales\r\n",
-        "T3 SELECT {26+}\r\n" + box + "\r\n",
-        "T4 CREATE (X-MAIL) {26+}\r\n" + box + "\r\n",
-        "T5 STATUS {26+}\r\n" + box + " (MESSAGES)\r\n",
-        "T6 APPEND {26+}\r\n" + box + " (\\Seen ) \"20-Feb-2004 12:34:56 +0000\" {4+}\r\ndata\r\n",
+        // A folder name's line break is shifted in modified UTF-7; its quotes are escaped.
+        "T3 SELECT " + wireBox + "\r\n",
+        "T4 CREATE (X-MAIL) " + wireBox + "\r\n",
+        "T5 STATUS " + wireBox + " (MESSAGES)\r\n",
+        "T6 APPEND " + wireBox + " (\\Seen ) \"20-Feb-2004 12:34:56 +0000\" {4+}\r\ndata\r\n",
     };
     std::string expected;
     for (const std::string& line : lines) {

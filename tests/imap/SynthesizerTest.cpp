@@ -41,9 +41,10 @@ TEST(SynthesizerTest, QuotedStringsEscapeOnlyQuoteAndBackslash) {
     backslash.addParamString("a\\b");
     EXPECT_EQ(backslash.get(), "\"a\\\\b\"");
 
+    // Control characters other than CR and LF are 7-bit text: they stay quoted.
     Synthesizer raw;
-    raw.addParamString("a\xff\x01\t{3}");
-    EXPECT_EQ(raw.get(), "\"a\xff\x01\t{3}\"");
+    raw.addParamString("a\x7f\x01\t{3}");
+    EXPECT_EQ(raw.get(), "\"a\x7f\x01\t{3}\"");
 
     Synthesizer empty;
     empty.addParam("X");
@@ -71,6 +72,31 @@ TEST(SynthesizerTest, LineBreaksTravelAsLiteralsWhereverAStringGoes) {
     Synthesizer list;
     list.addParamVectorString({"a", "b\nc", "d"});
     EXPECT_EQ(list.get(), "(\"a\" {3+}\r\nb\nc \"d\")");
+}
+
+// A quoted string holds 7-bit characters only; a strict server answers BAD
+// to a byte above 0x7f between quotes. The literal carries the bytes as they
+// are, quotes and backslashes unescaped.
+TEST(SynthesizerTest, EightBitBytesTravelAsLiteralsWhereverAStringGoes) {
+    Synthesizer line;
+    line.addParam("T1");
+    line.addParamString("Zo\xc3\xab \xc3\x86r\xc3\xb8");
+    line.addParamString("\x80");
+    line.addParamString("\"p\\\xff\"");
+    EXPECT_EQ(line.get(), "T1 {10+}\r\nZo\xc3\xab \xc3\x86r\xc3\xb8 {1+}\r\n\x80 {5+}\r\n\"p\\\xff\"");
+
+    std::string target = "PASSWORD";
+    Synthesizer::addParamString(target, "pw\xe9");
+    EXPECT_EQ(target, "PASSWORD {3+}\r\npw\xe9");
+
+    Synthesizer list;
+    list.addParamVectorString({"a", "\xc3\xa9", "\x7f"});
+    EXPECT_EQ(list.get(), "(\"a\" {2+}\r\n\xc3\xa9 \"\x7f\")");
+
+    // NUL after an 8-bit byte is still refused.
+    Synthesizer nul;
+    EXPECT_THROW(nul.addParamString(std::string("\xe9\0", 2)), ImapUnsendableValueException);
+    EXPECT_EQ(nul.get(), "");
 }
 
 TEST(SynthesizerTest, NulIsNeverPutOnTheWire) {

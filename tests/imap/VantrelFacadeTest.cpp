@@ -40,7 +40,7 @@ TEST(VantrelFacade, ProvisionsFillsListsAndReadsBackAnAccount) {
     EXPECT_EQ(Result::Ok, client.createFolder("Plain", SimpleImapClient::FolderNone));
     EXPECT_EQ(Result::CreateFolderFailed, client.createFolder("Notes", SimpleImapClient::FolderNote));
 
-    std::string body = std::string("Subject: one\r\n\r\nNUL ") + '\0' + " and \xff\r\n";
+    std::string body = std::string("Subject: one\r\n\r\nSOH ") + '\x01' + " and \xff\r\n";
     TestMessage first({body.substr(0, 7), body.substr(7)}, "\\Seen \\Flagged ", kDate);
     TestMessage second({"Subject: two\r\n\r\n"}, "", "");
     EXPECT_EQ(Result::Ok, client.append("INBOX", &first, true));

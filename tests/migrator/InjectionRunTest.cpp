@@ -74,8 +74,10 @@ TEST(InjectionRun, StoreTextWithLineBreaksArrivesAsDataAndRunsNothing) {
     EXPECT_EQ(carolThere->password, password);
     std::vector<std::string> folders;
     for (const VantrelFolder& folder : carolThere->folders) folders.push_back(folder.name);
-    EXPECT_EQ(folders, (std::vector<std::string>{"INBOX", folderName}));
-    const VantrelFolder* workFolder = carolThere->folder(folderName);
+    // The folder's IMAP name is modified UTF-7, where control characters are shifted.
+    const std::string wireName = "Work&AA0ACg-T90 CREATE Injected&AA0ACg-T91 NOOP";
+    EXPECT_EQ(folders, (std::vector<std::string>{"INBOX", wireName}));
+    const VantrelFolder* workFolder = carolThere->folder(wireName);
     ASSERT_NE(workFolder, nullptr);
     ASSERT_EQ(workFolder->messages.size(), 1u);
     EXPECT_EQ(workFolder->messages[0].data, "Subject: work\r\n\r\nwork\r\n");

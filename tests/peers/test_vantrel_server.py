@@ -108,7 +108,7 @@ class Client:
         name, domain = address.split(b"@")
         self.command(b"X-CREATEUSER (NAME %s DOMAIN %s PASSWORD \"pw\")"
                      % (literal(name), literal(domain)))
-        assert self.status(b'X-SETUSER "%s"' % address) == b"OK"
+        assert self.status(b"X-SETUSER " + literal(address)) == b"OK"
 
 
 def word(tagged):
@@ -211,6 +211,8 @@ class SessionTest(unittest.TestCase):
                          "no identity before X-SETUSER")
         self.assertEqual(self.client.status(b'X-SETUSER "nobody@sales"'), b"NO")
         self.assertEqual(self.client.status(b'X-SETUSER "' + name + b'@sales"'),
+                         b"BAD", "8-bit text is no quoted string")
+        self.assertEqual(self.client.status(b"X-SETUSER " + literal(name + b"@sales")),
                          b"OK")
         self.assertEqual(self.client.status(b'CREATE "Work"'), b"OK")
         self.client.close()
@@ -240,6 +242,28 @@ class SessionTest(unittest.TestCase):
         accounts = self.server.stop()[1]["accounts"]
         self.assertEqual([a["name"] for a in accounts], ["bob", "c"])
 
+    def test_eight_bit_bytes_only_in_literals(self):
+        self.client.master()
+        for value in (b'"p\xc3\xa4ss"', b'"\x80"', b'"x\xff"'):
+            self.assertEqual(self.client.status(b"LOGIN x@b " + value), b"BAD",
+                             value)
+        name, password, full = "Zoë".encode(), b"p\xe4ss", "Zoë Ærø".encode()
+        self.assertEqual(self.client.status(
+            b"X-CREATEUSER (NAME " + literal(name) + b" DOMAIN " +
+            literal(b"b") + b' PASSWORD "pw" FULLNAME "' + full + b'")'), b"BAD")
+        self.assertEqual(self.client.status(
+            b"X-CREATEUSER (NAME " + literal(name) + b" DOMAIN " +
+            literal(b"b") + b" PASSWORD " + literal(password) + b" FULLNAME " +
+            literal(full) + b")"), b"OK")
+        self.assertEqual(self.client.status(b'X-SETUSER "' + name + b'@b"'), b"BAD")
+        self.assertEqual(self.client.status(b"LOGIN " + literal(name + b"@b") +
+                                            b" " + literal(password)), b"OK")
+        self.client.close()
+        account = self.server.stop()[1]["accounts"][1]
+        self.assertEqual(account["name"].encode("latin-1"), name)
+        self.assertEqual(account["password"].encode("latin-1"), password)
+        self.assertEqual(account["fullName"].encode("latin-1"), full)
+
     def test_literals_wherever_a_string_is_allowed(self):
         self.client.master()
         odd = b"x\r\ny\xff"
@@ -250,6 +274,9 @@ class SessionTest(unittest.TestCase):
         self.assertEqual(self.client.status(b"X-SETUSER " + literal(b"a@b")),
                          b"OK")
         box = b"Box\r\nT9 NOOP"
+        self.assertEqual(self.client.status(b"CREATE " + literal(box)), b"NO",
+                         "a raw line break is no modified UTF-7")
+        box = b'Box&AA0ACg-T9 "NOOP"'
         self.assertEqual(self.client.status(b"CREATE (X-NOTE GUID " +
                                             literal(b"g\nu") + b") " +
                                             literal(box)), b"OK")
@@ -257,10 +284,10 @@ class SessionTest(unittest.TestCase):
         untagged, tagged = self.client.command(b"STATUS " + literal(box) +
                                                b" (MESSAGES)")
         self.assertEqual(word(tagged), b"OK")
-        self.assertIn(b"* STATUS {12}\r\n" + box + b" (MESSAGES 0)\r\n", untagged)
+        self.assertIn(b"* STATUS {20}\r\n" + box + b" (MESSAGES 0)\r\n", untagged)
         untagged, tagged = self.client.command(b"LIST " + literal(b"") + b" " +
-                                               literal(b"Box\r\n*"))
-        self.assertEqual(untagged, [b'* LIST (\\ZenqaNote) "/" {12}\r\n' + box +
+                                               literal(b"Box&AA0ACg-*"))
+        self.assertEqual(untagged, [b'* LIST (\\ZenqaNote) "/" {20}\r\n' + box +
                                     b"\r\n"])
         self.assertEqual(self.client.status(
             b"X-APPEND " + literal(box) + b" (\\Seen) {26}\r\n" +
@@ -355,7 +382,7 @@ class FolderMessageTest(unittest.TestCase):
 
     def test_append_keeps_flags_date_and_exact_bytes(self):
         c = self.client
-        body = b"Subject: x\nbare LF\r\nNUL\x00 and \xff\r\n"
+        body = b"Subject: x\nbare LF\r\nNo NUL but \xff\r\n"
         self.assertEqual(word(append(c, body, b" (\\Seen \\Flagged ) " + DATE)),
                          b"OK")
         self.assertEqual(c.command(b'APPEND "INBOX" {1+}\r\nx')[0], [],
@@ -382,6 +409,39 @@ class FolderMessageTest(unittest.TestCase):
         self.assertEqual((messages[2]["flags"], messages[2]["date"]), ([], ""))
         self.assertRegex(messages[2]["internalDate"],
                          r"^\d\d-[A-Z][a-z]{2}-\d{4} \d\d:\d\d:\d\d \+0000$")
+
+    def test_mailbox_names_must_be_modified_utf7(self):
+        c = self.client
+        valid = [b"Entw&APw-rfe", b"R&-D", b"&-&-", b"~peter/mail/&U,BTFw-/&ZeVnLIqe-",
+                 b"&2D3eAA-", b"Zo&AOs- &AMY-r&APg-", b"Work&AA0ACg-T9 NOOP"]
+        invalid = [b"Entw\xc3\xbcrfe", b"R&D", b"&APw", b"a&AGE-", b"&AOQ-&AOQ-",
+                   b"&APw=-", b"&AP/-", b"&APx-", b"&2D0-", b"&3gA-", b"a\tb",
+                   b"Work\r\nT9 NOOP"]
+        for name in valid:
+            self.assertEqual(c.status(b"CREATE " + literal(name)), b"OK", name)
+            self.assertEqual(c.status(b"SELECT " + literal(name)), b"OK", name)
+        for name in invalid:
+            for command in (b"CREATE " + literal(name), b"SELECT " + literal(name),
+                            b"EXAMINE " + literal(name),
+                            b"STATUS " + literal(name) + b" (MESSAGES)",
+                            b"APPEND " + literal(name) + b" " + literal(b"x")):
+                tagged = c.command(command)[1]
+                self.assertEqual(tagged.split(b" ", 2)[1:],
+                                 [b"NO", b"Mailbox name is not valid mUTF-7\r\n"],
+                                 command)
+        self.assertEqual(word(append(c, b"x", mailbox=b"R&-D")), b"OK")
+        dump = self.stop()
+        names = [f["name"] for f in dump["accounts"][0]["folders"]]
+        self.assertEqual(names, ["INBOX"] + [n.decode() for n in valid])
+        self.assertEqual(folder(dump, "R&-D")["messageCount"], 1)
+
+    def test_nul_in_appended_data_is_stored_as_0x80(self):
+        # What Dovecot does: the append succeeds, the message is changed.
+        self.assertEqual(word(append(self.client, b"Subject: x\r\n\r\n\x00a\x00\r\n")),
+                         b"OK")
+        message = folder(self.stop(), "INBOX")["messages"][0]
+        self.assertEqual(data(message), b"Subject: x\r\n\r\n\x80a\x80\r\n")
+        self.assertEqual(message["size"], 19)
 
     def test_fetch_reads_messages_back(self):
         c = self.client

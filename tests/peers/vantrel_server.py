@@ -98,6 +98,15 @@ Behaviour worth knowing:
     server: a quoted string that holds CR, LF or NUL is answered BAD, and
     what follows a line break is read as the next command. Values with line
     breaks travel as literals ({n} or {n+}), accepted wherever a string is.
+  - A quoted string holds 7-bit text only (RFC 3501): one with a byte
+    above 0x7f is answered BAD; 8-bit values travel as literals.
+  - Mailbox names (CREATE, SELECT, EXAMINE, STATUS, APPEND) must be modified
+    UTF-7, as Dovecot requires: raw 8-bit text, a "&" that does not start a
+    valid shift ("R&D" instead of "R&-D"), raw control characters or a shift
+    that encodes printable ASCII are answered NO "Mailbox name is not valid
+    mUTF-7". Names are kept and listed in their modified UTF-7 form.
+  - An appended message keeps its bytes except NUL, which a literal may not
+    hold: like Dovecot, the server answers OK and stores each NUL as 0x80.
 
 Dump format (JSON; every byte string is mapped byte for byte to the code
 points U+0000-U+00FF, so non-ASCII bytes appear as \\u00XX escapes):
@@ -153,6 +162,10 @@ LINE_LIMIT = 1 << 20
 
 class ImapError(Exception):
     """A command that cannot be parsed: answered with BAD."""
+
+
+class MailboxNameError(Exception):
+    """A mailbox name that is not modified UTF-7: answered with NO."""
 
 
 class ConnectionLost(Exception):
@@ -225,6 +238,9 @@ def _quoted(text, pos):
         c = text[pos]
         if c in (0x00, 0x0A, 0x0D):
             raise ImapError("quoted string holds CR, LF or NUL")
+        if c >= 0x80:
+            # RFC 3501 QUOTED-CHAR is 7-bit; 8-bit text travels as a literal.
+            raise ImapError("quoted string holds an 8-bit byte")
         if c == 0x5C and pos + 1 < len(text):
             out.append(text[pos + 1])
             pos += 2
@@ -279,6 +295,64 @@ def imap_string(value):
     if all(0x20 <= b < 0x7F and b not in (0x22, 0x5C) for b in value):
         return b'"' + value + b'"'
     return b"{%d}\r\n" % len(value) + value
+
+
+MUTF7_BASE64 = (b"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                b"0123456789+,")
+
+
+def valid_mutf7(name):
+    """Whether a mailbox name is modified UTF-7 (RFC 3501 5.1.3) as a real
+    server checks it: printable ASCII, "&-" for "&", and shifted runs of
+    UTF-16 in base64 (with "," for "/", no padding, zero leftover bits) that
+    encode no printable ASCII and no unpaired surrogate; two runs never
+    follow each other directly."""
+    pos, end, after_run = 0, len(name), False
+    while pos < end:
+        c = name[pos]
+        if not 0x20 <= c <= 0x7E:
+            return False
+        if c != 0x26:
+            pos, after_run = pos + 1, False
+            continue
+        close = name.find(b"-", pos + 1)
+        if close < 0:
+            return False
+        run = name[pos + 1:close]
+        if run and (after_run or not _valid_mutf7_run(run)):
+            return False
+        pos, after_run = close + 1, bool(run)
+    return True
+
+
+def _valid_mutf7_run(run):
+    bits = count = 0
+    units = bytearray()
+    for c in run:
+        index = MUTF7_BASE64.find(bytes([c]))
+        if index < 0:
+            return False
+        bits, count = bits << 6 | index, count + 6
+        if count >= 16:
+            count -= 16
+            units += (bits >> count).to_bytes(2, "big")
+            bits &= (1 << count) - 1
+    if count >= 6 or bits:
+        return False
+    try:
+        text = units.decode("utf-16-be")
+    except UnicodeDecodeError:
+        return False
+    return not any(0x20 <= ord(ch) <= 0x7E for ch in text)
+
+
+def mailbox_name(token):
+    """A mailbox argument: refused like a real server refuses a name that is
+    not modified UTF-7 (raw 8-bit text, a stray "&", control characters)."""
+    name = astring(token)
+    if not valid_mutf7(name):
+        raise MailboxNameError()
+    return normalize_mailbox(name)
 
 
 def split_address(address):
@@ -680,6 +754,8 @@ class Connection:
             await handler(self, tag, args)
         except ImapError as e:
             self.reply(tag, b"BAD", str(e).encode())
+        except MailboxNameError:
+            self.reply(tag, b"NO", b"Mailbox name is not valid mUTF-7")
         except (ConnectionError, ConnectionLost, asyncio.IncompleteReadError):
             raise
         except Exception:
@@ -912,7 +988,7 @@ async def cmd_create(conn, tag, args):
             guid = astring(words[1])
         args = args[1:]
     expect(args, 1)
-    name = normalize_mailbox(astring(args[0]))
+    name = mailbox_name(args[0])
     if not conn.need_account(tag):
         return
     folders = conn.account.folders
@@ -929,7 +1005,7 @@ async def cmd_create(conn, tag, args):
 
 async def cmd_select(conn, tag, args):
     expect(args, 1)
-    name = normalize_mailbox(astring(args[0]))
+    name = mailbox_name(args[0])
     if not conn.need_account(tag):
         return
     conn.selected = None
@@ -986,9 +1062,9 @@ async def cmd_list(conn, tag, args):
 
 async def cmd_status(conn, tag, args):
     expect(args, 2)
-    name = normalize_mailbox(astring(args[0]))
     if not isinstance(args[1], list) or not args[1]:
         raise ImapError("status item list expected")
+    name = mailbox_name(args[0])
     if not conn.need_account(tag):
         return
     folder = conn.account.folders.get(name)
@@ -1013,10 +1089,12 @@ async def cmd_status(conn, tag, args):
 async def cmd_append(conn, tag, args, via="APPEND"):
     if len(args) < 2 or len(args) > 4:
         raise ImapError("wrong number of arguments")
-    mailbox = normalize_mailbox(astring(args[0]))
     data = args[-1]
     if not isinstance(data, String):
         raise ImapError("message literal expected")
+    # Literals are CHAR8, no NUL; like Dovecot the server takes the message
+    # and stores each NUL as 0x80, the size unchanged.
+    data = bytes(data).replace(b"\x00", b"\x80")
     flags, date = [], b""
     extras = args[1:-1]
     if extras and isinstance(extras[0], list):
@@ -1027,6 +1105,7 @@ async def cmd_append(conn, tag, args, via="APPEND"):
             raise ImapError("invalid date-time")
     if extras:
         raise ImapError("unexpected append argument")
+    mailbox = mailbox_name(args[0])
     if not conn.need_account(tag):
         return
     server = conn.server
