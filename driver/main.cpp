@@ -51,6 +51,9 @@ int main(int argc, char** argv) {
         return exitUsage;
     }
     const bool passwordGiven = !options.password.empty() || !options.passwordFile.empty();
+    // -verify alone compares a migration done earlier: it needs the target as a migration does.
+    const bool verifyOnly = options.verify && !options.migrate;
+    if (verifyOnly) options.migrate = true;
     if (path.empty() || (options.migrate && (server.empty() || !passwordGiven))) {
         std::cout << "Argument error: missing required command line arguments, for help use \"-help\"\n";
         return exitUsage;
@@ -125,6 +128,7 @@ int main(int argc, char** argv) {
         migrator.setTls(options.useTls, !options.insecure);
         migrator.setAppendWindow(static_cast<unsigned>(options.window));
         migrator.setJobs(static_cast<unsigned>(options.jobs));
+        migrator.setReconciliation(options.incremental, options.verify, verifyOnly);
         migrator.setShard(shard);
         if (reportFile.is_open()) migrator.setReport(&reportFile);
         // Created when the first account is about to be provisioned.

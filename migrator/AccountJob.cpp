@@ -78,6 +78,12 @@ void AccountJob::transferAccount(Mailbox& mailbox) {
     identityLost = false;
     try {
         connect(false);
+        if (settings.verifyOnly) {
+            verifyExistingAccount(mailbox);
+            client.disconnect(true);
+            endAccount(accountFailed ? AccountReport::Failed : AccountReport::Migrated);
+            return;
+        }
         if (!setUser(mailbox)) {
             client.disconnect(true);
             endAccount(AccountReport::Skipped);
@@ -100,6 +106,7 @@ void AccountJob::transferAccount(Mailbox& mailbox) {
             stopIfRunStops();
             transferFolder(mailbox, folder, useXAppend);
         }
+        if (settings.verify) verifyAccount(mailbox, folders);
         client.disconnect(true);
         endAccount(accountFailed ? AccountReport::Failed : AccountReport::Migrated);
     } catch (const Stopped&) {
@@ -149,8 +156,15 @@ void AccountJob::transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppen
         // The info file is rebuilt by the server and may be stale: the
         // storage is read whatever the count says. Only a folder said to
         // hold messages must have storage; any other is empty.
-        if (count > 0 || folder.storageExists(mailbox.username)) {
-            int found = transferMessages(mailbox, folder, count, useXAppend);
+        const bool hasStorage = count > 0 || folder.storageExists(mailbox.username);
+        std::vector<bool> toSend;
+        if (settings.incremental) {
+            std::string target = folder.getName();
+            replaceForbiddenChars(target, '_');
+            toSend = reconcileWithTarget(mailbox, folder, target, hasStorage);
+        }
+        if (hasStorage) {
+            int found = transferMessages(mailbox, folder, count, useXAppend, settings.incremental ? &toSend : nullptr);
             if (found != count && !folder.isFromDisk()) {
                 output.log() << "Warning: folder \"" << folder.getName() << "\": " << found
                              << " messages read, the account's info file says " << count << "\n"
@@ -169,13 +183,16 @@ void AccountJob::transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppen
     output.console(std::to_string(shownCount) + "\n");
 }
 
-int AccountJob::transferMessages(Mailbox& mailbox, Folder& folder, int count, bool useXAppend) {
+int AccountJob::transferMessages(Mailbox& mailbox, Folder& folder, int count, bool useXAppend,
+                                 const std::vector<bool>* toSend) {
     Message message(folder);
     std::string target = folder.getName();
     replaceForbiddenChars(target, '_');
     appendsInFlight.clear();
     int shown = 0;
     int found = 0;
+    // Messages the store handed out; lost ones have a number but no position.
+    std::size_t handedOut = 0;
     try {
         // Without a count the counter waits for the first message; its
         // total grows with the messages found, never shown below them.
@@ -193,7 +210,9 @@ int AccountJob::transferMessages(Mailbox& mailbox, Folder& folder, int count, bo
             }
             ++found;
             shown = output.replaceProgress(shown, found, std::max(count, found));
-            sendMessage(target, message, found, useXAppend);
+            const bool wanted = !toSend || handedOut >= toSend->size() || (*toSend)[handedOut];
+            ++handedOut;
+            if (wanted) sendMessage(target, message, found, useXAppend);
         }
         collectAppends();
         output.clearOutput(shown);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "imap/SimpleImapClient.h"
+#include "imap/TargetMessage.h"
 #include "migrator/AccountOutput.h"
 #include "migrator/JobSettings.h"
 #include "migrator/RunReport.h"
@@ -84,8 +85,25 @@ private:
     void stopIfRunStops();
     void reportStopped(const Mailbox& mailbox);
     void transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppend);
-    // Returns how many messages the folder's storage held.
-    int transferMessages(Mailbox& mailbox, Folder& folder, int count, bool useXAppend);
+    // Returns how many messages the folder's storage held. With toSend, only
+    // the messages the store hands out at its true positions (from 0) are
+    // sent; those beyond it came after the reconciliation and are sent too.
+    int transferMessages(Mailbox& mailbox, Folder& folder, int count, bool useXAppend,
+                         const std::vector<bool>* toSend = nullptr);
+    // Matches the folder's messages against the target's (the folder is
+    // selected), brings the target's flags to the store's and reports what
+    // is already there; returns which store messages must be sent.
+    std::vector<bool> reconcileWithTarget(Mailbox& mailbox, Folder& folder, const std::string& target,
+                                          bool hasStorage);
+    // Reads the target's keys of a folder; a folder that cannot be opened or
+    // read fails (CGStoreException), a lost session ends the run.
+    std::vector<TargetMessage> readTargetKeys(const std::string& target, bool readOnly);
+    // Compares each folder with the target and reports the account's result.
+    void verifyAccount(Mailbox& mailbox, std::vector<Folder>& folders);
+    // Adds the folder's store messages to `messages`; false when it differs.
+    bool verifyFolder(Mailbox& mailbox, Folder& folder, long long& messages);
+    // -verify without -migrate: switches to the account and compares it.
+    void verifyExistingAccount(Mailbox& mailbox);
     // Sends the message ahead of the answers still awaited and reports every
     // answer that must be read to make room for the next one.
     void sendMessage(const std::string& target, IMessage& message, int position, bool useXAppend);

@@ -120,7 +120,7 @@ bool AccountJob::setUser(Mailbox& mailbox) {
     }
     if (found != SimpleImapClient::Ok) failSession(output.log(), found, "switch user", "Error: ");
     recordPassword("<" + account + "> already exist, hold current password\n");
-    if (!settings.force) {
+    if (!settings.force && !settings.incremental) {
         output << "   Info: cannot migrate, user already exist: use \"-force\" argument\n";
         return false;
     }

@@ -11,6 +11,13 @@ struct JobSettings {
     int port = 0;
     std::string masterPassword;
     bool force = false;
+    // Existing accounts are migrated into, each folder reconciled with the
+    // target first so that only what it lacks is sent.
+    bool incremental = false;
+    // After each account, its folders are compared with the target.
+    bool verify = false;
+    // Nothing is written to the target: accounts are only compared.
+    bool verifyOnly = false;
     std::string setPass;
     std::string forceSetPass;
     bool fixLineEnds = true;

@@ -53,6 +53,14 @@ public:
     // How many accounts are migrated at once, each on its own connection; 1
     // migrates them one after the other, with the console's message counter.
     void setJobs(unsigned count) { jobs = count < 1 ? 1 : count; }
+    // Existing accounts are migrated into with only what the target lacks
+    // (incremental), each account is compared with the target afterwards
+    // (verify), or only compared, nothing written (verifyOnly).
+    void setReconciliation(bool incremental, bool verify, bool verifyOnly) {
+        settings.incremental = incremental;
+        settings.verify = verify || verifyOnly;
+        settings.verifyOnly = verifyOnly;
+    }
 
     // Console (unless quiet) and output, each flushed.
     Migrator& operator<<(const char* text);

@@ -109,6 +109,8 @@ RunOptions Migrator::parseArgs(int argc, char** argv) {
         }
         if (optionIs(argument, "-migrate")) options.migrate = true;
         else if (optionIs(argument, "-force")) options.force = true;
+        else if (optionIs(argument, "-incremental")) options.incremental = true;
+        else if (optionIs(argument, "-verify")) options.verify = true;
         else if (optionIs(argument, "-quiet")) options.quiet = true;
         else if (optionIs(argument, "-disableCrLfFixing")) options.fixLineEnds = false;
         else if (optionIs(argument, "-help") || optionIs(argument, "-?")) options.help = true;

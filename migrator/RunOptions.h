@@ -39,6 +39,10 @@ struct RunOptions {
     int jobs = 1;
     bool migrate = false;
     bool force = false;
+    // Existing accounts are migrated into; each folder gets only what the target lacks.
+    bool incremental = false;
+    // Each folder of the store is compared with the target after its account.
+    bool verify = false;
     bool quiet = false;
     bool help = false;
     bool version = false;

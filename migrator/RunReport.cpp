@@ -21,10 +21,10 @@ const char* statusName(AccountReport::Status status) {
     return "failed";
 }
 
-// Nothing is found on the target before a message is sent yet: every
-// message is appended or failed.
 nlohmann::ordered_json messages(const ReportCounts& counts) {
-    return {{"appended", counts.messagesAppended}, {"failed", counts.messagesFailed}, {"already_present", 0}};
+    return {{"appended", counts.messagesAppended},
+            {"failed", counts.messagesFailed},
+            {"already_present", counts.messagesAlreadyPresent}};
 }
 
 }  // namespace

@@ -15,12 +15,20 @@ struct ReportCounts {
     long long messagesAppended = 0;
     long long messagesFailed = 0;
     std::int64_t bytesSent = 0;
+    // Store messages the target held already, so they were not sent again.
+    long long messagesAlreadyPresent = 0;
+    // Folders compared with the target after their account.
+    int foldersVerified = 0;
 
     // What was counted between `since` and these counts.
     ReportCounts operator-(const ReportCounts& since) const {
-        return {foldersMigrated - since.foldersMigrated, foldersFailed - since.foldersFailed,
-                messagesAppended - since.messagesAppended, messagesFailed - since.messagesFailed,
-                bytesSent - since.bytesSent};
+        return {foldersMigrated - since.foldersMigrated,
+                foldersFailed - since.foldersFailed,
+                messagesAppended - since.messagesAppended,
+                messagesFailed - since.messagesFailed,
+                bytesSent - since.bytesSent,
+                messagesAlreadyPresent - since.messagesAlreadyPresent,
+                foldersVerified - since.foldersVerified};
     }
 };
 

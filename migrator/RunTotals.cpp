@@ -15,6 +15,8 @@ void RunTotals::addAccount(AccountReport::Status status, const ReportCounts& cou
     sum.messagesAppended += counts.messagesAppended;
     sum.messagesFailed += counts.messagesFailed;
     sum.bytesSent += counts.bytesSent;
+    sum.messagesAlreadyPresent += counts.messagesAlreadyPresent;
+    sum.foldersVerified += counts.foldersVerified;
 }
 
 RunReportTotals RunTotals::snapshot() const {
