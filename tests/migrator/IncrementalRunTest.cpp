@@ -153,6 +153,28 @@ TEST_F(IncrementalRun, TheSecondRunSendsOnlyTheDifferenceAndTheStoreFlagsWin) {
     EXPECT_EQ(std::vector<std::string>{"bob"}, subjects(bob->folder("INBOX")));
 }
 
+TEST_F(IncrementalRun, AMessageTheStoreCannotHandOutIsReportedOnceAndMovesNoOther) {
+    // Third of the folder's entries: the messages after it have other positions than numbers.
+    makeDirs(archive + "/3-S-20040305081913-dir");
+    writeFile(archive + "/4-S-20040305081914-x", "Message-Id: <m4@x>\nSubject: m4\n\nfour\n");
+    VantrelServer server;
+    TempDir first, second;
+    EXPECT_EQ(1, migrate(server, first, {"-incremental"}).exitStatus);
+    writeFile(archive + "/5-S-20040305081915-x", "Message-Id: <m5@x>\nSubject: m5\n\nfive\n");
+
+    const ToolRun again = migrate(server, second, {"-incremental"});
+    EXPECT_EQ(1, again.exitStatus) << again.out;
+    const std::string lost = "Error: cannot read message \"" + archive + "/3-S-20040305081913-dir\": not a regular file\n";
+    const std::size_t at = again.out.find(lost);
+    EXPECT_NE(std::string::npos, at) << again.out;
+    EXPECT_EQ(std::string::npos, again.out.find(lost, at + 1)) << again.out;
+    server.stop();
+    const VantrelDump dump = server.dump();
+    EXPECT_EQ(8u, dump.stats.appends);
+    EXPECT_EQ((std::vector<std::string>{"m1", "m2", "m4", "m5"}),
+              subjects(dump.account("ann", "example.com")->folder("Archive")));
+}
+
 TEST_F(IncrementalRun, SideBySideJobsReconcileEachAccountOnItsOwnConnection) {
     builder.addMboxAccount("", "bob", settingsText({{"Password", "pb"}}), infoText("1", {{"INBOX", "", "2", ""}}),
                            mboxText({stored("Subject: b1\n\nb\n", "S", "24-02-2004_10:00:00_"),
