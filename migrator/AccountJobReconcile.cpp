@@ -41,7 +41,8 @@ std::vector<TargetMessage> AccountJob::readTargetKeys(const std::string& target,
     const SimpleImapClient::ImapClientResult read =
         readOnly ? client.examineKeys(target, messages) : client.selectKeys(target, messages);
     if (read == SimpleImapClient::SelectFailed || read == SimpleImapClient::FetchFailed) {
-        const std::string why = read == SimpleImapClient::SelectFailed ? "cannot open folder " : "cannot read the messages of folder ";
+        const std::string why =
+            read == SimpleImapClient::SelectFailed ? "cannot open folder " : "cannot read the messages of folder ";
         output.log() << "Error: " << why << target << " on the target: " << client.lastResponseText() << "\n"
                      << std::flush;
         throw CGStoreException(why + target);
@@ -94,7 +95,8 @@ void AccountJob::verifyAccount(Mailbox& mailbox, std::vector<Folder>& folders) {
 }
 
 bool AccountJob::verifyFolder(Mailbox& mailbox, Folder& folder, long long& messages) {
-    const std::string prefix = "Error: verify <" + accountOf(mailbox) + "> folder \"" + withVisibleNul(folder.getName()) + "\": ";
+    const std::string prefix =
+        "Error: verify <" + accountOf(mailbox) + "> folder \"" + withVisibleNul(folder.getName()) + "\": ";
     std::string target = folder.getName();
     replaceForbiddenChars(target, '_');
     std::vector<StoreMessageState> store;

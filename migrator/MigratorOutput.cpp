@@ -30,7 +30,9 @@ void Migrator::writeSummary() {
           << ", failed: " << to_string(totals.counts.foldersFailed) << "\n"
           << "Info: messages appended: " << to_string(totals.counts.messagesAppended)
           << ", failed: " << to_string(totals.counts.messagesFailed) << "\n"
-          << (settings.incremental ? "Info: messages already present: " + to_string(totals.counts.messagesAlreadyPresent) + "\n" : "")
+          << (settings.incremental
+                  ? "Info: messages already present: " + to_string(totals.counts.messagesAlreadyPresent) + "\n"
+                  : "")
           << (settings.verify ? "Info: folders verified: " + to_string(totals.counts.foldersVerified) + "\n" : "")
           << "Info: bytes sent: " << to_string(totals.counts.bytesSent) << " (" << formatSize(totals.counts.bytesSent)
           << ")\n"

@@ -35,7 +35,11 @@ std::vector<std::string> subjects(const VantrelFolder* folder) {
     if (folder == nullptr) return found;
     for (const VantrelMessage& message : folder->messages) {
         const std::size_t at = message.data.find("Subject: ");
-        found.push_back(at == std::string::npos ? "" : message.data.substr(at + 9, message.data.find('\r', at) - at - 9));
+        if (at == std::string::npos) {
+            found.push_back("");
+            continue;
+        }
+        found.push_back(message.data.substr(at + 9, message.data.find('\r', at) - at - 9));
     }
     return found;
 }
@@ -164,7 +168,8 @@ TEST_F(IncrementalRun, AMessageTheStoreCannotHandOutIsReportedOnceAndMovesNoOthe
 
     const ToolRun again = migrate(server, second, {"-incremental"});
     EXPECT_EQ(1, again.exitStatus) << again.out;
-    const std::string lost = "Error: cannot read message \"" + archive + "/3-S-20040305081913-dir\": not a regular file\n";
+    const std::string lost =
+        "Error: cannot read message \"" + archive + "/3-S-20040305081913-dir\": not a regular file\n";
     const std::size_t at = again.out.find(lost);
     EXPECT_NE(std::string::npos, at) << again.out;
     EXPECT_EQ(std::string::npos, again.out.find(lost, at + 1)) << again.out;
@@ -197,6 +202,27 @@ TEST_F(IncrementalRun, ATargetLostWhileItsMessagesAreReadEndsTheRunBeforeAnythin
     EXPECT_NE(std::string::npos, run.out.find("Result: migration failed")) << run.out;
     server.stop();
     EXPECT_EQ(0u, server.dump().stats.appends);
+}
+
+TEST_F(IncrementalRun, ATargetLostWhileFlagsAreSetEndsTheRunWithTheOldFlagsLeft) {
+    TempDir first, second;
+    VantrelServer firstServer;
+    ASSERT_EQ(0, migrate(firstServer, first, {}).exitStatus);
+    firstServer.stop();
+    std::vector<MboxMessage> read = inbox;
+    read[1].flags = "S";
+    builder.addMboxFolder(account, "INBOX", mboxText(read));
+
+    // The folder's UID FETCH is the first UID command, its UID STORE the second.
+    VantrelServer server(
+        {.arguments = {"--load", firstServer.dumpFile(), "--bye-after", "1", "--fault-commands", "UID"}});
+    const ToolRun again = migrate(server, second, {"-incremental"});
+    EXPECT_EQ(3, again.exitStatus) << again.out;
+    EXPECT_NE(std::string::npos, again.out.find("Result: migration failed")) << again.out;
+    server.stop();
+    const VantrelDump dump = server.dump();
+    EXPECT_EQ(0u, dump.stats.appends);
+    EXPECT_TRUE(dump.account("ann", "example.com")->folder("INBOX")->messages[1].flags.empty());
 }
 
 }  // namespace
