@@ -1,3 +1,6 @@
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <ctime>
 #include <fstream>
 #include <iostream>
@@ -19,6 +22,13 @@ constexpr int exitUsage = 2;
 // The run ended early because the target could not be used: worth trying
 // again later, where a failure of the store's data is not.
 constexpr int exitTargetUnusable = 3;
+
+// The width of the terminal on standard output; 80 when it does not say.
+unsigned terminalColumns() {
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+}
 
 }  // namespace
 
@@ -129,6 +139,7 @@ int main(int argc, char** argv) {
         migrator.setAppendWindow(static_cast<unsigned>(options.window));
         migrator.setJobs(static_cast<unsigned>(options.jobs));
         migrator.setReconciliation(options.incremental, options.verify, verifyOnly);
+        if (!quiet && ::isatty(STDOUT_FILENO) == 1) migrator.showStatusLine(terminalColumns());
         migrator.setShard(shard);
         if (reportFile.is_open()) migrator.setReport(&reportFile);
         // Created when the first account is about to be provisioned.

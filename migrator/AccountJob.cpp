@@ -70,6 +70,7 @@ void AccountJob::endAccount(AccountReport::Status status, const std::string& las
     if (!lastError.empty()) report.errors.push_back(lastError);
     report.counts = counts;
     shared.totals.addAccount(status, counts);
+    shared.progress.accountDone();
     shared.report.write(accountReportLine(report));
 }
 

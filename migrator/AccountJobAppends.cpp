@@ -53,6 +53,7 @@ void AccountJob::settleAppend(const AppendInFlight& append, SimpleImapClient::Im
         checkAppendResult(result);
         ++counts.messagesAppended;
         counts.bytesSent += append.size;
+        shared.progress.messageSent(append.size);
     } catch (const CGStoreException&) {
         reportSkipped("Error: cannot migrate message nr.: " + std::to_string(append.position) + "\n");
         ++counts.messagesFailed;

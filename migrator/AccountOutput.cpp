@@ -41,7 +41,7 @@ int AccountOutput::printProgress(int current, int total) { return replaceProgres
 
 // One write per update: a console write per message costs more than the erase.
 int AccountOutput::replaceProgress(int shown, int current, int total) {
-    if (run_.quiet() || held_) return 0;
+    if (!run_.countersShown() || held_) return 0;
     std::string text = erasure(shown);
     const std::size_t erased = text.size();
     text += std::to_string(current);
@@ -52,7 +52,7 @@ int AccountOutput::replaceProgress(int shown, int current, int total) {
 }
 
 void AccountOutput::clearOutput(int count) {
-    if (run_.quiet() || held_ || count <= 0) return;
+    if (!run_.countersShown() || held_ || count <= 0) return;
     run_.console(erasure(count));
 }
 

@@ -61,6 +61,9 @@ public:
         settings.verify = verify || verifyOnly;
         settings.verifyOnly = verifyOnly;
     }
+    // A migration keeps a status line for the whole run below the console
+    // text, on a terminal of this many columns (0, the default: none).
+    void showStatusLine(unsigned width) { statusWidth = width; }
 
     // Console (unless quiet) and output, each flushed.
     Migrator& operator<<(const char* text);
@@ -90,12 +93,15 @@ private:
     // Runs the walk with the accounts handed to jobs side by side.
     void migrateAllInParallel(const std::string& domainMask, const std::string& userMask,
                               const std::string& primaryDomain);
+    // The accounts the run will take and their sizes, for the status line.
+    void countAccounts(const std::string& domainMask, const std::string& userMask, const std::string& primaryDomain);
     void walk(const std::string& domainMask, const std::string& userMask, const std::string& primaryDomain);
 
     bool migrate = false;
     std::string storePath;
     Shard shard;
     unsigned jobs = 1;
+    unsigned statusWidth = 0;
     JobSettings settings;
     SharedRun shared;
     // The walk's own stream to the log: the store reader writes there.

@@ -18,6 +18,7 @@ void Migrator::reportUnreadAccount(const std::string& domain, const std::string&
     report.status = AccountReport::Failed;
     report.errors.push_back(line);
     shared.totals.addAccount(AccountReport::Failed, {});
+    shared.progress.accountDone();
     shared.report.write(accountReportLine(report));
 }
 

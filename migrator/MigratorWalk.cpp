@@ -1,10 +1,14 @@
+#include <cstdlib>
 #include <ctime>
+#include <iostream>
 #include <memory>
+#include <optional>
 
 #include "migrator/AccountJob.h"
 #include "migrator/AccountLine.h"
 #include "migrator/AccountWorkers.h"
 #include "migrator/Migrator.h"
+#include "migrator/StatusLine.h"
 #include "migrator/TargetSession.h"
 #include "store/CGException.h"
 #include "store/Domain.h"
@@ -44,10 +48,57 @@ struct WalkStopped {};
 
 void Migrator::migrateAll(const std::string& domainMask, const std::string& userMask,
                           const std::string& primaryDomain) {
+    std::unique_ptr<StatusLine> status;
+    if (migrate && statusWidth > 0) {
+        countAccounts(domainMask, userMask, primaryDomain);
+        status = std::make_unique<StatusLine>(std::cout, shared.progress, statusWidth);
+        shared.output.setStatusLine(status.get());
+        status->start();
+    }
+    // The line goes before whatever ends the run is said.
+    struct Remove {
+        RunOutput& output;
+        StatusLine* line;
+        ~Remove() {
+            if (line == nullptr) return;
+            line->stop();
+            output.setStatusLine(nullptr);
+        }
+    } remove{shared.output, status.get()};
     if (migrate && jobs > 1)
         migrateAllInParallel(domainMask, userMask, primaryDomain);
     else
         walk(domainMask, userMask, primaryDomain);
+}
+
+// A walk of the store that only counts: the status line's totals. What the
+// store cannot hand out is reported by the walk that migrates.
+void Migrator::countAccounts(const std::string& domainMask, const std::string& userMask,
+                             const std::string& primaryDomain) {
+    std::ostream discard(nullptr);
+    Reader reader(discard);
+    reader.initialize(storePath, primaryDomain);
+    Domain domain(discard);
+    Mailbox mailbox(discard);
+    int accounts = 0;
+    std::optional<std::int64_t> bytes = 0;
+    auto count = [&] {
+        if (!shard.contains(mailbox.username, domain.name)) return;
+        ++accounts;
+        char* end = nullptr;
+        const long long size = std::strtoll(mailbox.size.c_str(), &end, 10);
+        if (bytes && !mailbox.size.empty() && *end == '\0' && size >= 0)
+            *bytes += size;
+        else
+            bytes.reset();
+    };
+    auto countDomain = [&] {
+        walkItems([&] { return domain.getFirstMailbox(mailbox, userMask); },
+                  [&] { return domain.getNextMailbox(mailbox, userMask); }, count, [] {});
+    };
+    walkItems([&] { return reader.getFirstDomain(domain, domainMask); },
+              [&] { return reader.getNextDomain(domain, domainMask); }, countDomain, [] {});
+    shared.progress.setTotals(accounts, bytes);
 }
 
 // A failure that ends the run, in the walk or in a job, stops the other jobs

@@ -3,13 +3,26 @@
 #include <iostream>
 
 #include "migrator/HeldLog.h"
+#include "migrator/StatusLine.h"
 
 namespace tarmig {
 
 void RunOutput::write(std::string_view text) {
     std::lock_guard lock(mutex_);
-    if (!quiet_) std::cout << text << std::flush;
+    if (!quiet_) toConsole(text);
     log_ << text << std::flush;
+}
+
+void RunOutput::setStatusLine(StatusLine* line) {
+    std::lock_guard lock(mutex_);
+    statusLine_ = line;
+}
+
+void RunOutput::toConsole(std::string_view text) {
+    if (statusLine_ != nullptr)
+        statusLine_->write(text);
+    else
+        std::cout << text << std::flush;
 }
 
 void RunOutput::log(std::string_view text) {
@@ -20,7 +33,7 @@ void RunOutput::log(std::string_view text) {
 void RunOutput::console(std::string_view text) {
     if (quiet_) return;
     std::lock_guard lock(mutex_);
-    std::cout << text << std::flush;
+    toConsole(text);
 }
 
 void RunOutput::writeDomainLine(const std::string& name) {
@@ -31,14 +44,14 @@ void RunOutput::writeDomainLine(const std::string& name) {
 void RunOutput::writeDomainLineLocked(const std::string& name) {
     shownDomain_ = name;
     const std::string line = "\ndomain (" + name + ")\n";
-    if (!quiet_) std::cout << line << std::flush;
+    if (!quiet_) toConsole(line);
     log_ << line << std::flush;
 }
 
 void RunOutput::writeAccount(const std::string& domain, const std::string& console, HeldLog& log) {
     std::lock_guard lock(mutex_);
     if (domain != shownDomain_) writeDomainLineLocked(domain);
-    if (!quiet_) std::cout << console << std::flush;
+    if (!quiet_) toConsole(console);
     log.moveTo(*log_.rdbuf());
     log_.flush();
 }

@@ -9,6 +9,7 @@
 namespace tarmig {
 
 class HeldLog;
+class StatusLine;
 
 // The run's console and log, shared by the walk and the account jobs. Every
 // write holds one lock, so lines from several threads never mix inside a
@@ -22,6 +23,12 @@ public:
     // Nothing goes to the console when quiet.
     void setQuiet(bool quiet) { quiet_ = quiet; }
     bool quiet() const { return quiet_; }
+    // Console text goes through the terminal's status line while one is set
+    // (nullptr: straight to standard output).
+    void setStatusLine(StatusLine* line);
+    // Whether the console shows in-place message counters: not when quiet,
+    // and not below a status line, which counts for the whole run.
+    bool countersShown() const { return !quiet_ && statusLine_ == nullptr; }
 
     // To the console unless quiet, then to the log; each flushed.
     void write(std::string_view text);
@@ -52,11 +59,13 @@ private:
     };
 
     void writeDomainLineLocked(const std::string& name);
+    void toConsole(std::string_view text);
 
     std::ostream& log_;
     LockedLog lockedLog_;
     std::mutex mutex_;
     bool quiet_ = false;
+    StatusLine* statusLine_ = nullptr;
     std::string shownDomain_;
 };
 

@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "migrator/PasswordReport.h"
+#include "migrator/RunProgress.h"
 #include "migrator/RunOutput.h"
 #include "migrator/RunReport.h"
 #include "migrator/RunTotals.h"
@@ -21,6 +22,8 @@ struct SharedRun {
     // The JSON Lines report, when one is asked for.
     RunReport report;
     RunTotals totals;
+    // What the status line shows.
+    RunProgress progress;
     // Set when the run must end: the jobs that run stop at their next message.
     std::atomic<bool> stopping = false;
 };
