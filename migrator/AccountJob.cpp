@@ -147,7 +147,11 @@ void AccountJob::transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppen
             output << "Warning: folder \"" << folder.getName()
                    << "\" is not in the account's info file, migrated from disk\n";
         }
-        createFolder(folder);
+        // An incremental run opens an existing folder with the read of its
+        // messages, in one round trip; only a folder that is not there yet is
+        // created level by level first.
+        const std::string target = targetName(folder);
+        if (!settings.incremental) createLevels(target, folder.getType());
         output << "   - \"" << folder.getName() << "\", messages: ";
         // A count beyond int is pinned, not wrapped.
         long stored = std::strtol(folder.getMessageCount().c_str(), nullptr, 10);
@@ -159,11 +163,7 @@ void AccountJob::transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppen
         // hold messages must have storage; any other is empty.
         const bool hasStorage = count > 0 || folder.storageExists(mailbox.username);
         std::vector<bool> toSend;
-        if (settings.incremental) {
-            std::string target = folder.getName();
-            replaceForbiddenChars(target, '_');
-            toSend = reconcileWithTarget(mailbox, folder, target, hasStorage);
-        }
+        if (settings.incremental) toSend = reconcileWithTarget(mailbox, folder, target, hasStorage);
         if (hasStorage) {
             int found = transferMessages(mailbox, folder, count, useXAppend, settings.incremental ? &toSend : nullptr);
             if (found != count && !folder.isFromDisk()) {

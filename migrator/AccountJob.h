@@ -65,6 +65,12 @@ public:
     // name that cannot be sent, a refused CREATE, or a path at or below one
     // refused earlier in the account fails the folder (CGStoreException).
     void createFolder(Folder& folder);
+    // The folder's name on the target; a name that cannot be sent, or one at
+    // or below a path refused earlier in the account, fails the folder
+    // (CGStoreException).
+    std::string targetName(Folder& folder);
+    // Selects or creates each level of the target path.
+    void createLevels(const std::string& target, ImapFolderType type);
     void appendMessage(Folder& folder, IMessage& message, bool useXAppend);
 
 private:
@@ -97,7 +103,10 @@ private:
                                           bool hasStorage);
     // Reads the target's keys of a folder; a folder that cannot be opened or
     // read fails (CGStoreException), a lost session ends the run.
-    std::vector<TargetMessage> readTargetKeys(const std::string& target, bool readOnly);
+    // With createAs, a folder the target cannot open is created (as that
+    // type) and opened again.
+    std::vector<TargetMessage> readTargetKeys(const std::string& target, bool readOnly,
+                                              const ImapFolderType* createAs = nullptr);
     // Compares each folder with the target and reports the account's result.
     void verifyAccount(Mailbox& mailbox, std::vector<Folder>& folders);
     // Adds the folder's store messages to `messages`; false when it differs.

@@ -36,10 +36,15 @@ std::string differences(const FolderReconciliation& plan, std::size_t storeCount
 
 }  // namespace
 
-std::vector<TargetMessage> AccountJob::readTargetKeys(const std::string& target, bool readOnly) {
+std::vector<TargetMessage> AccountJob::readTargetKeys(const std::string& target, bool readOnly,
+                                                     const ImapFolderType* createAs) {
     std::vector<TargetMessage> messages;
-    const SimpleImapClient::ImapClientResult read =
+    SimpleImapClient::ImapClientResult read =
         readOnly ? client.examineKeys(target, messages) : client.selectKeys(target, messages);
+    if (read == SimpleImapClient::SelectFailed && createAs != nullptr) {
+        createLevels(target, *createAs);
+        read = client.selectKeys(target, messages);
+    }
     if (read == SimpleImapClient::SelectFailed || read == SimpleImapClient::FetchFailed) {
         const std::string why =
             read == SimpleImapClient::SelectFailed ? "cannot open folder " : "cannot read the messages of folder ";
@@ -57,7 +62,8 @@ std::vector<bool> AccountJob::reconcileWithTarget(Mailbox& mailbox, Folder& fold
                                                   bool hasStorage) {
     std::vector<StoreMessageState> store;
     if (hasStorage) store = readFolderKeys(folder, mailbox.username, settings.fixLineEnds);
-    const std::vector<TargetMessage> held = readTargetKeys(target, false);
+    const ImapFolderType type = folder.getType();
+    const std::vector<TargetMessage> held = readTargetKeys(target, false, &type);
     const FolderReconciliation plan = reconcileFolder(store, held);
     // The store holds the user's last word on flags.
     for (const FlagUpdate& update : plan.flagUpdates) {

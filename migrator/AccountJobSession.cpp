@@ -164,7 +164,9 @@ void AccountJob::reconnectAsCurrentUser() {
     }
 }
 
-void AccountJob::createFolder(Folder& folder) {
+void AccountJob::createFolder(Folder& folder) { createLevels(targetName(folder), folder.getType()); }
+
+std::string AccountJob::targetName(Folder& folder) {
     const std::string& name = folder.getName();
     if (name.find('\0') != std::string::npos) {
         output.log() << "Error: cannot create folder \"" << withVisibleNul(name) << "\": the name holds a NUL byte\n"
@@ -184,6 +186,10 @@ void AccountJob::createFolder(Folder& folder) {
             throw CGStoreException("cannot create folder " + target);
         }
     }
+    return target;
+}
+
+void AccountJob::createLevels(const std::string& target, ImapFolderType type) {
     std::string path;
     bool firstLevel = true;
     for (const std::string& level : splitLevels(target)) {
@@ -192,7 +198,7 @@ void AccountJob::createFolder(Folder& folder) {
         SimpleImapClient::ImapClientResult selected = client.select(path);
         if (selected == SimpleImapClient::Ok) continue;
         if (selected != SimpleImapClient::SelectFailed) failNetwork(output.log(), "Error: cannot select folder " + path + "\n", "cannot select folder " + path);
-        SimpleImapClient::ImapClientResult created = client.createFolder(path, folder.getType());
+        SimpleImapClient::ImapClientResult created = client.createFolder(path, type);
         if (created == SimpleImapClient::Ok) continue;
         if (created != SimpleImapClient::CreateFolderFailed) failSession(output.log(), created, "create folder");
         // The server's answer concerns this folder and those below it; the

@@ -80,8 +80,14 @@ TEST_F(IncrementalRun, AfterACompleteRunWithoutItNothingIsSentAgain) {
     VantrelServer server;
     TempDir first, second;
     ASSERT_EQ(0, migrate(server, first, {}).exitStatus);
+    const std::uint64_t commandsBefore = server.dump().stats.commands;
     const ToolRun again = migrate(server, second, {"-incremental", "-report", second.path() + "/report.jsonl"});
     EXPECT_EQ(0, again.exitStatus) << again.out;
+    // Per folder only its SELECT with the UID FETCH of the keys (one round
+    // trip). Besides them: the domain's check (X-MASTERAUTH, LOGOUT) and the
+    // account's X-MASTERAUTH, X-CREATEUSER, X-SETUSER, X-CHECKVERSION and
+    // LOGOUT.
+    EXPECT_EQ(server.dump().stats.commands - commandsBefore, 2u + 5u + 2u * 2u);
     EXPECT_NE(std::string::npos, again.out.find("Info: messages already present: 6\n")) << again.out;
     EXPECT_NE(std::string::npos, again.out.find("Info: messages appended: 0, failed: 0\n")) << again.out;
     const std::string log = runLog(second);
