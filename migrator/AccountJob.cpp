@@ -74,6 +74,18 @@ void AccountJob::endAccount(AccountReport::Status status, const std::string& las
     shared.report.write(accountReportLine(report));
 }
 
+std::vector<Folder> AccountJob::readFolderList(Mailbox& mailbox) {
+    std::vector<Folder> folders;
+    try {
+        mailbox.getFolderList(folders);
+    } catch (const CGStoreException&) {
+        output.log() << "Error: cannot read folder list" << "\n" << std::flush;
+        throw;
+    }
+    reportProblems(mailbox.takeProblems());
+    return folders;
+}
+
 void AccountJob::transferAccount(Mailbox& mailbox) {
     accountFailed = false;
     identityLost = false;
@@ -95,14 +107,7 @@ void AccountJob::transferAccount(Mailbox& mailbox) {
             output.log() << "Info: Vantrel 6.3.0 or newer detected, search indexing disabled (improve migration speed)."
                          << "\n" << std::flush;
         }
-        std::vector<Folder> folders;
-        try {
-            mailbox.getFolderList(folders);
-        } catch (const CGStoreException&) {
-            output.log() << "Error: cannot read folder list" << "\n" << std::flush;
-            throw;
-        }
-        reportProblems(mailbox.takeProblems());
+        std::vector<Folder> folders = readFolderList(mailbox);
         for (Folder& folder : folders) {
             stopIfRunStops();
             transferFolder(mailbox, folder, useXAppend);

@@ -88,6 +88,9 @@ private:
     void beginAccount(const std::string& domain, const std::string& account);
     void endAccount(AccountReport::Status status, const std::string& lastError = "");
     void transferAccount(Mailbox& mailbox);
+    // The account's folders; what the store could not list is reported, and a
+    // list that cannot be read at all fails the account (CGStoreException).
+    std::vector<Folder> readFolderList(Mailbox& mailbox);
     void stopIfRunStops();
     void reportStopped(const Mailbox& mailbox);
     void transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppend);

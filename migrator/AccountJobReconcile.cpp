@@ -140,14 +140,7 @@ void AccountJob::verifyExistingAccount(Mailbox& mailbox) {
         return;
     }
     if (found != SimpleImapClient::Ok) failSession(output.log(), found, "switch user", "Error: ");
-    std::vector<Folder> folders;
-    try {
-        mailbox.getFolderList(folders);
-    } catch (const CGStoreException&) {
-        output.log() << "Error: cannot read folder list" << "\n" << std::flush;
-        throw;
-    }
-    reportProblems(mailbox.takeProblems());
+    std::vector<Folder> folders = readFolderList(mailbox);
     verifyAccount(mailbox, folders);
 }
 

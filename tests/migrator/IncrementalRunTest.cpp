@@ -15,14 +15,6 @@ namespace {
 
 using namespace tarmig::testing;
 
-MboxMessage stored(const std::string& data, const std::string& flags, const std::string& timestamp) {
-    MboxMessage m;
-    m.data = data;
-    m.flags = flags;
-    m.timestamp = timestamp;
-    return m;
-}
-
 // The log of the only run made in workDir.
 std::string runLog(const TempDir& work) {
     const std::vector<std::string> logs = filesMatching(work.path(), "tarmig_", ".log");
@@ -48,12 +40,12 @@ class IncrementalRun : public ::testing::Test {
 protected:
     void SetUp() override {
         account = builder.addMacnt("", "ann", settingsText({{"Password", "pw"}}), infoText("", folders));
-        inbox = {stored("Message-ID: <same@x>\nSubject: twin\n\nbody\n", "S", "20-02-2004_12:34:56_"),
+        inbox = {storedMessage("Message-ID: <same@x>\nSubject: twin\n\nbody\n", "S", "20-02-2004_12:34:56_"),
                  // The same message again: both copies arrive, once each.
-                 stored("Message-ID: <same@x>\nSubject: twin\n\nbody\n", "", "20-02-2004_12:34:56_"),
+                 storedMessage("Message-ID: <same@x>\nSubject: twin\n\nbody\n", "", "20-02-2004_12:34:56_"),
                  // No readable date: the target gives it its own time.
-                 stored("Subject: undated\n\nx\n", "F", "garbage"),
-                 stored("Message-ID: <gone@x>\nSubject: gone\n\nbye\n", "A", "21-02-2004_10:00:00_")};
+                 storedMessage("Subject: undated\n\nx\n", "F", "garbage"),
+                 storedMessage("Message-ID: <gone@x>\nSubject: gone\n\nbye\n", "A", "21-02-2004_10:00:00_")};
         builder.addMboxFolder(account, "INBOX", mboxText(inbox));
         archive = builder.addMdirFolder(account, "Archive");
         builder.addMdirMessage(archive, "S", "20040305081910", "Message-Id: <m1@x>\nSubject: m1\n\none\n");
@@ -128,14 +120,14 @@ TEST_F(IncrementalRun, TheSecondRunSendsOnlyTheDifferenceAndTheStoreFlagsWin) {
     // INBOX, a file added to Archive, a new folder and a new account.
     std::vector<MboxMessage> changed = {inbox[0], inbox[1], inbox[2]};
     changed[1].flags = "S";
-    changed.push_back(stored("Message-ID: <new@x>\nSubject: new\n\nhi\n", "", "22-02-2004_10:00:00_"));
+    changed.push_back(storedMessage("Message-ID: <new@x>\nSubject: new\n\nhi\n", "", "22-02-2004_10:00:00_"));
     builder.addMboxFolder(account, "INBOX", mboxText(changed));
     builder.addMdirMessage(archive, "", "20040305081912", "Message-Id: <m3@x>\nSubject: m3\n\nthree\n");
     folders.push_back({"Later", "", "1", ""});
     writeFile(account + "/account.info", infoText("", folders));
-    builder.addMboxFolder(account, "Later", mboxText({stored("Subject: later\n\nl\n", "", "23-02-2004_10:00:00_")}));
+    builder.addMboxFolder(account, "Later", mboxText({storedMessage("Subject: later\n\nl\n", "", "23-02-2004_10:00:00_")}));
     builder.addMboxAccount("", "bob", settingsText({{"Password", "pb"}}), infoText("1", {{"INBOX", "", "1", ""}}),
-                           mboxText({stored("Subject: bob\n\nb\n", "", "24-02-2004_10:00:00_")}));
+                           mboxText({storedMessage("Subject: bob\n\nb\n", "", "24-02-2004_10:00:00_")}));
 
     const ToolRun again = migrate(server, second, {"-incremental"});
     EXPECT_EQ(0, again.exitStatus) << again.out;
@@ -188,8 +180,8 @@ TEST_F(IncrementalRun, AMessageTheStoreCannotHandOutIsReportedOnceAndMovesNoOthe
 
 TEST_F(IncrementalRun, SideBySideJobsReconcileEachAccountOnItsOwnConnection) {
     builder.addMboxAccount("", "bob", settingsText({{"Password", "pb"}}), infoText("1", {{"INBOX", "", "2", ""}}),
-                           mboxText({stored("Subject: b1\n\nb\n", "S", "24-02-2004_10:00:00_"),
-                                     stored("Subject: b2\n\nb\n", "", "24-02-2004_10:00:01_")}));
+                           mboxText({storedMessage("Subject: b1\n\nb\n", "S", "24-02-2004_10:00:00_"),
+                                     storedMessage("Subject: b2\n\nb\n", "", "24-02-2004_10:00:01_")}));
     VantrelServer server;
     TempDir first, second;
     ASSERT_EQ(0, migrate(server, first, {"-jobs", "2"}).exitStatus);

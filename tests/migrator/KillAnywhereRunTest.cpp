@@ -19,14 +19,6 @@ namespace {
 
 using namespace tarmig::testing;
 
-MboxMessage stored(const std::string& data, const std::string& flags, const std::string& timestamp) {
-    MboxMessage m;
-    m.data = data;
-    m.flags = flags;
-    m.timestamp = timestamp;
-    return m;
-}
-
 // Per folder, its messages as (data, flags in order, date), sorted: what a
 // user sees, whatever order the appends came in.
 using Holding = std::map<std::string, std::vector<std::tuple<std::string, std::vector<std::string>, std::string>>>;
@@ -53,9 +45,9 @@ TEST(KillAnywhereRun, EveryStepKilledThenResumedLeavesEachMessageOnceWithFlagsAn
     const std::string account = builder.addMacnt("", "ann", settingsText({{"Password", "pw"}}),
                                                  infoText("", {{"INBOX", "", "3", ""}, {"Archive", "", "2", ""}}));
     builder.addMboxFolder(account, "INBOX",
-                          mboxText({stored("Message-ID: <a@x>\nSubject: a\n\none\n", "S", "20-02-2004_12:34:56_"),
-                                    stored("Message-ID: <a@x>\nSubject: a\n\none\n", "", "20-02-2004_12:34:56_"),
-                                    stored("Subject: b\n\ntwo\n", "AF", "21-02-2004_08:00:00_")}));
+                          mboxText({storedMessage("Message-ID: <a@x>\nSubject: a\n\none\n", "S", "20-02-2004_12:34:56_"),
+                                    storedMessage("Message-ID: <a@x>\nSubject: a\n\none\n", "", "20-02-2004_12:34:56_"),
+                                    storedMessage("Subject: b\n\ntwo\n", "AF", "21-02-2004_08:00:00_")}));
     const std::string archive = builder.addMdirFolder(account, "Archive");
     builder.addMdirMessage(archive, "D", "20040305081910", "Message-Id: <m1@x>\n\nthree\n");
     builder.addMdirMessage(archive, "S", "20040305081911", "Message-Id: <m2@x>\n\nfour\n");

@@ -26,14 +26,6 @@ using Result = SimpleImapClient::ImapClientResult;
 
 const std::vector<std::string> folderNames = {"INBOX", "Archive"};
 
-MboxMessage stored(const std::string& data, const std::string& flags, const std::string& timestamp) {
-    MboxMessage m;
-    m.data = data;
-    m.flags = flags;
-    m.timestamp = timestamp;
-    return m;
-}
-
 class ReconciliationKeysRun : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -41,12 +33,12 @@ protected:
                                    infoText("", {{"INBOX", "", "4", ""}, {"Archive", "", "2", ""}}));
         const std::string folded = "Message-ID:\n <fold@x>\nSubject: a\n\nbody\n";
         builder.addMboxFolder(account, "INBOX",
-                              mboxText({stored(folded, "S", "20-02-2004_12:34:56_"),
+                              mboxText({storedMessage(folded, "S", "20-02-2004_12:34:56_"),
                                         // The same message again: both copies must arrive.
-                                        stored(folded, "", "20-02-2004_12:34:56_"),
+                                        storedMessage(folded, "", "20-02-2004_12:34:56_"),
                                         // No date: the server gives it its own time.
-                                        stored("Subject: undated\n\nx\n", "F", "garbage"),
-                                        stored("message-id: <big@x>\n\n" + std::string(200000, 'b') + "\nend\n",
+                                        storedMessage("Subject: undated\n\nx\n", "F", "garbage"),
+                                        storedMessage("message-id: <big@x>\n\n" + std::string(200000, 'b') + "\nend\n",
                                                "AF", "Fri Feb 20 12:34:56 2004")}));
         const std::string archive = builder.addMdirFolder(account, "Archive");
         builder.addMdirMessage(archive, "D", "20040305081910", "Message-Id: <m1@x>\n\none\n");

@@ -15,23 +15,15 @@ namespace {
 
 using namespace tarmig::testing;
 
-MboxMessage stored(const std::string& data, const std::string& flags, const std::string& timestamp) {
-    MboxMessage m;
-    m.data = data;
-    m.flags = flags;
-    m.timestamp = timestamp;
-    return m;
-}
-
 class VerifyRun : public ::testing::Test {
 protected:
     void SetUp() override {
         const std::string account = builder.addMacnt("", "ann", settingsText({{"Password", "pw"}}),
                                                      infoText("", {{"INBOX", "", "3", ""}, {"Archive", "", "2", ""}}));
         builder.addMboxFolder(account, "INBOX",
-                              mboxText({stored("Message-ID: <a@x>\nSubject: a\n\none\n", "S", "20-02-2004_12:34:56_"),
-                                        stored("Subject: b\n\ntwo\n", "", "21-02-2004_08:00:00_"),
-                                        stored("Subject: c\n\nthree\n", "A", "22-02-2004_08:00:00_")}));
+                              mboxText({storedMessage("Message-ID: <a@x>\nSubject: a\n\none\n", "S", "20-02-2004_12:34:56_"),
+                                        storedMessage("Subject: b\n\ntwo\n", "", "21-02-2004_08:00:00_"),
+                                        storedMessage("Subject: c\n\nthree\n", "A", "22-02-2004_08:00:00_")}));
         const std::string archive = builder.addMdirFolder(account, "Archive");
         builder.addMdirMessage(archive, "", "20040305081910", "Message-Id: <m1@x>\n\nfour\n");
         builder.addMdirMessage(archive, "S", "20040305081911", "Message-Id: <m2@x>\n\nfive\n");

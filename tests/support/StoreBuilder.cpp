@@ -62,6 +62,14 @@ std::string separatorLine(const MboxMessage& m) {
     return "From <" + m.sender + ">(" + m.flags + "-" + m.uid + ") " + m.timestamp;
 }
 
+MboxMessage storedMessage(const std::string& data, const std::string& flags, const std::string& timestamp) {
+    MboxMessage m;
+    m.data = data;
+    m.flags = flags;
+    m.timestamp = timestamp;
+    return m;
+}
+
 std::string mboxText(const std::vector<MboxMessage>& messages) {
     std::string out;
     for (size_t i = 0; i < messages.size(); ++i) {

@@ -46,6 +46,8 @@ std::string infoText(const std::string& storageUsed, const std::vector<FolderEnt
 // .mbox file bytes: each message as its separator line and its data; two
 // bytes (CR LF) separate a message from the next separator line.
 std::string mboxText(const std::vector<MboxMessage>& messages);
+// A message with its flag letters and separator timestamp, the other fields as their defaults.
+MboxMessage storedMessage(const std::string& data, const std::string& flags, const std::string& timestamp);
 // The separator line of a message, without its LF.
 std::string separatorLine(const MboxMessage& message);
 
