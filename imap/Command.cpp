@@ -39,6 +39,10 @@ Command::Command(ImapTransport& transport, const std::string& name)
     commandText.addParam(name);
 }
 
+Command::~Command() {
+    if (answerOwed) transport.commandAnswered();
+}
+
 void Command::completeCommandString() { commandText.append("\r\n"); }
 
 Command::Response Command::execute(IMessage* message) {
@@ -59,6 +63,7 @@ void Command::start(IMessage* message) {
         sendWithMessage(*message);
     }
     transport.commandSent();
+    answerOwed = true;
 }
 
 Command::Response Command::finish() {
@@ -152,7 +157,11 @@ bool Command::fileResponse(std::string& response) {
         taggedResponse = std::move(response);
         status = result;
         completed = true;
-        transport.commandAnswered();
+        // Only a started command was counted; a login exchange is not.
+        if (answerOwed) {
+            answerOwed = false;
+            transport.commandAnswered();
+        }
         zenqa::utils::stopSwitchStep();
     } else {
         untaggedResponses.push_back(std::move(response));
