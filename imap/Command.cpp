@@ -78,7 +78,8 @@ Command::Response Command::finish() {
 
 // The command line waits to leave with the first data part, so a connection
 // found broken then may have taken nothing of the command: it is still at its
-// boundary and goes again whole on a new connection, the message from its start.
+// boundary and goes again whole on a new connection, the message from its start,
+// unless answers are still owed on the broken one (the transport refuses then).
 void Command::sendWithMessage(IMessage& message) {
     zenqa::utils::stopSwitchStep();
     transport.send(commandText.get(), true, false);
