@@ -39,6 +39,10 @@ Command::Command(ImapTransport& transport, const std::string& name)
     commandText.addParam(name);
 }
 
+Command::~Command() {
+    if (answerOwed) transport.commandAnswered();
+}
+
 void Command::completeCommandString() { commandText.append("\r\n"); }
 
 Command::Response Command::execute(IMessage* message) {
@@ -59,6 +63,7 @@ void Command::start(IMessage* message) {
         sendWithMessage(*message);
     }
     transport.commandSent();
+    answerOwed = true;
 }
 
 Command::Response Command::finish() {
@@ -73,7 +78,8 @@ Command::Response Command::finish() {
 
 // The command line waits to leave with the first data part, so a connection
 // found broken then may have taken nothing of the command: it is still at its
-// boundary and goes again whole on a new connection, the message from its start.
+// boundary and goes again whole on a new connection, the message from its start,
+// unless answers are still owed on the broken one (the transport refuses then).
 void Command::sendWithMessage(IMessage& message) {
     zenqa::utils::stopSwitchStep();
     transport.send(commandText.get(), true, false);
@@ -152,7 +158,11 @@ bool Command::fileResponse(std::string& response) {
         taggedResponse = std::move(response);
         status = result;
         completed = true;
-        transport.commandAnswered();
+        // Only a started command was counted; a login exchange is not.
+        if (answerOwed) {
+            answerOwed = false;
+            transport.commandAnswered();
+        }
         zenqa::utils::stopSwitchStep();
     } else {
         untaggedResponses.push_back(std::move(response));

@@ -22,6 +22,8 @@ public:
 
     // Takes the next tag from the connection; the text starts "<tag> <name>".
     Command(ImapTransport& transport, const std::string& name);
+    // A command given up before its tagged line no longer waits for it.
+    ~Command();
     Command(const Command&) = delete;
     Command& operator=(const Command&) = delete;
 
@@ -117,4 +119,5 @@ private:
     std::string taggedResponse;
     bool completed = false;
     Response status = BAD;
+    bool answerOwed = false;  // counted by the transport, from start to the tagged line
 };

@@ -59,7 +59,6 @@ void ImapTransport::close() {
         stream->close();
     }
     open = false;
-    awaitingAnswers = 0;
     sendingStopped = false;
 }
 

@@ -52,7 +52,9 @@ public:
     // The first line of the connection without its line feed; false when it
     // was not whole within the receive time-out.
     bool recvGreeting(std::string& greeting);
-    // Closes the stream if there is one; nothing is owed any more.
+    // Closes the stream if there is one. The answers owed stay owed until
+    // their commands have read or dropped them: until then no new connection
+    // may open in place of this one.
     void close();
 
     // Whether commands may use the connection: the session sets it once the
@@ -108,7 +110,8 @@ public:
     // life of the object, across connections.
     std::string getTag();
 
-    // Kept by Command: a command sent whose tagged line has not been read yet.
+    // Kept by Command: a command sent whose tagged line has not been read yet
+    // and which still waits for it. A broken connection does not settle it.
     void commandSent() { ++awaitingAnswers; }
     void commandAnswered() {
         if (awaitingAnswers > 0) --awaitingAnswers;

@@ -95,7 +95,9 @@ public:
     // Sends one append whole (the message's data is streamed, not kept) and
     // leaves its answer unread: Ok when it went out, otherwise what append
     // would return. After MessageLoadFailed with appends in flight the
-    // connection sends nothing more but still reads their answers.
+    // connection sends nothing more but still reads their answers. A
+    // connection found broken with appends in flight is not reopened: the
+    // append ends ConnectionError and so does each of theirs, at once.
     ImapClientResult sendAppend(const std::string& mailbox, IMessage* message, bool useXAppend);
     // Whether the oldest answer must be collected before the next sendAppend.
     bool appendWindowFull() const;

@@ -120,6 +120,35 @@ TEST_F(AppendWindow, ConnectionDyingWithAppendsInFlightFailsEachUnanswered) {
     EXPECT_EQ(peer.connectionCount(), 1u);
 }
 
+TEST_F(AppendWindow, ConnectionBrokenUnderAppendsInFlightIsNotReopenedForTheNextAppend) {
+    greet();
+    // The server takes two appends and resets the connection without an
+    // answer. The third append must not go on a new connection: its answer
+    // would come there, the two owed never.
+    peer.expect(appendLine(2, body(2)))
+        .resetConnection()
+        .acceptNext()
+        .send("* OK [CAPABILITY IMAP4rev1 LITERAL+] again\r\n")
+        .expect("T5 LOGIN \"u\" \"p\"\r\n").send("T5 OK\r\n")
+        .expect(appendLine(4, body(4))).send("T4 OK\r\n");
+    start(8);
+    EXPECT_EQ(send(1), SimpleImapClient::Ok);
+    EXPECT_EQ(send(2), SimpleImapClient::Ok);
+    peer.waitForSteps(5);
+    EXPECT_EQ(send(3), SimpleImapClient::ConnectionError);
+    EXPECT_EQ(client.collectAppend(), SimpleImapClient::ConnectionError);
+    EXPECT_EQ(client.collectAppend(), SimpleImapClient::ConnectionError);
+    // Answered from the broken connection, not by waiting out the time-out.
+    EXPECT_FALSE(client.timedOut());
+    EXPECT_EQ(client.appendsInFlight(), 0u);
+    // With nothing owed any more, the next append may open a new connection.
+    EXPECT_EQ(send(4), SimpleImapClient::Ok);
+    EXPECT_EQ(client.collectAppend(), SimpleImapClient::Ok);
+    EXPECT_EQ(peer.wait(), "");
+    EXPECT_EQ(peer.connection(0), loginLine + appendLine(1, body(1)) + appendLine(2, body(2)));
+    EXPECT_EQ(peer.connection(1), "T5 LOGIN \"u\" \"p\"\r\n" + appendLine(4, body(4)));
+}
+
 TEST_F(AppendWindow, SourceFailingInItsLiteralLeavesEarlierAnswersReadable) {
     greet();
     peer.expect(appendLine(2, body(2)) + "T3 APPEND")

@@ -3,6 +3,7 @@
 #include "imap/ConnectionInternal.h"
 #include "imap/ImapException.h"
 #include "ScriptedConnection.h"
+#include "TestMessage.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +12,10 @@
 // Several commands outstanding on one connection.
 namespace {
 
+using tarmig::testing::failureText;
 using tarmig::testing::openScripted;
 using tarmig::testing::ScriptedPeer;
+using tarmig::testing::TestMessage;
 using tarmig::testing::userLogin;
 
 std::unique_ptr<Command> started(ConnectionInternal& connection, const std::string& name) {
@@ -50,28 +53,42 @@ TEST(CommandQueue, AnswersGoToTheirCommandsAndUntaggedToTheOldest) {
 }
 
 TEST(CommandQueue, BrokenWriteWithAnswersOwedDoesNotReconnect) {
-    ScriptedPeer peer(std::chrono::seconds(1));
-    peer.send("* OK [CAPABILITY IMAP4rev1 LITERAL+] ready\r\n")
-        .expect("T0 " + userLogin).send("T0 OK\r\n")
-        .expect("T1 NOOP\r\n")
-        .resetConnection()
-        .acceptNext();
-    ConnectionInternal connection;
-    openScripted(connection, peer, true);
-    CommandQueue queue(connection.transport());
-    queue.push(started(connection, "NOOP"));
-    peer.waitForSteps(4);
-    // A new connection would lose the answer owed for T1 without a word.
-    // Whether the write itself fails depends on when the reset reaches the
-    // socket; reading the owed answer fails either way.
-    Command second(connection.transport(), "NOOP");
-    try {
-        second.start(nullptr);
-    } catch (const ImapConnectionFailed&) {
+    // An append's line waits unflushed for its data, so the break shows only
+    // when the whole command leaves, with nothing of it sent: the case that
+    // would otherwise go again on a new connection.
+    for (const bool withMessage : {false, true}) {
+        ScriptedPeer peer(std::chrono::seconds(1));
+        peer.send("* OK [CAPABILITY IMAP4rev1 LITERAL+] ready\r\n")
+            .expect("T0 " + userLogin).send("T0 OK\r\n")
+            .expect("T1 NOOP\r\n")
+            .resetConnection()
+            .acceptNext();
+        ConnectionInternal connection;
+        openScripted(connection, peer, true);
+        CommandQueue queue(connection.transport());
+        queue.push(started(connection, "NOOP"));
+        peer.waitForSteps(4);
+        // A new connection would lose the answer owed for T1 without a word.
+        // Whether a bare command line's write itself fails depends on when the
+        // reset reaches the socket; reading the owed answer fails either way.
+        Command second(connection.transport(), withMessage ? "APPEND" : "NOOP");
+        TestMessage message({"hello"});
+        try {
+            if (withMessage) {
+                second.addParam("{5+}\r\n");
+                EXPECT_EQ(failureText<ImapConnectionFailed>([&] { second.start(&message); }, 3), "Send failed");
+            } else {
+                second.start(nullptr);
+            }
+        } catch (const ImapConnectionFailed&) {
+        }
+        EXPECT_THROW(queue.popCompleted(), ImapException) << withMessage;
+        // The failure reached the command that waited: nothing is owed now.
+        EXPECT_EQ(connection.transport().answersAwaited(), 0u) << withMessage;
+        peer.wait();
+        EXPECT_EQ(peer.connectionCount(), 1u) << withMessage;
+        EXPECT_EQ(peer.connection(0), "T0 " + userLogin + "T1 NOOP\r\n") << withMessage;
     }
-    EXPECT_THROW(queue.popCompleted(), ImapException);
-    peer.wait();
-    EXPECT_EQ(peer.connectionCount(), 1u);
 }
 
 TEST(CommandQueue, GreetingWithoutLiteralPlus) {

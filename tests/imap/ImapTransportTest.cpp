@@ -161,7 +161,9 @@ TEST(ImapTransportTest, BrokenConnectionIsNotReopenedForDataOrUnderAnswersOwed) 
             << which;
         EXPECT_EQ(session.requests, which == SessionRefuses ? 1 : 0) << which;
         EXPECT_FALSE(transport.isOpen()) << which;
-        EXPECT_EQ(transport.answersAwaited(), 0u) << which;
+        // Closing does not settle the answer: it is owed until its command
+        // has read it or given it up.
+        EXPECT_EQ(transport.answersAwaited(), which == AnswerOwed ? 1u : 0u) << which;
         peer.wait();
         EXPECT_EQ(peer.connectionCount(), 1u) << which;
     }
