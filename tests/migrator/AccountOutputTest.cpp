@@ -7,21 +7,12 @@
 #include "migrator/AccountOutput.h"
 #include "migrator/HeldLog.h"
 #include "migrator/RunOutput.h"
+#include "support/ConsoleCapture.h"
 
 // What an account job writes, at once or held until the account ends.
 namespace {
 
-// Redirects std::cout into a string for the lifetime of the object.
-class ConsoleCapture {
-public:
-    ConsoleCapture() : old_(std::cout.rdbuf(buffer_.rdbuf())) {}
-    ~ConsoleCapture() { std::cout.rdbuf(old_); }
-    std::string text() const { return buffer_.str(); }
-
-private:
-    std::ostringstream buffer_;
-    std::streambuf* old_;
-};
+using tarmig::testing::ConsoleCapture;
 
 class DirectOutput : public ::testing::Test {
 protected:

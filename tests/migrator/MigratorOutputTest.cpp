@@ -7,20 +7,11 @@
 
 #include "migrator/AccountLine.h"
 #include "migrator/Migrator.h"
+#include "support/ConsoleCapture.h"
 
 namespace {
 
-// Redirects std::cout into a string for the lifetime of the object.
-class ConsoleCapture {
-public:
-    ConsoleCapture() : old_(std::cout.rdbuf(buffer_.rdbuf())) {}
-    ~ConsoleCapture() { std::cout.rdbuf(old_); }
-    std::string text() const { return buffer_.str(); }
-
-private:
-    std::ostringstream buffer_;
-    std::streambuf* old_;
-};
+using tarmig::testing::ConsoleCapture;
 
 TEST(MigratorFormatSize, UnitBoundaries) {
     EXPECT_EQ(tarmig::formatSize(0), "0B");

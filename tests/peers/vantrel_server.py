@@ -382,8 +382,10 @@ def wildcard_regex(pattern):
     return re.compile(out + b"$", re.DOTALL)
 
 
-def parse_sequence(text, count):
-    numbers = []
+def _set_ranges(text, star):
+    """Each part of a sequence or UID set as (low, high, has_star), with "*"
+    standing for `star`."""
+    ranges = []
     for part in text.split(b","):
         bounds = part.split(b":")
         if len(bounds) > 2:
@@ -391,13 +393,19 @@ def parse_sequence(text, count):
         values = []
         for b in bounds:
             if b == b"*":
-                values.append(count)
+                values.append(star)
             elif b.isdigit() and int(b) > 0:
                 values.append(int(b))
             else:
                 raise ImapError("invalid sequence set")
-        low, high = min(values), max(values)
-        if b"*" in bounds:
+        ranges.append((min(values), max(values), b"*" in bounds))
+    return ranges
+
+
+def parse_sequence(text, count):
+    numbers = []
+    for low, high, starred in _set_ranges(text, count):
+        if starred:
             high = min(high, count)  # "n:*" of an empty mailbox is empty
         elif high > count:
             raise ImapError("message number out of range")
@@ -409,23 +417,9 @@ def parse_uid_set(text, uids):
     """The sequence numbers (from 1) of the messages whose UIDs (ascending)
     fall in the UID set. "*" is the highest UID, so "n:*" holds that message
     even when n is above it; UIDs that no message has are no error."""
-    highest = uids[-1] if uids else 0
-    ranges = []
-    for part in text.split(b","):
-        bounds = part.split(b":")
-        if len(bounds) > 2:
-            raise ImapError("invalid sequence set")
-        values = []
-        for b in bounds:
-            if b == b"*":
-                values.append(highest)
-            elif b.isdigit() and int(b) > 0:
-                values.append(int(b))
-            else:
-                raise ImapError("invalid sequence set")
-        ranges.append((min(values), max(values)))
+    ranges = _set_ranges(text, uids[-1] if uids else 0)
     return [i + 1 for i, uid in enumerate(uids)
-            if any(low <= uid <= high for low, high in ranges)]
+            if any(low <= uid <= high for low, high, _ in ranges)]
 
 
 HEADER_FIELDS = re.compile(rb"^BODY(\.PEEK)?\[HEADER\.FIELDS \(([^()]*)\)\]$",
