@@ -115,7 +115,8 @@ MboxMessage numbered(const std::string& where, int n) {
     std::string data;
     if (n % 7 != 3) data += "Message-ID: <" + std::to_string(n) + "." + where + "@x>\n";
     data += "Subject: " + where + " " + std::to_string(n) + "\n\n";
-    for (int line = 0; line < 1 + n % 9; ++line) data += "line " + std::to_string(line) + " of message " + std::to_string(n) + "\n";
+    for (int line = 0; line < 1 + n % 9; ++line)
+        data += "line " + std::to_string(line) + " of message " + std::to_string(n) + "\n";
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%02d-03-2004_%02d:%02d:%02d_", 1 + n % 28, n % 24, n % 60, (n * 7) % 60);
     return storedMessage(data, flags[n % 8], stamp);
@@ -175,7 +176,8 @@ void buildStore(StoreBuilder& builder) {
 }
 
 unsigned seedOfThisRun() {
-    if (const char* fixed = std::getenv("TARMIG_TEST_SEED")) return static_cast<unsigned>(std::strtoul(fixed, nullptr, 10));
+    if (const char* fixed = std::getenv("TARMIG_TEST_SEED"))
+        return static_cast<unsigned>(std::strtoul(fixed, nullptr, 10));
     return std::random_device{}();
 }
 
