@@ -1033,8 +1033,9 @@ def main():
                         help="only the throughput rows: the message path at a distance, -migrate -jobs into the "
                              "Vantrel sink, peak memory of -jobs 8, and their targets")
     parser.add_argument("--incremental-only", action="store_true",
-                        help="only the incremental rows: a first and a second tarmig -migrate -incremental into the "
-                             "Vantrel test server keeping the messages, and a run killed and resumed, with their target")
+                        help="only the incremental rows: a first and a second tarmig -migrate -incremental into "
+                             "the Vantrel test server keeping the messages, and a run killed and resumed, with "
+                             "their target")
     parser.add_argument("--seed", type=int, default=None,
                         help="seed of the kill moments of the killed-and-resumed run (default: a random one)")
     args = parser.parse_args()
