@@ -3,8 +3,12 @@
 loopback and prints one table. Figures are printed, never asserted."""
 
 import argparse
+import base64
+import collections
+import hashlib
 import json
 import os
+import random
 import re
 import shutil
 import signal
@@ -228,23 +232,29 @@ def append_case(dovecot, corp, user, window=1, port=None):
 
 
 class Vantrel:
-    """The Vantrel test server in sink mode: counts appended messages, keeps none."""
+    """The Vantrel test server in sink mode: counts appended messages, keeps none.
+    With `keep`, it keeps every message as a real server does (and has no
+    account for the raw clients)."""
 
-    def __init__(self):
+    def __init__(self, keep=False):
         script = os.path.join(SOURCE, "tests", "peers", "vantrel_server.py")
-        self.server = Server("vantrel", [sys.executable, script, "--sink", "--master-password",
-                                         "master", "--account", "blast@bench.example.com:bench"])
+        mode = [] if keep else ["--sink", "--account", "blast@bench.example.com:bench"]
+        self.server = Server("vantrel", [sys.executable, script, "--master-password", "master"] + mode)
         self.port = int(self.server.first_line()[0])
         self.pid = self.server.proc.pid
 
-    def appended(self):
-        """Messages the server has accepted so far, from its X-DUMP statistics."""
+    def dump(self):
+        """The server's state (X-DUMP): accounts, folders, messages, statistics."""
         with socket.create_connection(("127.0.0.1", self.port)) as conn:
             answers = conn.makefile("rb")
             answers.readline()  # greeting
             conn.sendall(b"D X-DUMP\r\nZ LOGOUT\r\n")
             size = int(re.search(rb"\{(\d+)\}", answers.readline()).group(1))
-            return json.loads(answers.read(size))["stats"]["appends"]
+            return json.loads(answers.read(size))
+
+    def appended(self):
+        """Messages the server has accepted so far, from its X-DUMP statistics."""
+        return self.dump()["stats"]["appends"]
 
 
 def migrate_case(vantrel, corp, port=None, extra=()):
@@ -651,6 +661,183 @@ def throughput_targets(figures):
     return lines
 
 
+# ---------------------------------------------------------------- incremental runs
+
+INCREMENTAL_ROUND_TRIPS_MS = (0, 1)
+# A second -incremental run over a target that holds everything takes at
+# most this share of the first run's wall time.
+SECOND_RUN_SHARE = 0.10
+
+
+def incremental_run(vantrel, corp, port, before):
+    """One `tarmig -migrate -incremental` of the corpus's store and what the
+    server counted meanwhile (`before`: its statistics at the start). Returns
+    the run and the server's dump after it."""
+    cwd = os.path.join(WORK, "incremental")
+    shutil.rmtree(cwd, ignore_errors=True)
+    os.makedirs(cwd)
+    run = measure(incremental_argv(corp, port), vantrel.pid, cwd=cwd)
+    logs = [f for f in os.listdir(cwd) if f.endswith(".log")]
+    run.log = open(os.path.join(cwd, logs[0]), errors="replace").read() if logs else ""
+    dump = vantrel.dump()
+    run.commands = dump["stats"]["commands"] - before["commands"]
+    run.appends = dump["stats"]["appends"] - before["appends"]
+    run.folders = sum(len(account["folders"]) for account in dump["accounts"])
+    run.present = re.search(r"^Info: messages already present: (\d+)$", run.log, re.M)
+    run.present = int(run.present.group(1)) if run.present else None
+    run.successful = run.code == 0 and "Result: migration successful" in run.log and "Error" not in run.log
+    return run, dump
+
+
+def incremental_argv(corp, port):
+    return [TARMIG, "-path", corp["store"], "-migrate", "-incremental", "-server", "127.0.0.1", "-port", str(port),
+            "-password", "master", "-primaryDomain", "bench.example.com", "-quiet"]
+
+
+def incremental_pair(corp, rtt, checks):
+    """A first and a second -incremental run into a fresh server that keeps
+    the messages, at round trip `rtt` through a fresh relay."""
+    vantrel = Vantrel(keep=True)
+    proxy = None
+    try:
+        if rtt:
+            if rtt not in checks:
+                checks[rtt] = proxy_check(rtt)
+            proxy = DelayProxy(vantrel.port, rtt, "incremental")
+        port = proxy.port if proxy else vantrel.port
+        first, dump = incremental_run(vantrel, corp, port, {"commands": 0, "appends": 0})
+        second, _ = incremental_run(vantrel, corp, port, dump["stats"])
+    finally:
+        if proxy:
+            proxy.server.stop()
+        vantrel.server.stop()
+    first.complete = first.successful and first.appends == corp["count"]
+    second.complete = second.successful and second.appends == 0 and second.present == corp["count"]
+    return first, second
+
+
+def normalised_digest(data):
+    """Digest of a message's bytes with CR LF line ends, as the target holds it."""
+    return hashlib.sha256(data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")).hexdigest()
+
+
+def killed_and_resumed(corp, seed, moment_limit):
+    """Runs -incremental into a fresh keeping server, SIGKILLs it at a random
+    moment below `moment_limit` seconds, kills the resumed run the same way,
+    then lets a last run finish; counts the server's messages by content
+    against the corpus's. Returns the lines of the block."""
+    chance = random.Random(seed)
+    vantrel = Vantrel(keep=True)
+    events = []
+    try:
+        cwd = os.path.join(WORK, "killed")
+        for attempt in (1, 2):
+            shutil.rmtree(cwd, ignore_errors=True)
+            os.makedirs(cwd)
+            delay = chance.uniform(0, moment_limit)
+            log(f"killed and resumed: run {attempt}, SIGKILL after {delay:.2f} s")
+            tool = subprocess.Popen(incremental_argv(corp, vantrel.port), cwd=cwd, stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                code = tool.wait(timeout=delay)
+                events.append(f"run {attempt} ended by itself before its kill at {delay:.2f} s (exit {code})")
+            except subprocess.TimeoutExpired:
+                tool.kill()
+                tool.wait()
+                events.append(f"run {attempt} SIGKILLed after {delay:.2f} s")
+        appended = vantrel.appended()
+        final, dump = incremental_run(vantrel, corp, vantrel.port, {"commands": 0, "appends": appended})
+    finally:
+        vantrel.server.stop()
+
+    store = collections.Counter()
+    cur = os.path.join(corp["maildir"], "INBOX", "cur")
+    for name in os.listdir(cur):
+        with open(os.path.join(cur, name), "rb") as f:
+            store[normalised_digest(f.read())] += 1
+    target = collections.Counter(normalised_digest(base64.b64decode(message["data"]))
+                                 for account in dump["accounts"] for folder in account["folders"]
+                                 for message in folder["messages"])
+    duplicates = sum(max(0, n - store[d]) for d, n in target.items())
+    missing = sum(max(0, n - target[d]) for d, n in store.items())
+    verdict = "each message once" if not duplicates and not missing and final.code == 0 else "NOT each message once"
+    return [f"Killed and resumed: {corp['name']} corpus, {corp['count']} messages in {corp['accounts']} accounts, "
+            f"tarmig -migrate -incremental, seed {seed}",
+            "  " + "; ".join(events) + f"; {appended} messages appended before the last run",
+            f"  last run: exit {final.code}, {final.wall:.2f} s, {final.present if final.present is not None else '?'} "
+            f"already present, {final.appends} appended",
+            f"  messages in the store: {sum(store.values())}, on the target: {sum(target.values())}, "
+            f"distinct: {len(target)}, duplicates: {duplicates}, missing: {missing} ({verdict})"]
+
+
+def incremental_cases(reps, q, crlf, seed):
+    """The incremental rows: a first and a second -incremental run of the
+    small corpus at each round trip, then a run killed and resumed. Prints
+    them and returns the figures their target needs."""
+    suffix = "-quick" if q else ""
+    small = corpus("small" + suffix, 2000 if q else 10000, 2048, 8192, 1, crlf)
+    spread = corpus("small" + suffix, small["count"], 2048, 8192, 1, crlf, accounts=16)
+    checks, results = {}, {}
+    # Repetitions go round the round trips, so drift on a shared machine hits all alike.
+    for rep in range(reps):
+        for rtt in INCREMENTAL_ROUND_TRIPS_MS:
+            log(f"incremental {rtt_text(rtt)} rep {rep + 1}/{reps}: first and second run")
+            first, second = incremental_pair(small, rtt, checks)
+            results.setdefault(rtt, ([], []))
+            results[rtt][0].append(first)
+            results[rtt][1].append(second)
+    first_wall = [r.wall for r in results[0][0]]
+    killed = killed_and_resumed(spread, seed, statistics.median(first_wall))
+
+    print()
+    print(f"Incremental runs: tarmig -migrate -incremental of the {small['name']} corpus ({small['count']} messages, "
+          f"{small['bytes'] / MB:.1f} MB, one account) into the Vantrel test server keeping the messages, a fresh "
+          f"server each repetition, the same run twice; {reps} run(s) each, median (min-max)")
+    for rtt, (measured, bulk) in sorted(checks.items()):
+        print(f"  delay proxy at {rtt_text(rtt)}: round trip {measured:.3f} ms, bulk {bulk:.0f} MB/s")
+    print(f"{'round trip':>10}  {'run':<32} {'wall s':>18} {'tarmig CPU s':>18} {'srv CPU s':>18} "
+          f"{'msg/s':>16} {'appends':>8} {'commands':>9} {'cmds/folder':>12}")
+    figures = {}
+    for rtt in INCREMENTAL_ROUND_TRIPS_MS:
+        firsts, seconds = results[rtt]
+        for label, runs in (("first: every message sent", firsts), ("second: every message present", seconds)):
+            mark = "" if all(r.complete for r in runs) else "  INCOMPLETE"
+            folders = statistics.median([r.folders for r in runs]) or 1
+            commands = statistics.median([r.commands for r in runs])
+            print(f"{rtt_text(rtt):>10}  {label:<32} {fmt_range([r.wall for r in runs]):>18} "
+                  f"{fmt_range([r.cpu for r in runs]):>18} {fmt_range([r.server_cpu for r in runs]):>18} "
+                  f"{fmt_range([small['count'] / r.wall for r in runs]):>16} "
+                  f"{'/'.join(sorted({str(r.appends) for r in runs})):>8} {commands:>9.0f} "
+                  f"{commands / folders:>12.1f}{mark}")
+        complete = all(r.complete for r in firsts + seconds)
+        share = statistics.median([s.wall / f.wall for f, s in zip(firsts, seconds)]) if complete else None
+        figures[rtt] = share
+        per = small["count"] / 1e6
+        cost = (f"wall {statistics.median([r.wall for r in seconds]) / per:.1f} µs, tarmig CPU "
+                f"{statistics.median([r.cpu for r in seconds]) / per:.1f} µs, server CPU "
+                f"{statistics.median([r.server_cpu for r in seconds]) / per:.1f} µs")
+        print(f"{'':>10}  second/first wall: {'-' if share is None else f'{share:.1%}'}; reconciliation per message "
+              f"(second run): {cost}")
+    print("  appends and commands: the server's own counts (X-DUMP statistics before and after each run); the second "
+          "run must leave appends unchanged (0) and log \"Info: messages already present: N\" for every message, "
+          "or its row is INCOMPLETE. cmds/folder: commands over the folders on the target.")
+    print()
+    print("\n".join(killed))
+    return figures
+
+
+def incremental_targets(figures):
+    """(goal, value, state) lines for the second-run target at each round trip measured."""
+    lines = []
+    for rtt, share in (figures or {}).items():
+        text = f"second -incremental run at {rtt_text(rtt)} <= {SECOND_RUN_SHARE:.0%} of the first's wall time"
+        if share is None:
+            lines.append((text, "not measured", "UNMEASURED"))
+        else:
+            lines.append((text, f"{share:.1%}", "met" if share <= SECOND_RUN_SHARE else "MISSED"))
+    return lines
+
+
 # ---------------------------------------------------------------- table
 
 def fmt_range(values, digits=None):
@@ -846,6 +1033,12 @@ def main():
     parser.add_argument("--throughput-only", action="store_true",
                         help="only the throughput rows: the message path at a distance, -migrate -jobs into the "
                              "Vantrel sink, peak memory of -jobs 8, and their targets")
+    parser.add_argument("--incremental-only", action="store_true",
+                        help="only the incremental rows: a first and a second tarmig -migrate -incremental into "
+                             "the Vantrel test server keeping the messages, and a run killed and resumed, with "
+                             "their target")
+    parser.add_argument("--seed", type=int, default=None,
+                        help="seed of the kill moments of the killed-and-resumed run (default: a random one)")
     args = parser.parse_args()
 
     global WORK, CORPORA, BIN, TARMIG
@@ -859,6 +1052,11 @@ def main():
     reps = args.reps or (1 if args.quick else 3)
     q = args.quick
     crlf = args.crlf
+    seed = args.seed if args.seed is not None else random.SystemRandom().randrange(1 << 31)
+
+    if args.incremental_only:
+        print_targets([], {}, {}, incremental_targets(incremental_cases(reps, q, crlf, seed)))
+        return
 
     if args.distance_only or args.throughput_only:
         figures = throughput_cases(reps, q, crlf, with_migrate=args.throughput_only)
@@ -868,10 +1066,11 @@ def main():
     account_counts = [1000, 10000] if q else [10000, 100000]
     stores = {n: account_store(n) for n in account_counts}
     nested_stores = {n: account_store(n, nested=True) for n in account_counts}
-    rows, profiles, figures = [], [], {}
+    rows, profiles, figures, incremental = [], [], {}, {}
     if not args.print_only:
         rows, profiles = message_cases(args, reps, q, crlf)
         figures = throughput_cases(reps, q, crlf)
+        incremental = incremental_cases(reps, q, crlf, seed)
 
     print()
     print(f"Print mode (tarmig -path STORE -quiet), {reps} run(s) each")
@@ -893,7 +1092,7 @@ def main():
                   f"{statistics.median([r.cpu for r in runs]):>10.2f} {max(r.rss_mb for r in runs):>12.1f} "
                   f"{count / wall:>12.0f} {wall / flat_wall:>6.2f}x{mark}")
 
-    print_targets(rows, print_runs, nested_runs, throughput_targets(figures))
+    print_targets(rows, print_runs, nested_runs, throughput_targets(figures) + incremental_targets(incremental))
 
     for text in profiles:
         print()
