@@ -433,7 +433,13 @@ def header_fields(data, names):
     wanted = {n.lower() for n in names}
     out = bytearray()
     keep = False
-    for line in re.findall(rb"[^\n]*\n|[^\n]+$", data):
+    # Only the header is split into lines: a FETCH of every message of a
+    # folder would otherwise split every body too.
+    ends = [at for at in (data.find(b"\n\r\n"), data.find(b"\n\n")) if at >= 0]
+    header = data[:min(ends) + 1] if ends else data
+    if header.startswith((b"\r\n", b"\n")):
+        header = b""
+    for line in re.findall(rb"[^\n]*\n|[^\n]+$", header):
         if line in (b"\r\n", b"\n"):
             break
         if line[:1] not in (b" ", b"\t"):
@@ -1157,9 +1163,9 @@ def fetch_item(message, item):
             mark_seen(message)
         if header:
             names = header.group(2).split()
+            fields = header_fields(message.data, names)
             return (b"BODY[HEADER.FIELDS (" + b" ".join(names) + b")] " +
-                    b"{%d}\r\n" % len(header_fields(message.data, names)) +
-                    header_fields(message.data, names))
+                    b"{%d}\r\n" % len(fields) + fields)
         label = b"RFC822" if item == b"RFC822" else b"BODY[]"
         return label + b" {%d}\r\n" % message.size + message.data
     raise ImapError("unsupported fetch item")
