@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -210,11 +211,14 @@ TEST_F(ForgedLineRun, IncrementalVerifyingRunShowsNamesEscaped) {
     EXPECT_EQ(controlBytes(log), "");
 }
 
-TEST_F(ForgedLineRun, ServerAnswersWithACarriageReturnShowEscaped) {
+TEST_F(ForgedLineRun, FailuresShowServerAnswersAndAccountNamesEscaped) {
     const std::string ann =
         builder.addMacnt("", "ann", settingsText({{"Password", "pw"}}), "{INBOX = {}; Work = {Messages = #1;};}\n");
     builder.addMboxFolder(ann, "Work", oneMessage("work"));
     builder.addMacnt("", "bob", settingsText({{"Password", "pw"}}), "{INBOX = {};}\n");
+    // Names that differ in letter case only: the one read second is not read.
+    builder.addMacnt("", "dup\n" + forged, settingsText({}), "{INBOX = {};}\n");
+    builder.addMdirAccount("", "DUP\n" + forged, settingsText({}), "{}\n");
     VantrelServer server({.arguments = {"--refuse-create", "Work", "--refuse-createuser", "bob@example.com",
                                         "--refusal-text", "Refused\r" + forged}});
     const ToolRun run = runTool(arguments(server), work.path());
@@ -228,6 +232,10 @@ TEST_F(ForgedLineRun, ServerAnswersWithACarriageReturnShowEscaped) {
     EXPECT_NE(log.find("Error: cannot create user <bob@example.com>: Refused\\rResult: migration successful\n"),
               std::string::npos)
         << log;
+    const std::regex unread("Error: account <(dup|DUP)\\\\nResult: migration successful> is stored a second time "
+                            "in \"[^\"\n]*\", not read: its name is taken by an account read before\n"
+                            "Error: cannot migrate mailbox <(dup|DUP)\\\\nResult: migration successful>\n");
+    EXPECT_TRUE(std::regex_search(log, unread)) << log;
     for (const std::string* text : {&run.out, &log})
         EXPECT_EQ(linesStartingWith(*text, "Result: "), std::vector<std::string>{"Result: migration failed"})
             << *text;
