@@ -240,6 +240,12 @@ TEST_F(ForgedLineRun, FailuresShowServerAnswersAndAccountNamesEscaped) {
         EXPECT_EQ(linesStartingWith(*text, "Result: "), std::vector<std::string>{"Result: migration failed"})
             << *text;
     EXPECT_EQ(controlBytes(log), "");
+
+    TempDir printDir;
+    const ToolRun print = runTool({"-path", builder.root(), "-primaryDomain", "example.com"}, printDir.path());
+    EXPECT_TRUE(std::regex_search(
+        print.out, std::regex("\nError: cannot print mailbox <(dup|DUP)\\\\nResult: migration successful>\n")))
+        << print.out;
 }
 
 }  // namespace
