@@ -11,6 +11,7 @@
 #include "driver/RunFiles.h"
 #include "store/CGException.h"
 #include "migrator/Migrator.h"
+#include "utils/ShownText.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ unsigned terminalColumns() {
 
 int main(int argc, char** argv) {
     using namespace tarmig;
+    using zenqa::utils::shownText;
 
     RunOptions options = Migrator::parseArgs(argc, argv);
     // The run reads these often; the names keep the checks below short.
@@ -148,7 +150,7 @@ int main(int argc, char** argv) {
                  << "Stalker CommuniGate Pro to Vantrel migration tool " << getProductVersion() << "\n"
                  << productNotice << "\n"
                  << "\n"
-                 << "CommuniGate path: \"" << path << "\"\n";
+                 << "CommuniGate path: \"" << shownText(path) << "\"\n";
         if (shard.count > 1)
             migrator << "Info: accounts of part " << std::to_string(shard.index) << " of "
                      << std::to_string(shard.count) << " only (-shard " << *options.shard << ")\n";
@@ -164,14 +166,15 @@ int main(int argc, char** argv) {
             }
             migrator << "\n";
         } else {
-            migrator << "Vantrel hostname: " << server << ":" << options.port << "\n"
+            migrator << "Vantrel hostname: " << shownText(server) << ":" << options.port << "\n"
                      << "Start time: " << std::ctime(&startTime)
-                     << "Info: domains to migrate (mask): " << domainMask << "\n"
-                     << "Info: users to migrate (mask): " << userMask << "\n";
+                     << "Info: domains to migrate (mask): " << shownText(domainMask) << "\n"
+                     << "Info: users to migrate (mask): " << shownText(userMask) << "\n";
             if (primaryGiven)
-                migrator << "Info: primary domain: " << primaryDomain << "\n";
+                migrator << "Info: primary domain: " << shownText(primaryDomain) << "\n";
             else
-                migrator << "Info: primary domain is not specified, the hostname is used instead: " << hostName << "\n";
+                migrator << "Info: primary domain is not specified, the hostname is used instead: "
+                         << shownText(hostName) << "\n";
             if (options.useTls && options.insecure)
                 migrator << "Warning: the server's TLS certificate is not verified (-insecure)\n";
             try {

@@ -13,8 +13,11 @@
 #include "store/Folder.h"
 #include "store/Mailbox.h"
 #include "store/Message.h"
+#include "utils/ShownText.h"
 
 namespace tarmig {
+
+using zenqa::utils::shownText;
 
 AccountJob::AccountJob(const JobSettings& settings, SharedRun& run, bool held)
     : settings(settings), shared(run), output(run.output, held), client(settings.timeoutSeconds) {
@@ -28,7 +31,7 @@ void AccountJob::run(Mailbox& mailbox) {
     try {
         transferAccount(mailbox);
     } catch (const CGStoreException&) {
-        output << "Error: cannot migrate mailbox <" << mailbox.username << ">\n";
+        output << "Error: cannot migrate mailbox <" << shownText(mailbox.username) << ">\n";
         shared.totals.markFailed();
         endAccount(AccountReport::Failed);
     } catch (...) {
@@ -46,7 +49,7 @@ void AccountJob::abandon(Mailbox& mailbox) {
 }
 
 void AccountJob::writeAccountLine(Mailbox& mailbox) {
-    output << " + mailbox <" << mailbox.username << ">, size: " << accountSize(mailbox);
+    output << " + mailbox <" << shownText(mailbox.username) << ">, size: " << accountSize(mailbox);
     output.log() << accountTime(std::time(nullptr)) << std::flush;
     output.console("\n");
 }
@@ -138,7 +141,7 @@ void AccountJob::stopIfRunStops() {
 }
 
 void AccountJob::reportStopped(const Mailbox& mailbox) {
-    output << "Error: account <" << mailbox.username << "@" << mailbox.domain
+    output << "Error: account <" << shownText(mailbox.username + "@" + mailbox.domain)
            << "> not finished: the run stopped on a network error\n";
     shared.totals.markFailed();
     endAccount(AccountReport::Failed);
@@ -149,7 +152,7 @@ void AccountJob::transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppen
     int shownCount = 0;
     try {
         if (folder.isFromDisk()) {
-            output << "Warning: folder \"" << folder.getName()
+            output << "Warning: folder \"" << shownText(folder.getName())
                    << "\" is not in the account's info file, migrated from disk\n";
         }
         // An incremental run opens an existing folder with the read of its
@@ -157,7 +160,7 @@ void AccountJob::transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppen
         // created level by level first.
         const std::string target = targetName(folder);
         if (!settings.incremental) createLevels(target, folder.getType());
-        output << "   - \"" << folder.getName() << "\", messages: ";
+        output << "   - \"" << shownText(folder.getName()) << "\", messages: ";
         // A count beyond int is pinned, not wrapped.
         long stored = std::strtol(folder.getMessageCount().c_str(), nullptr, 10);
         count = static_cast<int>(std::clamp<long>(stored, INT_MIN, INT_MAX));
@@ -172,7 +175,7 @@ void AccountJob::transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppen
         if (hasStorage) {
             int found = transferMessages(mailbox, folder, count, useXAppend, settings.incremental ? &toSend : nullptr);
             if (found != count && !folder.isFromDisk()) {
-                output.log() << "Warning: folder \"" << folder.getName() << "\": " << found
+                output.log() << "Warning: folder \"" << shownText(folder.getName()) << "\": " << found
                              << " messages read, the account's info file says " << count << "\n"
                              << std::flush;
             }
@@ -182,7 +185,7 @@ void AccountJob::transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppen
         }
         ++counts.foldersMigrated;
     } catch (const CGStoreException&) {
-        reportSkipped("Error: cannot migrate folder \"" + withVisibleNul(folder.getName()) + "\"\n");
+        reportSkipped("Error: cannot migrate folder \"" + shownText(folder.getName()) + "\"\n");
         ++counts.foldersFailed;
         if (identityLost) throw;
     }

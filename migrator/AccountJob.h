@@ -23,9 +23,6 @@ struct SharedRun;
 
 // Replaces, in place, every character the target refuses in folder names.
 void replaceForbiddenChars(std::string& text, char replacement);
-// A name for the output with each NUL byte written as \0: a NUL would cut
-// the line short where the output takes C strings.
-std::string withVisibleNul(const std::string& text);
 
 // One account's migration on a connection of its own: provisions the
 // account, creates its folders and appends its messages. It owns its client,

@@ -9,12 +9,16 @@
 #include "store/CGException.h"
 #include "store/Folder.h"
 #include "store/Mailbox.h"
+#include "utils/ShownText.h"
 
 namespace tarmig {
 
+using zenqa::utils::shownText;
+
 namespace {
 
-std::string accountOf(const Mailbox& mailbox) { return mailbox.username + "@" + mailbox.domain; }
+// The account as lines show it.
+std::string shownAccount(const Mailbox& mailbox) { return shownText(mailbox.username + "@" + mailbox.domain); }
 
 // "1 message" or "N messages".
 std::string messagesText(std::size_t count) {
@@ -48,11 +52,12 @@ std::vector<TargetMessage> AccountJob::readTargetKeys(const std::string& target,
     if (read == SimpleImapClient::SelectFailed || read == SimpleImapClient::FetchFailed) {
         const std::string why =
             read == SimpleImapClient::SelectFailed ? "cannot open folder " : "cannot read the messages of folder ";
-        output.log() << "Error: " << why << target << " on the target: " << client.lastResponseText() << "\n"
-                     << std::flush;
-        throw CGStoreException(why + target);
+        output.log() << "Error: " << why << shownText(target) << " on the target: "
+                     << shownText(client.lastResponseText()) << "\n" << std::flush;
+        throw CGStoreException(why + shownText(target));
     }
-    if (read != SimpleImapClient::Ok) failSession(output.log(), read, "read the messages of folder " + target);
+    if (read != SimpleImapClient::Ok)
+        failSession(output.log(), read, "read the messages of folder " + shownText(target));
     return messages;
 }
 
@@ -69,13 +74,13 @@ std::vector<bool> AccountJob::reconcileWithTarget(Mailbox& mailbox, Folder& fold
     for (const FlagUpdate& update : plan.flagUpdates) {
         const SimpleImapClient::ImapClientResult stored = client.storeFlags(update.uid, update.flags);
         if (stored == SimpleImapClient::StoreFailed) {
-            reportSkipped("Error: cannot set the flags of a message of folder \"" + folder.getName() +
-                          "\" on the target: " + client.lastResponseText() + "\n");
+            reportSkipped("Error: cannot set the flags of a message of folder \"" + shownText(folder.getName()) +
+                          "\" on the target: " + shownText(client.lastResponseText()) + "\n");
         } else if (stored != SimpleImapClient::Ok) {
-            failSession(output.log(), stored, "set flags in folder " + target);
+            failSession(output.log(), stored, "set flags in folder " + shownText(target));
         }
     }
-    const std::string prefix = "Info: <" + accountOf(mailbox) + "> folder \"" + folder.getName() + "\": ";
+    const std::string prefix = "Info: <" + shownAccount(mailbox) + "> folder \"" + shownText(folder.getName()) + "\": ";
     if (plan.alreadyPresent > 0)
         output.log() << prefix << plan.alreadyPresent << " messages already present\n" << std::flush;
     if (plan.notInStore > 0)
@@ -96,13 +101,13 @@ void AccountJob::verifyAccount(Mailbox& mailbox, std::vector<Folder>& folders) {
         ++counts.foldersVerified;
     }
     if (agree)
-        output << "Info: verified <" << accountOf(mailbox) << ">: " << std::to_string(folders.size()) << " folders, "
+        output << "Info: verified <" << shownAccount(mailbox) << ">: " << std::to_string(folders.size()) << " folders, "
                << std::to_string(messages) << " messages\n";
 }
 
 bool AccountJob::verifyFolder(Mailbox& mailbox, Folder& folder, long long& messages) {
     const std::string prefix =
-        "Error: verify <" + accountOf(mailbox) + "> folder \"" + withVisibleNul(folder.getName()) + "\": ";
+        "Error: verify <" + shownAccount(mailbox) + "> folder \"" + shownText(folder.getName()) + "\": ";
     std::string target = folder.getName();
     replaceForbiddenChars(target, '_');
     std::vector<StoreMessageState> store;
@@ -121,10 +126,10 @@ bool AccountJob::verifyFolder(Mailbox& mailbox, Folder& folder, long long& messa
         return false;
     }
     if (read == SimpleImapClient::FetchFailed) {
-        reportSkipped(prefix + "the target's messages cannot be read: " + client.lastResponseText() + "\n");
+        reportSkipped(prefix + "the target's messages cannot be read: " + shownText(client.lastResponseText()) + "\n");
         return false;
     }
-    if (read != SimpleImapClient::Ok) failSession(output.log(), read, "examine folder " + target);
+    if (read != SimpleImapClient::Ok) failSession(output.log(), read, "examine folder " + shownText(target));
     const std::string differ = differences(reconcileFolder(store, held), store.size(), held.size());
     if (differ.empty()) return true;
     reportSkipped(prefix + differ + "\n");
@@ -136,7 +141,7 @@ void AccountJob::verifyExistingAccount(Mailbox& mailbox) {
     currentDomain = mailbox.domain;
     const SimpleImapClient::ImapClientResult found = client.setUser(mailbox.username, mailbox.domain);
     if (found == SimpleImapClient::SetUserFailed) {
-        reportSkipped("Error: verify <" + accountOf(mailbox) + ">: the account does not exist on the target\n");
+        reportSkipped("Error: verify <" + shownAccount(mailbox) + ">: the account does not exist on the target\n");
         return;
     }
     if (found != SimpleImapClient::Ok) failSession(output.log(), found, "switch user", "Error: ");

@@ -10,8 +10,11 @@
 #include "migrator/TargetSession.h"
 #include "store/Folder.h"
 #include "store/Mailbox.h"
+#include "utils/ShownText.h"
 
 namespace tarmig {
+
+using zenqa::utils::shownText;
 
 namespace {
 
@@ -31,6 +34,15 @@ std::vector<std::string> splitLevels(const std::string& path) {
 // Passwords stay out of the log; the password report holds them.
 std::string masked(const std::string& password) { return password.empty() ? "" : "******"; }
 
+// The password report's line of a created account. A password with control
+// bytes cannot break the report's lines either: it is shown with escapes, and
+// the line says so, as it cannot be typed as shown.
+std::string passwordLine(const std::string& account, const std::string& password, bool generated) {
+    const std::string shown = shownText(password);
+    return "<" + account + ">, password: \"" + shown + "\"" + (generated ? " (generated)" : "") +
+           (shown != password ? " (shown with escapes)" : "") + "\n";
+}
+
 // The account value that holds a NUL byte, which IMAP cannot carry, or null.
 const char* fieldHoldingNul(const Mailbox& mailbox, const std::string& password) {
     auto holdsNul = [](const std::string& text) { return text.find('\0') != std::string::npos; };
@@ -48,12 +60,6 @@ const char* fieldHoldingNul(const Mailbox& mailbox, const std::string& password)
 }
 
 }  // namespace
-
-std::string withVisibleNul(const std::string& text) {
-    std::string visible;
-    for (char c : text) visible += c == '\0' ? std::string("\\0") : std::string(1, c);
-    return visible;
-}
 
 void replaceForbiddenChars(std::string& text, char replacement) {
     for (std::size_t at = text.find_first_of(forbiddenChars); at != std::string::npos;
@@ -94,7 +100,7 @@ bool AccountJob::setUser(Mailbox& mailbox) {
         password = generatePassword(6);
         generated = true;
     }
-    const std::string account = mailbox.username + "@" + mailbox.domain;
+    const std::string account = shownText(mailbox.username + "@" + mailbox.domain);
     if (const char* field = fieldHoldingNul(mailbox, password)) {
         output << "Error: cannot create user <" << account << ">: the " << field << " holds a NUL byte\n";
         throw CGStoreException("cannot create user <" + account + ">");
@@ -106,13 +112,13 @@ bool AccountJob::setUser(Mailbox& mailbox) {
     if (created == SimpleImapClient::NotConnected || created == SimpleImapClient::ConnectionError) failSession(output.log(), created, "create user");
     if (created == SimpleImapClient::Ok) {
         output.log() << "   Info: created user <" << account << ">, password: \"" << masked(password) << "\"\n" << std::flush;
-        recordPassword("<" + account + ">, password: \"" + password + "\"" + (generated ? " (generated)" : "") + "\n");
+        recordPassword(passwordLine(account, password, generated));
         switchUser(mailbox.username, mailbox.domain);
         return true;
     }
     // A refusal may have any reason (a licence limit, a name the server
     // rejects); only a successful identity switch proves the account exists.
-    const std::string refusal = client.lastResponseText();
+    const std::string refusal = shownText(client.lastResponseText());
     SimpleImapClient::ImapClientResult found = client.setUser(mailbox.username, mailbox.domain);
     if (found == SimpleImapClient::SetUserFailed) {
         output << "Error: cannot create user <" << account << ">: " << refusal << "\n";
@@ -169,21 +175,21 @@ void AccountJob::createFolder(Folder& folder) { createLevels(targetName(folder),
 std::string AccountJob::targetName(Folder& folder) {
     const std::string& name = folder.getName();
     if (name.find('\0') != std::string::npos) {
-        output.log() << "Error: cannot create folder \"" << withVisibleNul(name) << "\": the name holds a NUL byte\n"
+        output.log() << "Error: cannot create folder \"" << shownText(name) << "\": the name holds a NUL byte\n"
                << std::flush;
         throw CGStoreException("folder name holds a NUL byte");
     }
     std::string target = name;
     replaceForbiddenChars(target, '_');
     if (target != name) {
-        output << "Warning: folder-name \"" << name << "\" contain forbidden chars. "
-              << "Name \"" << target << "\" will be usead instead it.\n";
+        output << "Warning: folder-name \"" << shownText(name) << "\" contain forbidden chars. "
+              << "Name \"" << shownText(target) << "\" will be usead instead it.\n";
     }
     for (const std::string& refused : refusedFolders) {
         if (target == refused || target.starts_with(refused + "/")) {
-            output.log() << "Error: cannot create folder " << target << ": the server refused to create " << refused
-                   << "\n" << std::flush;
-            throw CGStoreException("cannot create folder " + target);
+            output.log() << "Error: cannot create folder " << shownText(target) << ": the server refused to create "
+                         << shownText(refused) << "\n" << std::flush;
+            throw CGStoreException("cannot create folder " + shownText(target));
         }
     }
     return target;
@@ -197,15 +203,19 @@ void AccountJob::createLevels(const std::string& target, ImapFolderType type) {
         firstLevel = false;
         SimpleImapClient::ImapClientResult selected = client.select(path);
         if (selected == SimpleImapClient::Ok) continue;
-        if (selected != SimpleImapClient::SelectFailed) failNetwork(output.log(), "Error: cannot select folder " + path + "\n", "cannot select folder " + path);
+        if (selected != SimpleImapClient::SelectFailed) {
+            const std::string text = "cannot select folder " + shownText(path);
+            failNetwork(output.log(), "Error: " + text + "\n", text);
+        }
         SimpleImapClient::ImapClientResult created = client.createFolder(path, type);
         if (created == SimpleImapClient::Ok) continue;
         if (created != SimpleImapClient::CreateFolderFailed) failSession(output.log(), created, "create folder");
         // The server's answer concerns this folder and those below it; the
         // session and the account go on.
         refusedFolders.push_back(path);
-        output.log() << "Error: cannot create folder " << path << ": " << client.lastResponseText() << "\n" << std::flush;
-        throw CGStoreException("cannot create folder " + path);
+        output.log() << "Error: cannot create folder " << shownText(path) << ": "
+                     << shownText(client.lastResponseText()) << "\n" << std::flush;
+        throw CGStoreException("cannot create folder " + shownText(path));
     }
 }
 

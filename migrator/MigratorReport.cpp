@@ -2,11 +2,12 @@
 
 #include "migrator/AccountOutput.h"
 #include "migrator/Migrator.h"
+#include "utils/ShownText.h"
 
 namespace tarmig {
 
 void Migrator::reportUnreadAccount(const std::string& domain, const std::string& account) {
-    const std::string line = "Error: cannot migrate mailbox <" + account + ">";
+    const std::string line = "Error: cannot migrate mailbox <" + zenqa::utils::shownText(account) + ">";
     // Beside running jobs the line goes out as a block of its own, under its domain.
     AccountOutput lines(shared.output, workers != nullptr);
     lines << line << "\n";

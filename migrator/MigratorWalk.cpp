@@ -14,8 +14,11 @@
 #include "store/Domain.h"
 #include "store/Mailbox.h"
 #include "store/Reader.h"
+#include "utils/ShownText.h"
 
 namespace tarmig {
+
+using zenqa::utils::shownText;
 
 namespace {
 
@@ -161,14 +164,14 @@ void Migrator::migrateDomain(Domain& domain, const std::string& userMask) {
                       reportUnreadAccount(domain.name, mailbox.username);
                       return;
                   }
-                  *this << "Error: cannot print mailbox <" << mailbox.username << ">\n";
+                  *this << "Error: cannot print mailbox <" << shownText(mailbox.username) << ">\n";
                   markFailed();
               });
 }
 
 void Migrator::migrateMailbox(Mailbox& mailbox) {
     if (!migrate) {
-        *this << " + mailbox <" << mailbox.username << ">, size: " << accountSize(mailbox);
+        *this << " + mailbox <" << shownText(mailbox.username) << ">, size: " << accountSize(mailbox);
         output << accountTime(std::time(nullptr)) << std::flush;
         shared.output.console("\n");
         return;

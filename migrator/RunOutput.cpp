@@ -4,6 +4,7 @@
 
 #include "migrator/HeldLog.h"
 #include "migrator/StatusLine.h"
+#include "utils/ShownText.h"
 
 namespace tarmig {
 
@@ -43,7 +44,7 @@ void RunOutput::writeDomainLine(const std::string& name) {
 
 void RunOutput::writeDomainLineLocked(const std::string& name) {
     shownDomain_ = name;
-    const std::string line = "\ndomain (" + name + ")\n";
+    const std::string line = "\ndomain (" + zenqa::utils::shownText(name) + ")\n";
     if (!quiet_) toConsole(line);
     log_ << line << std::flush;
 }

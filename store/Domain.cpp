@@ -8,10 +8,12 @@
 #include "store/Mailbox.h"
 #include "store/StoreError.h"
 #include "utils/FileNameMatch.h"
+#include "utils/ShownText.h"
 
 namespace tarmig {
 
 using zenqa::utils::DirectoryReader;
+using zenqa::utils::shownText;
 
 namespace {
 
@@ -81,7 +83,7 @@ bool Domain::getFirstMailbox(Mailbox& mailbox, const std::string& mask) {
     auto top = std::make_unique<Level>();
     top->path = path;
     if (!top->directory.open(path)) {
-        reportStoreError(output, "cannot open directory " + path);
+        reportStoreError(output, "cannot open directory " + shownText(path));
     }
     levels.push_back(std::move(top));
     return getNextMailbox(mailbox, mask);
@@ -114,15 +116,16 @@ bool Domain::getNextMailbox(Mailbox& mailbox, const std::string& mask) {
         if (!accountsSeen.insert(lowerCase(account)).second) {
             // The walk names the failed item by the mailbox's user name.
             mailbox.username = account;
-            reportStoreError(output, "account <" + account + "> is stored a second time in \"" + level.path + "/" +
-                                         entry + "\", not read: its name is taken by an account read before");
+            reportStoreError(output, "account <" + shownText(account) + "> is stored a second time in \"" +
+                                         shownText(level.path + "/" + entry) +
+                                         "\", not read: its name is taken by an account read before");
         }
 
         mailbox.initialize(account, name, level.path, account, type);
         // Passwords stay out of the log; the password report holds them.
-        output << " Info: read mailbox <" << mailbox.username << ">" << " full name: \"" << mailbox.fullName << "\""
-               << " password: \"" << (mailbox.password.empty() ? "" : "******") << "\"" << " size: " << mailbox.size
-               << " path: \"" << mailbox.path << "\"\n";
+        output << " Info: read mailbox <" << shownText(mailbox.username) << ">" << " full name: \""
+               << shownText(mailbox.fullName) << "\"" << " password: \"" << (mailbox.password.empty() ? "" : "******")
+               << "\"" << " size: " << shownText(mailbox.size) << " path: \"" << shownText(mailbox.path) << "\"\n";
         return true;
     }
     return false;
@@ -135,7 +138,7 @@ void Domain::enterSubdirectory(Mailbox& mailbox, const std::string& entry) {
         // The walk names the failed item by the mailbox's user name; here that
         // is the directory, relative to the domain, whose accounts are lost.
         mailbox.username = sub->path.substr(path.size() + 1);
-        reportStoreError(output, "cannot open directory " + sub->path);
+        reportStoreError(output, "cannot open directory " + shownText(sub->path));
     }
     levels.push_back(std::move(sub));
 }
@@ -156,7 +159,7 @@ void Domain::refuseLinkedAccounts(Mailbox& mailbox, const std::string& levelPath
     }
     // The walk names the failed item by the mailbox's user name.
     mailbox.username = account.empty() ? entryPath.substr(path.size() + 1) : account;
-    reportStoreError(output, "symbolic link \"" + entryPath + "\" in domain " + name +
+    reportStoreError(output, "symbolic link \"" + shownText(entryPath) + "\" in domain " + shownText(name) +
                                  " is not followed: its accounts are not read");
 }
 
@@ -166,7 +169,7 @@ void Domain::reportIgnored(const std::string& entryPath, DirectoryReader::Kind k
                        : kind == DirectoryReader::Directory ? "directory"
                        : kind == DirectoryReader::File      ? "file"
                                                             : "special file";
-    output << "Warning: " << what << " \"" << entryPath << "\" in domain " << name
+    output << "Warning: " << what << " \"" << shownText(entryPath) << "\" in domain " << shownText(name)
            << (link ? " is not followed, ignored\n" : " is not an account, ignored\n");
 }
 

@@ -15,8 +15,11 @@
 #include "store/Message.h"
 #include "store/StoreError.h"
 #include "utils/DirectoryReader.h"
+#include "utils/ShownText.h"
 
 namespace tarmig {
+
+using zenqa::utils::shownText;
 
 namespace {
 
@@ -89,12 +92,6 @@ bool checkClock(int day, int hour, int minute, int second) {
 // has only its inbox: any other name there is another account's file.
 bool staysInsideAccount(const std::string& name, MailboxType type) {
     return name.find('\0') == std::string::npos && (type != MailboxMbox || name == "INBOX");
-}
-
-std::string printableName(const std::string& name) {
-    std::string out;
-    for (char c : name) out += c == '\0' ? std::string("\\000") : std::string(1, c);
-    return out;
 }
 
 bool isRegularFile(const std::string& path) {
@@ -252,7 +249,7 @@ void Folder::refuseLinks(const std::string& relative) const {
     for (auto slash = relative.find('/');; slash = relative.find('/', slash + 1)) {
         std::string path = accountDirectory_ + "/" + relative.substr(0, slash);
         if (isLink(path)) {
-            reportStoreError(*output_, "cannot read folder \"" + printableName(name_) + "\": \"" + path +
+            reportStoreError(*output_, "cannot read folder \"" + shownText(name_) + "\": \"" + shownText(path) +
                                            "\" is a symbolic link");
         }
         if (slash == std::string::npos) return;
@@ -265,7 +262,7 @@ void Folder::openMessagesFile(const std::string& accountName) {
     mdirDirectory_.clear();
     leadingChecked_ = false;
     if (!staysInsideAccount(name_, storageType_)) {
-        reportStoreError(*output_, "cannot read folder \"" + printableName(name_) +
+        reportStoreError(*output_, "cannot read folder \"" + shownText(name_) +
                                        "\": its storage would lie outside the account");
     }
     std::string relative = storeName(accountName);
@@ -275,7 +272,7 @@ void Folder::openMessagesFile(const std::string& accountName) {
         // The directory wins, as it always has; the file beside it is not lost unseen.
         std::string mbox = accountDirectory_ + "/" + relative + ".mbox";
         if (exists(mbox)) {
-            addProblem("Error: \"" + mbox + "\" is not migrated: folder \"" + printableName(name_) +
+            addProblem("Error: \"" + shownText(mbox) + "\" is not migrated: folder \"" + shownText(name_) +
                            "\" is read from its .mdir directory\n",
                        StoreProblem::LostBytes);
         }
@@ -286,7 +283,7 @@ void Folder::openMessagesFile(const std::string& accountName) {
         // Only a regular file: a FIFO would block the open and a device never ends.
         auto file = isRegularFile(path) ? std::make_unique<std::ifstream>(path, std::ios::binary) : nullptr;
         if (!file || !file->is_open()) {
-            reportStoreError(*output_, "cannot read messages file \"" + path + "\"");
+            reportStoreError(*output_, "cannot read messages file \"" + shownText(path) + "\"");
         }
         file_ = std::move(file);
         mboxPath_ = path;
@@ -296,8 +293,8 @@ void Folder::openMessagesFile(const std::string& accountName) {
     } else if (storageType_ == MailboxMdir) {
         if (isAccountDirectory()) {
             if (isLink(accountDirectory_)) {
-                reportStoreError(*output_, "cannot read folder \"" + printableName(name_) + "\": \"" +
-                                               accountDirectory_ + "\" is a symbolic link");
+                reportStoreError(*output_, "cannot read folder \"" + shownText(name_) + "\": \"" +
+                                               shownText(accountDirectory_) + "\" is a symbolic link");
             }
             mdirDirectory_ = accountDirectory_;
         } else {
@@ -329,7 +326,8 @@ bool Folder::getFirstMessage(Message& message, bool fixLineEnds) {
         mboxPosition_ = 0;
     } else if (storageType_ == MailboxMdir) {
         if (mdirDirectory_.empty()) return false;  // not opened
-        if (!listMdir()) reportStoreError(*output_, "cannot read message directory \"" + mdirDirectory_ + "\"");
+        if (!listMdir())
+            reportStoreError(*output_, "cannot read message directory \"" + shownText(mdirDirectory_) + "\"");
     }
     return getNextMessage(message, fixLineEnds);
 }
@@ -355,7 +353,7 @@ void Folder::noteLeadingBytes(std::int64_t firstSeparator) {
     if (result == MboxScanner::ReadError) failRead();
     // White space there is how files often start; anything else is text no message holds.
     if (result == MboxScanner::Found) {
-        addProblem("Warning: " + std::to_string(firstSeparator) + " bytes of \"" + mboxPath_ +
+        addProblem("Warning: " + std::to_string(firstSeparator) + " bytes of \"" + shownText(mboxPath_) +
                        "\" before its first message separator were not migrated\n",
                    StoreProblem::LostBytes);
     }
@@ -368,7 +366,7 @@ void Folder::noteByteBeforeSeparator(std::int64_t position) {
     // The store writes CR LF there. Where a file has only the LF, the byte
     // left out may be the message's last character.
     if (data[0] != '\r' && data[0] != '\n') {
-        addProblem("Warning: 1 byte of \"" + mboxPath_ + "\" at offset " + std::to_string(position) +
+        addProblem("Warning: 1 byte of \"" + shownText(mboxPath_) + "\" at offset " + std::to_string(position) +
                        ", the last before a message separator's line feed, was not migrated\n",
                    StoreProblem::LostBytes);
     }
@@ -445,7 +443,8 @@ std::int64_t Folder::skipMessageBody(std::int64_t dataOffset, std::int64_t& bare
 bool Folder::readMessageHeader(const std::string& line, Message& message) {
     MboxScanner::Separator fields;
     if (!MboxScanner::parseSeparator(line, fields)) {
-        *output_ << "Error: wrong message header format(uid = " << message.getUid() << "): " << line << "\n";
+        *output_ << "Error: wrong message header format(uid = " << message.getUid() << "): " << shownText(line)
+                 << "\n";
         return false;
     }
     message.setFlags(convertFlags(std::string(fields.flags)));
@@ -464,14 +463,15 @@ bool Folder::getNextMessageMDIR(Message& message, bool fixLineEnds) {
         const std::string path = mdirDirectory_ + "/" + name;
         // Links are not followed: what they point to may lie outside the store.
         if (!entry.regularFile) {
-            addProblem("Error: cannot read message \"" + path + "\": not a regular file\n", StoreProblem::LostMessage);
+            addProblem("Error: cannot read message \"" + shownText(path) + "\": not a regular file\n",
+                       StoreProblem::LostMessage);
             continue;
         }
-        *output_ << "    Info: read message, filename: " << name << "\n";
+        *output_ << "    Info: read message, filename: " << shownText(name) << "\n";
         file = std::make_unique<std::ifstream>(path, std::ios::binary);
         if (!file->is_open()) {
             file.reset();
-            addProblem("Error: cannot read messages file \"" + path + "\"\n", StoreProblem::LostMessage);
+            addProblem("Error: cannot read messages file \"" + shownText(path) + "\"\n", StoreProblem::LostMessage);
         }
     }
     file_.reset();

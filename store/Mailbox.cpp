@@ -11,8 +11,11 @@
 #include "store/StoreError.h"
 #include "store/TreeNode.h"
 #include "utils/DirectoryReader.h"
+#include "utils/ShownText.h"
 
 namespace tarmig {
+
+using zenqa::utils::shownText;
 
 namespace {
 
@@ -22,7 +25,7 @@ void parseOrFail(const std::string& path, const std::string& kind, TreeNode& tre
     try {
         Parser::parse(path, tree);
     } catch (const CGParseException& e) {
-        reportStoreError(output, "cannot parse " + kind + " file: " + e.what());
+        reportStoreError(output, "cannot parse " + kind + " file: " + shownText(e.what()));
     }
 }
 
@@ -77,7 +80,7 @@ void Mailbox::initialize(std::string username, std::string domain, std::string d
         Parser::parse(infoPath, info);
         size = info["#StorageUsed"].value;
     } catch (const CGParseException& e) {
-        output << "Warning: cannot parse info file: " << e.what() << "\n";
+        output << "Warning: cannot parse info file: " << shownText(e.what()) << "\n";
         size = "unknown";
     }
 
@@ -99,8 +102,8 @@ void Mailbox::getFolderList(std::vector<Folder>& folders) {
         // initialize() has warned about the file already; of a file that
         // breaks off, no part is trusted.
         info.children.clear();
-        output << "   Info: folders of \"" << username << "\" taken from disk: cannot parse info file: " << e.what()
-               << "\n";
+        output << "   Info: folders of \"" << shownText(username)
+               << "\" taken from disk: cannot parse info file: " << shownText(e.what()) << "\n";
     }
     for (auto& [key, entry] : info.children) {
         if (key.empty() || key[0] == '#') continue;
@@ -111,8 +114,9 @@ void Mailbox::getFolderList(std::vector<Folder>& folders) {
         folder.setClass(folderClass.empty() ? "IPF.Default" : folderClass);
         folder.setMessageCount(count.empty() ? "0" : count);
         folder.setSize((*entry)["Size"].value);
-        output << "   Info: read folder \"" << username << "/" << key << "\"" << " size: " << folder.getSize()
-               << " messages: " << folder.getMessageCount() << " type: " << folder.getClass() << "\"" << "\n";
+        output << "   Info: read folder \"" << shownText(username + "/" + key) << "\"" << " size: "
+               << shownText(folder.getSize()) << " messages: " << shownText(folder.getMessageCount())
+               << " type: " << shownText(folder.getClass()) << "\"" << "\n";
         folders.push_back(std::move(folder));
         listed.insert(key);
     }
@@ -135,7 +139,7 @@ void Mailbox::addFoldersFromDisk(std::vector<Folder>& folders, const std::set<st
         folder.initialize(name, path, type);
         folder.setClass("IPF.Note");
         folder.setFromDisk(true);
-        output << "   Info: found folder \"" << username << "/" << name << "\" on disk\n";
+        output << "   Info: found folder \"" << shownText(username + "/" + name) << "\" on disk\n";
         folders.push_back(std::move(folder));
     }
 }
@@ -144,8 +148,9 @@ void Mailbox::scanFolderDirectory(const std::string& directory, const std::strin
                                   std::set<std::string>& found, const std::set<std::string>& listed) {
     zenqa::utils::DirectoryReader reader;
     if (!reader.open(directory)) {
-        if (prefix.empty()) reportStoreError(output, "cannot read account directory \"" + directory + "\"");
-        problems_.push_back({"Error: cannot read folder directory \"" + directory + "\"\n", StoreProblem::LostFolder});
+        if (prefix.empty()) reportStoreError(output, "cannot read account directory \"" + shownText(directory) + "\"");
+        problems_.push_back(
+            {"Error: cannot read folder directory \"" + shownText(directory) + "\"\n", StoreProblem::LostFolder});
         return;
     }
     std::string entry;
@@ -165,8 +170,9 @@ void Mailbox::scanFolderDirectory(const std::string& directory, const std::strin
                 continue;
             }
             if (!isFolder && listed.count(prefix + base)) continue;
-            problems_.push_back({"Error: folder storage \"" + entryPath + "\" is a symbolic link, not read\n",
-                                 StoreProblem::LostFolder});
+            problems_.push_back(
+                {"Error: folder storage \"" + shownText(entryPath) + "\" is a symbolic link, not read\n",
+                 StoreProblem::LostFolder});
         } else if (isFolder && kind == zenqa::utils::DirectoryReader::Directory) {
             scanFolderDirectory(entryPath, prefix + base + "/", found, listed);
         } else if ((isMbox && kind == zenqa::utils::DirectoryReader::File) ||
@@ -181,7 +187,7 @@ void Mailbox::scanFolderDirectory(const std::string& directory, const std::strin
 // A FIFO, or a file or directory of the wrong kind for its name, holds no
 // folder the reader can read; the log says it was passed over.
 void Mailbox::reportOddEntry(const std::string& entryPath) {
-    output << "Warning: \"" << entryPath << "\" is not a folder's storage of its kind, not read\n";
+    output << "Warning: \"" << shownText(entryPath) << "\" is not a folder's storage of its kind, not read\n";
 }
 
 }  // namespace tarmig

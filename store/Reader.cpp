@@ -9,10 +9,12 @@
 #include "store/Domain.h"
 #include "store/StoreError.h"
 #include "utils/FileNameMatch.h"
+#include "utils/ShownText.h"
 
 namespace tarmig {
 
 using zenqa::utils::DirectoryReader;
+using zenqa::utils::shownText;
 
 namespace {
 
@@ -44,7 +46,8 @@ bool Reader::getFirstDomain(Domain& domain, const std::string& mask) {
     }
     domain.initialize(primaryDomain, storePath + "/Accounts");
     primaryRead = true;
-    output << "Info: read default domain (" << domain.name << ") path: \"" << domain.path << "\"\n";
+    output << "Info: read default domain (" << shownText(domain.name) << ") path: \"" << shownText(domain.path)
+           << "\"\n";
     return true;
 }
 
@@ -57,19 +60,19 @@ bool Reader::getNextDomain(Domain& domain, const std::string& mask) {
             // A domain moved to another disk and linked back would otherwise
             // be left out without a word.
             const std::string entryPath = storePath + "/Domains/" + entry;
-            output << "Warning: " << (isSymbolicLink(entryPath) ? "symbolic link \"" : "entry \"") << entryPath
-                   << "\" is not a domain directory, ignored\n";
+            output << "Warning: " << (isSymbolicLink(entryPath) ? "symbolic link \"" : "entry \"")
+                   << shownText(entryPath) << "\" is not a domain directory, ignored\n";
             continue;
         }
         domain.initialize(entry, storePath + "/Domains/" + entry);
         if (primaryRead && strcasecmp(entry.c_str(), primaryDomain.c_str()) == 0) {
             // Both would fill one domain on the target: this one's accounts
             // would be taken for existing ones and left behind.
-            reportStoreError(output, "domain " + entry + " in \"" + domain.path +
-                                         "\" has the name of the primary domain, read from \"" + storePath +
-                                         "/Accounts\": not read");
+            reportStoreError(output, "domain " + shownText(entry) + " in \"" + shownText(domain.path) +
+                                         "\" has the name of the primary domain, read from \"" +
+                                         shownText(storePath) + "/Accounts\": not read");
         }
-        output << "Info: read domain (" << domain.name << ") path: \"" << domain.path << "\"\n";
+        output << "Info: read domain (" << shownText(domain.name) << ") path: \"" << shownText(domain.path) << "\"\n";
         return true;
     }
     return false;

@@ -164,8 +164,8 @@ TEST_F(ProvisioningRun, ValuesHoldingNulFailTheirAccountOrFolderOnly) {
         << log;
     EXPECT_NE(log.find("Error: cannot create user <bob@example.com>: the full name holds a NUL byte\n"),
               std::string::npos);
-    EXPECT_NE(log.find("Error: cannot create folder \"Bad\\0Name\": the name holds a NUL byte\n"
-                       "Error: cannot migrate folder \"Bad\\0Name\"\n"),
+    EXPECT_NE(log.find("Error: cannot create folder \"Bad\\x00Name\": the name holds a NUL byte\n"
+                       "Error: cannot migrate folder \"Bad\\x00Name\"\n"),
               std::string::npos)
         << log;
     EXPECT_EQ(dump.account("ann", "example.com"), nullptr);

@@ -631,6 +631,19 @@ class FaultTest(unittest.TestCase):
         c.close()
         self.assertEqual(server.stop()[1]["accounts"], [])
 
+    def test_refusal_text_is_sent_as_given(self):
+        server = self.run_server("--refuse-createuser", "ann@sales",
+                                 "--refuse-create", "Work",
+                                 "--refusal-text", "No\rResult: ok")
+        c = server.connect()
+        c.admin(b"bob@sales")
+        self.assertEqual(c.command(b'CREATE "Work"')[1].split(b" ", 1)[1],
+                         b"NO No\rResult: ok\r\n")
+        self.assertEqual(c.command(
+            b'X-CREATEUSER (NAME "ann" DOMAIN "sales" PASSWORD "x")')[1].split(b" ", 1)[1],
+            b"NO No\rResult: ok\r\n")
+        c.close()
+
     def test_drop_counts_chosen_commands_across_connections(self):
         server = self.run_server("--drop-after", "3",
                                  "--fault-commands", "APPEND,X-APPEND")

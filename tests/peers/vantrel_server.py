@@ -43,6 +43,9 @@ Options:
                            of ADDR, which is not created (a refusal for
                            another reason than an existing account);
                            repeatable
+  --refusal-text TEXT      the text of the NO answers of --refuse-create and
+                           --refuse-createuser instead of their own (sent as
+                           given: a server whose answer holds a bare CR)
   --drop-after N           close the connection, without a reply, when the
                            (N+1)th counted command arrives
   --bye-after N            send an untagged BYE and close at the (N+1)th
@@ -936,7 +939,7 @@ async def cmd_createuser(conn, tag, args):
     key = account_key(name, domain)
     if any(key == account_key(*r.partition(b"@")[::2])
            for r in conn.options.refuse_createuser):
-        conn.reply(tag, b"NO", b"Licence limit reached")
+        conn.reply(tag, b"NO", conn.options.refusal_text or b"Licence limit reached")
         return
     if key in conn.server.accounts:
         conn.reply(tag, b"NO", b"Account already exists")
@@ -997,7 +1000,7 @@ async def cmd_create(conn, tag, args):
     elif name in folders:
         conn.reply(tag, b"NO", b"Mailbox already exists")
     elif name in conn.options.refuse_create:
-        conn.reply(tag, b"NO", b"Cannot create mailbox")
+        conn.reply(tag, b"NO", conn.options.refusal_text or b"Cannot create mailbox")
     else:
         folders[name] = Folder(name, type_word, guid)
         conn.reply(tag, b"OK", b"CREATE completed")
@@ -1297,6 +1300,7 @@ def parse_options(argv):
     p.add_argument("--refuse-create", action="append", default=[])
     p.add_argument("--refuse-setuser", action="append", default=[])
     p.add_argument("--refuse-createuser", action="append", default=[])
+    p.add_argument("--refusal-text")
     p.add_argument("--drop-after", type=int)
     p.add_argument("--bye-after", type=int)
     p.add_argument("--stall-after", type=int)
@@ -1316,7 +1320,7 @@ def parse_options(argv):
                               options.fault_commands.split(",") if c.strip()}
     # Names, passwords and markers are byte strings, as on the wire.
     for name in ("master_password", "server_version", "greeting",
-                 "refuse_append_marker"):
+                 "refuse_append_marker", "refusal_text"):
         value = getattr(options, name)
         setattr(options, name, None if value is None else os.fsencode(value))
     for name in ("account", "folder", "refuse_create", "refuse_setuser",

@@ -240,8 +240,8 @@ TEST_F(FolderStorage, FoldersThatWouldReadOutsideTheAccountAreRefused) {
     };
     const Case cases[] = {
         // A NUL byte cuts the path: "<account>/.." would list the domain directory.
-        {std::string("..\0", 3), "..\\000", account, MailboxMacnt},
-        {std::string("x/..\0/y", 7), "x/..\\000/y", account, MailboxMacnt},
+        {std::string("..\0", 3), "..\\x00", account, MailboxMacnt},
+        {std::string("x/..\0/y", 7), "x/..\\x00/y", account, MailboxMacnt},
         // A single-file account has only its inbox; any other name is another account's file.
         {"bob", "bob", domainDir, MailboxMbox},
         {"Other", "Other", domainDir, MailboxMbox},
