@@ -631,6 +631,18 @@ class FaultTest(unittest.TestCase):
         c.close()
         self.assertEqual(server.stop()[1]["accounts"], [])
 
+    def test_names_with_control_characters_are_no_accounts(self):
+        server = self.run_server()
+        c = server.connect()
+        c.master()
+        for name, domain in ((b"a\nb", b"sales"), (b"ann", b"sa\rles"), (b"ann\x7f", b"sales")):
+            self.assertEqual(c.command(
+                b'X-CREATEUSER (NAME {%d+}\r\n%s DOMAIN {%d+}\r\n%s PASSWORD "x")'
+                % (len(name), name, len(domain), domain))[1].split(b" ", 1)[1],
+                b"NO Invalid account name\r\n")
+        c.close()
+        self.assertEqual(server.stop()[1]["accounts"], [])
+
     def test_refusal_text_is_sent_as_given(self):
         server = self.run_server("--refuse-createuser", "ann@sales",
                                  "--refuse-create", "Work",

@@ -85,6 +85,8 @@ Behaviour worth knowing:
   - Folder names are kept as sent; "/" separates levels. A folder whose
     parent does not exist implies the parent, which LIST shows as \\Noselect
     and SELECT refuses until it is created.
+  - X-CREATEUSER refuses (NO) an empty name or domain and one holding a
+    control character.
   - X-CREATEUSER and X-SETUSER need a master connection (X-MASTERAUTH);
     folder and message commands need an identity (X-SETUSER or LOGIN).
   - Append dates are validated as RFC 3501 date-time; flags are kept as sent
@@ -933,7 +935,8 @@ async def cmd_createuser(conn, tag, args):
     if not all(k in values for k in (b"NAME", b"DOMAIN", b"PASSWORD")):
         raise ImapError("NAME, DOMAIN and PASSWORD are required")
     name, domain = values[b"NAME"], values[b"DOMAIN"]
-    if not name or not domain:
+    # As a real server, no control byte (a line break above all) in a name.
+    if not name or not domain or any(c < 0x20 or c == 0x7F for c in name + domain):
         conn.reply(tag, b"NO", b"Invalid account name")
         return
     key = account_key(name, domain)
