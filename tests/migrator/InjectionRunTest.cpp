@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -62,11 +61,16 @@ TEST(InjectionRun, StoreTextWithLineBreaksArrivesAsDataAndRunsNothing) {
     server.stop();
     const VantrelDump dump = server.dump();
 
-    EXPECT_EQ(run.exitStatus, 0) << run.out;
+    // dan's name reaches the server whole, as a name, which it refuses for
+    // its line break: no command hidden in it runs.
+    EXPECT_EQ(run.exitStatus, 1) << run.out;
+    EXPECT_NE(run.out.find("Error: cannot create user <dan\\r\\nT95 X-CREATEUSER (NAME evil3 DOMAIN example.com "
+                           "PASSWORD z)\\r\\nT96 NOOP@example.com>: Invalid account name\n"),
+              std::string::npos)
+        << run.out;
     std::vector<std::string> names;
     for (const VantrelAccount& account : dump.accounts) names.push_back(account.name);
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"carol", accountName}));
+    EXPECT_EQ(names, (std::vector<std::string>{"carol"}));
 
     const VantrelAccount* carolThere = dump.account("carol", "example.com");
     ASSERT_NE(carolThere, nullptr);
@@ -81,12 +85,6 @@ TEST(InjectionRun, StoreTextWithLineBreaksArrivesAsDataAndRunsNothing) {
     ASSERT_NE(workFolder, nullptr);
     ASSERT_EQ(workFolder->messages.size(), 1u);
     EXPECT_EQ(workFolder->messages[0].data, "Subject: work\r\n\r\nwork\r\n");
-
-    const VantrelAccount* danThere = dump.account(accountName, "example.com");
-    ASSERT_NE(danThere, nullptr);
-    EXPECT_EQ(danThere->password, "dpw");
-    ASSERT_NE(danThere->folder("INBOX"), nullptr);
-    EXPECT_EQ(danThere->folder("INBOX")->messages.size(), 1u);
 }
 
 }  // namespace
