@@ -10,6 +10,7 @@
 #include "imap/SimpleImapClient.h"
 #include "imap/TargetMessage.h"
 #include "migrator/AccountOutput.h"
+#include "migrator/FolderKeys.h"
 #include "migrator/JobSettings.h"
 #include "migrator/RunReport.h"
 #include "store/StoreProblem.h"
@@ -98,9 +99,10 @@ private:
                          const std::vector<bool>* toSend = nullptr);
     // Matches the folder's messages against the target's (the folder is
     // selected), brings the target's flags to the store's and reports what
-    // is already there; returns which store messages must be sent.
+    // is already there; returns which store messages must be sent. `keys`
+    // is the store's read, kept for a folder with nothing to send.
     std::vector<bool> reconcileWithTarget(Mailbox& mailbox, Folder& folder, const std::string& target,
-                                          bool hasStorage);
+                                          bool hasStorage, FolderKeys& keys);
     // Reads the target's keys of a folder; a folder that cannot be opened or
     // read fails (CGStoreException), a lost session ends the run.
     // With createAs, a folder the target cannot open is created (as that

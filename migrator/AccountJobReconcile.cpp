@@ -64,9 +64,9 @@ std::vector<TargetMessage> AccountJob::readTargetKeys(const std::string& target,
 // The target is the judge of what was sent before: whatever an earlier run
 // stored, whether or not it finished, is found there by its keys.
 std::vector<bool> AccountJob::reconcileWithTarget(Mailbox& mailbox, Folder& folder, const std::string& target,
-                                                  bool hasStorage) {
-    std::vector<StoreMessageState> store;
-    if (hasStorage) store = readFolderKeys(folder, mailbox.username, settings.fixLineEnds);
+                                                  bool hasStorage, FolderKeys& keys) {
+    if (hasStorage) keys = readFolderKeys(folder, mailbox.username, settings.fixLineEnds);
+    const std::vector<StoreMessageState>& store = keys.messages;
     const ImapFolderType type = folder.getType();
     const std::vector<TargetMessage> held = readTargetKeys(target, false, &type);
     const FolderReconciliation plan = reconcileFolder(store, held);
@@ -113,7 +113,7 @@ bool AccountJob::verifyFolder(Mailbox& mailbox, Folder& folder, long long& messa
     std::vector<StoreMessageState> store;
     try {
         if (folder.storageExists(mailbox.username))
-            store = readFolderKeys(folder, mailbox.username, settings.fixLineEnds);
+            store = readFolderKeys(folder, mailbox.username, settings.fixLineEnds).messages;
     } catch (const CGStoreException&) {
         reportSkipped(prefix + "the store's messages cannot be read\n");
         return false;
