@@ -157,8 +157,9 @@ void AccountJob::transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppen
         }
         // An incremental run opens an existing folder with the read of its
         // messages, in one round trip; only a folder that is not there yet is
-        // created level by level first.
-        const bool reconcile = settings.incremental;
+        // created level by level first. An account made by this run holds
+        // none of the store's messages: it is filled as by a plain run.
+        const bool reconcile = settings.incremental && !accountCreated;
         const std::string target = targetName(folder);
         if (!reconcile) createLevels(target, folder.getType());
         output << "   - \"" << shownText(folder.getName()) << "\", messages: ";

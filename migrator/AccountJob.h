@@ -147,6 +147,7 @@ private:
     std::string currentDomain;
     bool accountFailed = false;   // the account reported a failure
     bool identityLost = false;    // a reconnect could not switch back to the account
+    bool accountCreated = false;  // setUser created it: it holds nothing of the store yet
     std::vector<std::string> refusedFolders;  // target paths the server would not create
     std::deque<AppendInFlight> appendsInFlight;  // oldest first, as in the client's queue
     ReportCounts counts;
