@@ -178,8 +178,8 @@ void AccountJob::transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppen
         if (hasStorage) {
             int found = 0;
             if (reconcile && std::find(toSend.begin(), toSend.end(), true) == toSend.end()) {
-                // Nothing to send: the key read stands for the sending pass,
-                // whose reading it was, problems included.
+                // Nothing to send: the key read was the folder's only read,
+                // so the store problems it met are reported here, once.
                 found = static_cast<int>(keys.messages.size()) + reportProblems(keys.problems);
             } else {
                 found = transferMessages(mailbox, folder, count, useXAppend, reconcile ? &toSend : nullptr);
