@@ -143,6 +143,7 @@ void SimpleImapClient::disconnect(bool sendLogout) {
     }
     connection.close();
     forgetAppends();
+    keysOwed.clear();
     connected = false;
 }
 
@@ -354,40 +355,66 @@ SimpleImapClient::ImapClientResult SimpleImapClient::handleImapException(
 
 SimpleImapClient::ImapClientResult SimpleImapClient::examineKeys(
     const std::string& folder, std::vector<TargetMessage>& messages) {
-    return readKeys(true, folder, messages);
+    startExamineKeys(folder);
+    return finishKeys(messages);
 }
 
 SimpleImapClient::ImapClientResult SimpleImapClient::selectKeys(
     const std::string& folder, std::vector<TargetMessage>& messages) {
-    return readKeys(false, folder, messages);
+    startSelectKeys(folder);
+    return finishKeys(messages);
 }
 
-SimpleImapClient::ImapClientResult SimpleImapClient::readKeys(
-    bool readOnly, const std::string& folder, std::vector<TargetMessage>& messages) {
-    messages.clear();
-    if (!connected) return NotConnected;
+void SimpleImapClient::startExamineKeys(const std::string& folder) { startKeys(true, folder); }
+
+void SimpleImapClient::startSelectKeys(const std::string& folder) { startKeys(false, folder); }
+
+void SimpleImapClient::startKeys(bool readOnly, const std::string& folder) {
+    keysOwed.clear();
+    keysStarted = Ok;
+    if (!connected) {
+        keysStarted = NotConnected;
+        return;
+    }
     const std::optional<std::string> wire = wireName(folder);
-    if (!wire) return SelectFailed;
+    if (!wire) {
+        keysStarted = SelectFailed;
+        return;
+    }
     try {
         std::unique_ptr<Command> open;
         if (readOnly)
             open = std::make_unique<CommandExamine>(connection.transport(), *wire);
         else
             open = std::make_unique<CommandSelect>(connection.transport(), *wire);
-        std::unique_ptr<Command> fetch;
+        open->start(nullptr);
+        keysOwed.push(std::move(open));
+        // One round trip: the fetch waits in the server behind the open.
+        // Without LITERAL+ it waits for the open's answer instead, as a
+        // refused open would leave its answer to a fetch owed.
         if (connection.hasLiteralPlus()) {
-            // One round trip: the fetch waits in the server behind the open.
-            open->start(nullptr);
-            fetch = std::make_unique<CommandUidFetchKeys>(connection.transport());
+            auto fetch = std::make_unique<CommandUidFetchKeys>(connection.transport());
             fetch->start(nullptr);
-            CommandQueue pending(connection.transport());
-            pending.push(std::move(open));
-            pending.push(std::move(fetch));
-            open = pending.popCompleted();
-            fetch = pending.popCompleted();
-            if (open->getStatus() != Command::OK) return SelectFailed;
-        } else {
-            if (open->execute(nullptr) != Command::OK) return SelectFailed;
+            keysOwed.push(std::move(fetch));
+        }
+    } catch (ImapException& e) {
+        keysOwed.clear();
+        keysStarted = handleImapException(e, FetchFailed);
+    }
+}
+
+SimpleImapClient::ImapClientResult SimpleImapClient::finishKeys(std::vector<TargetMessage>& messages) {
+    messages.clear();
+    const ImapClientResult started = keysStarted;
+    keysStarted = FetchFailed;
+    if (started != Ok) return started;
+    if (keysOwed.empty()) return NotConnected;  // disconnected since the start
+    try {
+        std::unique_ptr<Command> open = keysOwed.popCompleted();
+        std::unique_ptr<Command> fetch;
+        if (!keysOwed.empty()) fetch = keysOwed.popCompleted();
+        if (open->getStatus() != Command::OK) return SelectFailed;
+        if (!fetch) {
             fetch = std::make_unique<CommandUidFetchKeys>(connection.transport());
             fetch->execute(nullptr);
         }
@@ -403,6 +430,7 @@ SimpleImapClient::ImapClientResult SimpleImapClient::readKeys(
         }
         return Ok;
     } catch (ImapException& e) {
+        keysOwed.clear();
         messages.clear();
         return handleImapException(e, FetchFailed);
     }

@@ -147,14 +147,24 @@ public:
     ImapClientResult examineKeys(const std::string& folder, std::vector<TargetMessage>& messages);
     // The same with SELECT, so that storeFlags can follow.
     ImapClientResult selectKeys(const std::string& folder, std::vector<TargetMessage>& messages);
+    // The two halves of examineKeys and selectKeys, so that the caller works
+    // while the server answers: a start sends what can go out before an
+    // answer is read (the open, and with LITERAL+ the fetch too) and leaves
+    // the answers owed; finishKeys reads them (and sends the fetch when it
+    // waited) and returns what the whole would, also a failure met by the
+    // start. Nothing else may be sent in between. A finish without a start
+    // is FetchFailed; a start never finished is forgotten by the next start,
+    // or by disconnect (its finish is then NotConnected).
+    void startExamineKeys(const std::string& folder);
+    void startSelectKeys(const std::string& folder);
+    ImapClientResult finishKeys(std::vector<TargetMessage>& messages);
     // UID STORE <uid> FLAGS (<flags>) in the selected folder: Ok, or
     // StoreFailed when refused or when a flag is not IMAP flag text (then
     // nothing is sent).
     ImapClientResult storeFlags(std::uint32_t uid, const std::vector<std::string>& flags);
 
 private:
-    ImapClientResult readKeys(bool readOnly, const std::string& folder,
-                              std::vector<TargetMessage>& messages);
+    void startKeys(bool readOnly, const std::string& folder);
     void forgetAppends();
     void writeProgress(std::ostream& out, zenqa::tiny::KMutex* outputLock,
                        const std::string& text);
@@ -172,4 +182,6 @@ private:
     CommandQueue appends{connection.transport()};
     std::deque<std::uint64_t> appendSizes;  // literal sizes, as queued in appends
     std::uint64_t appendBytes = 0;
+    CommandQueue keysOwed{connection.transport()};  // the open, then the fetch when sent with it
+    ImapClientResult keysStarted = FetchFailed;     // what the last start met; FetchFailed once finished
 };

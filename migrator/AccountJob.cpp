@@ -157,9 +157,11 @@ void AccountJob::transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppen
         }
         // An incremental run opens an existing folder with the read of its
         // messages, in one round trip; only a folder that is not there yet is
-        // created level by level first.
+        // created level by level first. An account made by this run holds
+        // none of the store's messages: it is filled as by a plain run.
+        const bool reconcile = settings.incremental && !accountCreated;
         const std::string target = targetName(folder);
-        if (!settings.incremental) createLevels(target, folder.getType());
+        if (!reconcile) createLevels(target, folder.getType());
         output << "   - \"" << shownText(folder.getName()) << "\", messages: ";
         // A count beyond int is pinned, not wrapped.
         long stored = std::strtol(folder.getMessageCount().c_str(), nullptr, 10);
@@ -171,9 +173,17 @@ void AccountJob::transferFolder(Mailbox& mailbox, Folder& folder, bool useXAppen
         // hold messages must have storage; any other is empty.
         const bool hasStorage = count > 0 || folder.storageExists(mailbox.username);
         std::vector<bool> toSend;
-        if (settings.incremental) toSend = reconcileWithTarget(mailbox, folder, target, hasStorage);
+        FolderKeys keys;
+        if (reconcile) toSend = reconcileWithTarget(mailbox, folder, target, hasStorage, keys);
         if (hasStorage) {
-            int found = transferMessages(mailbox, folder, count, useXAppend, settings.incremental ? &toSend : nullptr);
+            int found = 0;
+            if (reconcile && std::find(toSend.begin(), toSend.end(), true) == toSend.end()) {
+                // Nothing to send: the key read was the folder's only read,
+                // so the store problems it met are reported here, once.
+                found = static_cast<int>(keys.messages.size()) + reportProblems(keys.problems);
+            } else {
+                found = transferMessages(mailbox, folder, count, useXAppend, reconcile ? &toSend : nullptr);
+            }
             if (found != count && !folder.isFromDisk()) {
                 output.log() << "Warning: folder \"" << shownText(folder.getName()) << "\": " << found
                              << " messages read, the account's info file says " << count << "\n"

@@ -10,6 +10,7 @@
 #include "imap/SimpleImapClient.h"
 #include "imap/TargetMessage.h"
 #include "migrator/AccountOutput.h"
+#include "migrator/FolderKeys.h"
 #include "migrator/JobSettings.h"
 #include "migrator/RunReport.h"
 #include "store/StoreProblem.h"
@@ -96,17 +97,18 @@ private:
     // sent; those beyond it came after the reconciliation and are sent too.
     int transferMessages(Mailbox& mailbox, Folder& folder, int count, bool useXAppend,
                          const std::vector<bool>* toSend = nullptr);
-    // Matches the folder's messages against the target's (the folder is
-    // selected), brings the target's flags to the store's and reports what
-    // is already there; returns which store messages must be sent.
+    // Selects the folder on the target and reads the store while the server
+    // answers, matches the folder's messages against the target's, brings
+    // the target's flags to the store's and reports what
+    // is already there; returns which store messages must be sent. `keys`
+    // is the store's read, kept for a folder with nothing to send.
     std::vector<bool> reconcileWithTarget(Mailbox& mailbox, Folder& folder, const std::string& target,
-                                          bool hasStorage);
-    // Reads the target's keys of a folder; a folder that cannot be opened or
-    // read fails (CGStoreException), a lost session ends the run.
-    // With createAs, a folder the target cannot open is created (as that
-    // type) and opened again.
-    std::vector<TargetMessage> readTargetKeys(const std::string& target, bool readOnly,
-                                              const ImapFolderType* createAs = nullptr);
+                                          bool hasStorage, FolderKeys& keys);
+    // Reads the target's keys of a folder after client.startSelectKeys; a
+    // folder the target cannot open is created (as createAs) and opened
+    // again. A folder that cannot be opened or read fails (CGStoreException),
+    // a lost session ends the run.
+    std::vector<TargetMessage> finishTargetKeys(const std::string& target, ImapFolderType createAs);
     // Compares each folder with the target and reports the account's result.
     void verifyAccount(Mailbox& mailbox, std::vector<Folder>& folders);
     // Adds the folder's store messages to `messages`; false when it differs.
@@ -145,6 +147,7 @@ private:
     std::string currentDomain;
     bool accountFailed = false;   // the account reported a failure
     bool identityLost = false;    // a reconnect could not switch back to the account
+    bool accountCreated = false;  // setUser created it: it holds nothing of the store yet
     std::vector<std::string> refusedFolders;  // target paths the server would not create
     std::deque<AppendInFlight> appendsInFlight;  // oldest first, as in the client's queue
     ReportCounts counts;

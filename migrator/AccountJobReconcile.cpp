@@ -40,13 +40,11 @@ std::string differences(const FolderReconciliation& plan, std::size_t storeCount
 
 }  // namespace
 
-std::vector<TargetMessage> AccountJob::readTargetKeys(const std::string& target, bool readOnly,
-                                                     const ImapFolderType* createAs) {
+std::vector<TargetMessage> AccountJob::finishTargetKeys(const std::string& target, ImapFolderType createAs) {
     std::vector<TargetMessage> messages;
-    SimpleImapClient::ImapClientResult read =
-        readOnly ? client.examineKeys(target, messages) : client.selectKeys(target, messages);
-    if (read == SimpleImapClient::SelectFailed && createAs != nullptr) {
-        createLevels(target, *createAs);
+    SimpleImapClient::ImapClientResult read = client.finishKeys(messages);
+    if (read == SimpleImapClient::SelectFailed) {
+        createLevels(target, createAs);
         read = client.selectKeys(target, messages);
     }
     if (read == SimpleImapClient::SelectFailed || read == SimpleImapClient::FetchFailed) {
@@ -64,11 +62,24 @@ std::vector<TargetMessage> AccountJob::readTargetKeys(const std::string& target,
 // The target is the judge of what was sent before: whatever an earlier run
 // stored, whether or not it finished, is found there by its keys.
 std::vector<bool> AccountJob::reconcileWithTarget(Mailbox& mailbox, Folder& folder, const std::string& target,
-                                                  bool hasStorage) {
-    std::vector<StoreMessageState> store;
-    if (hasStorage) store = readFolderKeys(folder, mailbox.username, settings.fixLineEnds);
-    const ImapFolderType type = folder.getType();
-    const std::vector<TargetMessage> held = readTargetKeys(target, false, &type);
+                                                  bool hasStorage, FolderKeys& keys) {
+    // The store is read while the server answers.
+    client.startSelectKeys(target);
+    if (hasStorage) {
+        try {
+            keys = readFolderKeys(folder, mailbox.username, settings.fixLineEnds);
+        } catch (const CGStoreException&) {
+            // The folder fails; the session goes on in step, unless it is lost.
+            std::vector<TargetMessage> unused;
+            const SimpleImapClient::ImapClientResult read = client.finishKeys(unused);
+            if (read != SimpleImapClient::Ok && read != SimpleImapClient::SelectFailed &&
+                read != SimpleImapClient::FetchFailed)
+                failSession(output.log(), read, "read the messages of folder " + shownText(target));
+            throw;
+        }
+    }
+    const std::vector<StoreMessageState>& store = keys.messages;
+    const std::vector<TargetMessage> held = finishTargetKeys(target, folder.getType());
     const FolderReconciliation plan = reconcileFolder(store, held);
     // The store holds the user's last word on flags.
     for (const FlagUpdate& update : plan.flagUpdates) {
@@ -113,7 +124,7 @@ bool AccountJob::verifyFolder(Mailbox& mailbox, Folder& folder, long long& messa
     std::vector<StoreMessageState> store;
     try {
         if (folder.storageExists(mailbox.username))
-            store = readFolderKeys(folder, mailbox.username, settings.fixLineEnds);
+            store = readFolderKeys(folder, mailbox.username, settings.fixLineEnds).messages;
     } catch (const CGStoreException&) {
         reportSkipped(prefix + "the store's messages cannot be read\n");
         return false;

@@ -110,6 +110,7 @@ bool AccountJob::setUser(Mailbox& mailbox) {
     // A lost session says nothing about the account: taking it for an
     // existing one would skip the account and still report success.
     if (created == SimpleImapClient::NotConnected || created == SimpleImapClient::ConnectionError) failSession(output.log(), created, "create user");
+    accountCreated = created == SimpleImapClient::Ok;
     if (created == SimpleImapClient::Ok) {
         output.log() << "   Info: created user <" << account << ">, password: \"" << masked(password) << "\"\n" << std::flush;
         recordPassword(passwordLine(account, password, generated));

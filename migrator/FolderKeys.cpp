@@ -6,24 +6,25 @@
 
 namespace tarmig {
 
-std::vector<StoreMessageState> readFolderKeys(Folder& folder, const std::string& accountName, bool fixLineEnds) {
-    std::vector<StoreMessageState> states;
+FolderKeys readFolderKeys(Folder& folder, const std::string& accountName, bool fixLineEnds) {
+    FolderKeys keys;
     Message message(folder);
     folder.openMessagesFile(accountName);
     try {
         for (bool more = folder.getFirstMessage(message, fixLineEnds); more;
              more = folder.getNextMessage(message, fixLineEnds)) {
             const auto size = static_cast<std::uint64_t>(message.getFixedSize());
-            states.push_back({storeMessageKey(message.getDate(), size, readMessageId(message)), message.getFlags()});
+            keys.messages.push_back(
+                {storeMessageKey(message.getDate(), size, readMessageId(message)), message.getFlags()});
         }
     } catch (...) {
         folder.takeProblems();
         folder.closeMessagesFile();
         throw;
     }
-    folder.takeProblems();
+    keys.problems = folder.takeProblems();
     folder.closeMessagesFile();
-    return states;
+    return keys;
 }
 
 }  // namespace tarmig

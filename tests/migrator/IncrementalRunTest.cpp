@@ -193,8 +193,14 @@ TEST_F(IncrementalRun, SideBySideJobsReconcileEachAccountOnItsOwnConnection) {
 }
 
 TEST_F(IncrementalRun, ATargetLostWhileItsMessagesAreReadEndsTheRunBeforeAnythingIsSent) {
-    VantrelServer server({.arguments = {"--bye-after", "0", "--fault-commands", "UID"}});
-    TempDir work;
+    // The account exists: an account the run creates has nothing to read back.
+    TempDir first, work;
+    VantrelServer firstServer;
+    ASSERT_EQ(0, migrate(firstServer, first, {}).exitStatus);
+    firstServer.stop();
+    builder.addMdirMessage(archive, "", "20040305081912", "Message-Id: <m3@x>\nSubject: m3\n\nthree\n");
+    VantrelServer server(
+        {.arguments = {"--load", firstServer.dumpFile(), "--bye-after", "0", "--fault-commands", "UID"}});
     const ToolRun run = migrate(server, work, {"-incremental"});
     EXPECT_EQ(3, run.exitStatus) << run.out;
     EXPECT_NE(std::string::npos, run.out.find("Result: migration failed")) << run.out;
