@@ -21,8 +21,8 @@ public:
     // other line can follow it; a handle dropped without either keeps it.
     class Ahead {
     public:
-        Ahead(Ahead&&) = default;
-        Ahead& operator=(Ahead&&) = delete;
+        Ahead(const Ahead&) = delete;
+        Ahead& operator=(const Ahead&) = delete;
         ~Ahead() { keep(); }
 
         // "" when the line is on disk, otherwise why not; nothing is held then.
