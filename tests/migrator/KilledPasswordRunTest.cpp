@@ -51,22 +51,27 @@ void expectReportHoldsServerPasswords(const VantrelDump& dump, const std::string
     }
 }
 
-TEST(KilledPasswordRun, EveryStepKilledThenResumedLeavesEachGeneratedPasswordInTheReport) {
+class KilledPasswordRun : public ::testing::Test {
+protected:
     TempDir store;
-    StoreBuilder builder{store.path()};
-    const std::string ann =
-        builder.addMacnt("", "ann", settingsText({{"RealName", "Ann"}}), infoText("", {{"INBOX", "", "2", ""}}));
-    builder.addMboxFolder(ann, "INBOX",
-                          mboxText({storedMessage("Subject: a\n\none\n", "S", "20-02-2004_12:34:56_"),
-                                    storedMessage("Subject: b\n\ntwo\n", "", "21-02-2004_08:00:00_")}));
-    builder.addMboxAccount("", "bob", settingsText({}), infoText("", {{"INBOX", "", "0", ""}}), "");
 
-    auto migrate = [&](const VantrelServer& server, const std::string& work) {
+    void SetUp() override {
+        StoreBuilder builder{store.path()};
+        const std::string ann =
+            builder.addMacnt("", "ann", settingsText({{"RealName", "Ann"}}), infoText("", {{"INBOX", "", "2", ""}}));
+        builder.addMboxFolder(ann, "INBOX",
+                              mboxText({storedMessage("Subject: a\n\none\n", "S", "20-02-2004_12:34:56_"),
+                                        storedMessage("Subject: b\n\ntwo\n", "", "21-02-2004_08:00:00_")}));
+        builder.addMboxAccount("", "bob", settingsText({}), infoText("", {{"INBOX", "", "0", ""}}), "");
+    }
+    ToolRun migrate(const VantrelServer& server, const std::string& work) {
         return runTool({"-path", store.path(), "-primaryDomain", "example.com", "-migrate", "-incremental",
                         "-server", "127.0.0.1", "-port", std::to_string(server.port()), "-password", "master"},
                        work);
-    };
+    }
+};
 
+TEST_F(KilledPasswordRun, EveryStepKilledThenResumedLeavesEachGeneratedPasswordInTheReport) {
     int k = 1;
     for (; k < 200; ++k) {
         SCOPED_TRACE("step " + std::to_string(k));
@@ -87,6 +92,27 @@ TEST(KilledPasswordRun, EveryStepKilledThenResumedLeavesEachGeneratedPasswordInT
     }
     EXPECT_LT(k, 200) << "the run never ended on its own";
     EXPECT_GT(k, 10) << "a migration takes more steps than that";
+}
+
+TEST_F(KilledPasswordRun, CreationLeftUnansweredKeepsThePasswordAndSaysSo) {
+    VantrelServer server({.arguments = {"--drop-after", "0", "--fault-commands", "X-CREATEUSER"}});
+    TempDir work;
+    const ToolRun broken = migrate(server, work.path());
+    EXPECT_EQ(3, broken.exitStatus);  // the target could not be used
+    const std::vector<std::string> logs = filesMatching(work.path(), "tarmig_", ".log");
+    ASSERT_EQ(1u, logs.size());
+    EXPECT_NE(readFile(logs[0]).find("   Info: the password report keeps the generated password of <ann@example.com>: "
+                                     "the account may have been created\nNetwork error: cannot create user\n"),
+              std::string::npos)
+        << readFile(logs[0]);
+    EXPECT_EQ(1u, lastCreatedPasswords(work.path()).count("ann@example.com"));
+
+    // The server never took it: the next run creates the account afresh.
+    EXPECT_EQ(0, migrate(server, work.path()).exitStatus);
+    server.stop();
+    const VantrelDump dump = server.dump();
+    EXPECT_EQ(2u, dump.accounts.size());
+    expectReportHoldsServerPasswords(dump, work.path());
 }
 
 }  // namespace
