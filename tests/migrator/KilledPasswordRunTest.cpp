@@ -64,9 +64,10 @@ protected:
                                         storedMessage("Subject: b\n\ntwo\n", "", "21-02-2004_08:00:00_")}));
         builder.addMboxAccount("", "bob", settingsText({}), infoText("", {{"INBOX", "", "0", ""}}), "");
     }
-    ToolRun migrate(const VantrelServer& server, const std::string& work) {
+    ToolRun migrate(const VantrelServer& server, const std::string& work, const std::string& jobs = "1") {
         return runTool({"-path", store.path(), "-primaryDomain", "example.com", "-migrate", "-incremental",
-                        "-server", "127.0.0.1", "-port", std::to_string(server.port()), "-password", "master"},
+                        "-server", "127.0.0.1", "-port", std::to_string(server.port()), "-password", "master",
+                        "-jobs", jobs},
                        work);
     }
 };
@@ -113,6 +114,33 @@ TEST_F(KilledPasswordRun, CreationLeftUnansweredKeepsThePasswordAndSaysSo) {
     const VantrelDump dump = server.dump();
     EXPECT_EQ(2u, dump.accounts.size());
     expectReportHoldsServerPasswords(dump, work.path());
+}
+
+// Jobs side by side wait for each other's creation answer; none of them
+// may take back or cut into another's line.
+TEST_F(KilledPasswordRun, JobsSideBySideEachLeaveTheirGeneratedPassword) {
+    StoreBuilder builder{store.path()};
+    for (const char* name : {"cyd", "dan", "eve", "fay"})
+        builder.addMboxAccount("", name, settingsText({}), infoText("", {{"INBOX", "", "0", ""}}), "");
+    VantrelServer server({.arguments = {"--account", "dan@example.com:old"}});
+    TempDir work;
+    EXPECT_EQ(0, migrate(server, work.path(), "3").exitStatus);
+    server.stop();
+    const VantrelDump dump = server.dump();
+    EXPECT_EQ(6u, dump.accounts.size());
+    const std::vector<std::string> reports = filesMatching(work.path(), "tarmig_", ".pass");
+    ASSERT_EQ(1u, reports.size());
+    const std::string report = readFile(reports[0]);
+    EXPECT_EQ(6, std::count(report.begin(), report.end(), '\n')) << report;
+    // It existed: its password is not ours, and the line written ahead for it is gone.
+    EXPECT_NE(report.find("<dan@example.com> already exist, hold current password\n"), std::string::npos) << report;
+    const std::map<std::string, std::string> reported = lastCreatedPasswords(work.path());
+    EXPECT_EQ(0u, reported.count("dan@example.com"));
+    for (const VantrelAccount& account : dump.accounts) {
+        if (account.name == "dan") continue;
+        auto found = reported.find(account.name + "@" + account.domain);
+        EXPECT_TRUE(found != reported.end() && found->second == account.password) << account.name;
+    }
 }
 
 }  // namespace
