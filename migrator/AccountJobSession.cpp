@@ -1,11 +1,13 @@
 #include <openssl/rand.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "store/CGException.h"
 #include "migrator/AccountJob.h"
+#include "migrator/PasswordReport.h"
 #include "migrator/SharedRun.h"
 #include "migrator/TargetSession.h"
 #include "store/Folder.h"
@@ -59,6 +61,26 @@ const char* fieldHoldingNul(const Mailbox& mailbox, const std::string& password)
     failNetwork(log, "Error: " + text + "\n", text);
 }
 
+// Only this run knows a generated password, so its line is on disk before
+// the account can exist, and is taken back only where the server surely did
+// not create the account. The report stays locked for the round trip: jobs
+// side by side create accounts with generated passwords one at a time.
+SimpleImapClient::ImapClientResult createAhead(PasswordReport& report, std::ostream& log, const std::string& account,
+                                               const std::string& line,
+                                               const std::function<SimpleImapClient::ImapClientResult()>& create) {
+    PasswordReport::Ahead ahead = report.addAhead(line);
+    if (!ahead.why().empty()) failPasswordReport(log, report.path(), ahead.why());
+    SimpleImapClient::ImapClientResult created = create();
+    if (created == SimpleImapClient::CreateUserFailed || created == SimpleImapClient::NotConnected) {
+        if (std::string why = ahead.takeBack(); !why.empty()) failPasswordReport(log, report.path(), why);
+    } else if (created != SimpleImapClient::Ok) {
+        ahead.keep();
+        log << "   Info: the password report keeps the generated password of <" << account
+            << ">: the account may have been created\n" << std::flush;
+    }
+    return created;
+}
+
 }  // namespace
 
 void replaceForbiddenChars(std::string& text, char replacement) {
@@ -106,14 +128,17 @@ bool AccountJob::setUser(Mailbox& mailbox) {
         throw CGStoreException("cannot create user <" + account + ">");
     }
     openPasswordReport();
-    SimpleImapClient::ImapClientResult created = client.createUser(mailbox.username, mailbox.domain, password, mailbox.fullName);
+    auto create = [&] { return client.createUser(mailbox.username, mailbox.domain, password, mailbox.fullName); };
+    SimpleImapClient::ImapClientResult created =
+        generated ? createAhead(shared.passwordReport, output.log(), account, passwordLine(account, password, true), create)
+                  : create();
     // A lost session says nothing about the account: taking it for an
     // existing one would skip the account and still report success.
     if (created == SimpleImapClient::NotConnected || created == SimpleImapClient::ConnectionError) failSession(output.log(), created, "create user");
     accountCreated = created == SimpleImapClient::Ok;
     if (created == SimpleImapClient::Ok) {
         output.log() << "   Info: created user <" << account << ">, password: \"" << masked(password) << "\"\n" << std::flush;
-        recordPassword(passwordLine(account, password, generated));
+        if (!generated) recordPassword(passwordLine(account, password, false));
         switchUser(mailbox.username, mailbox.domain);
         return true;
     }

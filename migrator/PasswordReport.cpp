@@ -1,6 +1,7 @@
 #include "migrator/PasswordReport.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,13 +62,43 @@ std::string PasswordReport::open() {
 
 std::string PasswordReport::add(const std::string& line) {
     std::lock_guard lock(mutex_);
-    std::string why = writeLine(line);
+    std::string why = lockFile();
+    if (why.empty()) {
+        why = writeLine(line);
+        unlockFile();
+    }
     if (!why.empty()) failed_ = true;
     return why;
 }
 
-std::string PasswordReport::writeLine(const std::string& line) {
+PasswordReport::Ahead PasswordReport::addAhead(const std::string& line) {
+    std::unique_lock lock(mutex_);
+    std::string why = lockFile();
+    off_t start = 0;
+    if (why.empty()) {
+        struct stat info {};
+        why = ::fstat(fd_, &info) == 0 ? writeLine(line) : errorText();
+        start = info.st_size;
+        if (!why.empty()) unlockFile();
+    }
+    if (!why.empty()) {
+        failed_ = true;
+        lock.unlock();
+    }
+    return Ahead(*this, std::move(lock), start, std::move(why));
+}
+
+std::string PasswordReport::lockFile() {
     if (std::string why = openFile(); !why.empty()) return why;
+    while (::flock(fd_, LOCK_EX) != 0) {
+        if (errno != EINTR) return errorText();
+    }
+    return "";
+}
+
+void PasswordReport::unlockFile() { ::flock(fd_, LOCK_UN); }
+
+std::string PasswordReport::writeLine(const std::string& line) {
     for (std::size_t written = 0; written < line.size();) {
         ssize_t n = ::write(fd_, line.data() + written, line.size() - written);
         if (n < 0 && errno == EINTR) continue;
@@ -75,6 +106,25 @@ std::string PasswordReport::writeLine(const std::string& line) {
         written += static_cast<std::size_t>(n);
     }
     return ::fsync(fd_) == 0 ? "" : errorText();
+}
+
+PasswordReport::Ahead::Ahead(PasswordReport& report, std::unique_lock<std::mutex> lock, off_t start, std::string why)
+    : report_(&report), lock_(std::move(lock)), start_(start), why_(std::move(why)) {}
+
+void PasswordReport::Ahead::keep() {
+    if (!lock_.owns_lock()) return;
+    report_->unlockFile();
+    lock_.unlock();
+}
+
+std::string PasswordReport::Ahead::takeBack() {
+    if (!lock_.owns_lock()) return "";
+    // The file is opened for appending: later lines go to its new end.
+    std::string why = ::ftruncate(report_->fd_, start_) == 0 && ::fsync(report_->fd_) == 0 ? "" : errorText();
+    if (!why.empty()) report_->failed_ = true;
+    report_->unlockFile();
+    lock_.unlock();
+    return why;
 }
 
 }  // namespace tarmig

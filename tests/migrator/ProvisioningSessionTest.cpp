@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -98,6 +99,32 @@ TEST_F(ProvisioningSession, RefusedFolderFailsItAndWhatIsBelowItWithoutAskingAga
                              "Error: cannot create folder Projects/2004: the server refused to create Projects\n"),
               std::string::npos)
         << log.str();
+}
+
+TEST_F(ProvisioningSession, GeneratedPasswordStaysInTheReportWhenTheCreationIsNeverAnswered) {
+    mailbox.password.clear();
+    peer.expect("X-CREATEUSER").expect("\r\n").closeConnection();
+    connect();
+    EXPECT_THROW(job->setUser(mailbox), tarmig::CGNetworkException);
+    EXPECT_EQ(peer.wait(), "");
+    std::smatch sent;
+    const std::string wire = peer.received();
+    ASSERT_TRUE(std::regex_search(wire, sent, std::regex("PASSWORD \"([A-Za-z0-9]{6})\"")));
+    EXPECT_EQ(readFile(reportPath), "<ann@example.com>, password: \"" + sent[1].str() + "\" (generated)\n");
+    EXPECT_NE(log.str().find("   Info: the password report keeps the generated password of <ann@example.com>: the "
+                             "account may have been created\nNetwork error: cannot create user\n"),
+              std::string::npos)
+        << log.str();
+}
+
+TEST_F(ProvisioningSession, GeneratedPasswordOfAnAccountThatExistsIsTakenBack) {
+    mailbox.password.clear();
+    peer.expect("X-CREATEUSER").expect("\r\n").send("T1 NO Account already exists\r\n");
+    peer.expect("T2 X-SETUSER \"ann@example.com\"\r\n").send("T2 OK switched\r\n");
+    connect(true);
+    EXPECT_TRUE(job->setUser(mailbox));
+    EXPECT_EQ(peer.wait(), "");
+    EXPECT_EQ(readFile(reportPath), "<ann@example.com> already exist, hold current password\n");
 }
 
 TEST_F(ProvisioningSession, NoAccountIsCreatedWithoutAPasswordReportToRecordIt) {
