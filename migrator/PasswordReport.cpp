@@ -9,6 +9,8 @@
 #include <cstring>
 #include <utility>
 
+#include "utils/StopSwitch.h"
+
 namespace tarmig {
 
 namespace {
@@ -105,7 +107,9 @@ std::string PasswordReport::writeLine(const std::string& line) {
         if (n < 0) return errorText();
         written += static_cast<std::size_t>(n);
     }
-    return ::fsync(fd_) == 0 ? "" : errorText();
+    if (::fsync(fd_) != 0) return errorText();
+    zenqa::utils::stopSwitchStep();
+    return "";
 }
 
 PasswordReport::Ahead::Ahead(PasswordReport& report, std::unique_lock<std::mutex> lock, off_t start, std::string why)

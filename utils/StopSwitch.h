@@ -4,7 +4,8 @@ namespace zenqa::utils {
 
 // For tests of runs killed at any moment: with TARMIG_TEST_STOP_AT=k in the
 // environment the process kills itself (SIGKILL) at its k-th step, a step
-// being each command sent and each answer read. Unset, it does nothing.
+// being each command sent, each answer read and each line of the password
+// report on disk. Unset, it does nothing.
 void stopSwitchStep();
 
 }  // namespace zenqa::utils
