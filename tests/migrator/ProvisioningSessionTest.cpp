@@ -14,7 +14,10 @@
 #include "support/StoreBuilder.h"
 
 // Account creation and folder creation refused by a scripted server, checked
-// on the wire: what the engine asks next and what it leaves alone.
+// on the wire: what the engine asks next and what it leaves alone. Store
+// values and server answers with line breaks go on the wire as they are,
+// while the engine's lines, the password report and its exception texts show
+// them escaped.
 namespace {
 
 using tarmig::testing::readFile;
@@ -139,6 +142,46 @@ TEST_F(ProvisioningSession, NoAccountIsCreatedWithoutAPasswordReportToRecordIt) 
     }
     EXPECT_EQ(peer.wait(), "");
     EXPECT_EQ(peer.received().find("X-CREATEUSER"), std::string::npos);
+}
+
+TEST_F(ProvisioningSession, CreatedAccountTakesOneReportLineWithItsNameAndPasswordEscaped) {
+    mailbox.username = "ann\nResult: x";
+    mailbox.password = "p\rw";
+    peer.expect("T1 X-CREATEUSER").expect("p\rw").expect("\r\n").send("T1 OK created\r\n");
+    peer.expect("T2 X-SETUSER").expect("@example.com\r\n").send("T2 OK switched\r\n");
+    connect();
+    EXPECT_TRUE(job->setUser(mailbox));
+    EXPECT_EQ(peer.wait(), "");
+
+    EXPECT_NE(peer.received().find("ann\nResult: x"), std::string::npos) << "sent as stored";
+    EXPECT_EQ(log.str(), "   Info: created user <ann\\nResult: x@example.com>, password: \"******\"\n");
+    EXPECT_EQ(readFile(reportPath), "<ann\\nResult: x@example.com>, password: \"p\\rw\" (shown with escapes)\n");
+}
+
+TEST_F(ProvisioningSession, RefusedFolderShowsItsNameAndTheServersAnswerEscaped) {
+    peer.expect("X-CREATEUSER").expect("\r\n").send("T1 OK created\r\n");
+    peer.expect("T2 X-SETUSER").expect("\r\n").send("T2 OK switched\r\n");
+    peer.expect("T3 SELECT \"Work&AAo-Done\"\r\n").send("T3 NO no such\r\n");
+    peer.expect("T4 CREATE ").expect("\"Work&AAo-Done\"\r\n").send("T4 NO Not\rResult: allowed\r\n");
+    connect();
+    ASSERT_TRUE(job->setUser(mailbox));
+    tarmig::Folder work = folder("Work\nDone"), below = folder("Work\nDone/2004");
+    std::string failures;
+    for (tarmig::Folder* each : {&work, &below}) {
+        try {
+            job->createFolder(*each);
+        } catch (const tarmig::CGStoreException& e) {
+            failures += std::string(e.what()) + "\n";
+        }
+    }
+    EXPECT_EQ(peer.wait(), "");
+
+    EXPECT_EQ(failures, "cannot create folder Work\\nDone\ncannot create folder Work\\nDone/2004\n");
+    EXPECT_NE(log.str().find("Error: cannot create folder Work\\nDone: Not\\rResult: allowed\n"
+                             "Error: cannot create folder Work\\nDone/2004: the server refused to create "
+                             "Work\\nDone\n"),
+              std::string::npos)
+        << log.str();
 }
 
 }  // namespace
