@@ -100,6 +100,10 @@ std::vector<bool> AccountJob::reconcileWithTarget(Mailbox& mailbox, Folder& fold
     counts.messagesAlreadyPresent += static_cast<long long>(plan.alreadyPresent);
     std::vector<bool> toSend(store.size(), false);
     for (std::size_t position : plan.toSend) toSend[position] = true;
+    std::int64_t presentBytes = 0;
+    for (std::size_t position = 0; position < store.size(); ++position)
+        if (!toSend[position]) presentBytes += static_cast<std::int64_t>(store[position].key.size);
+    shared.progress.messagesPresent(presentBytes);
     return toSend;
 }
 

@@ -13,6 +13,7 @@ RunProgress::Snapshot RunProgress::snapshot() const {
     now.accountsTotal = accountsTotal_.load(std::memory_order_relaxed);
     now.messages = messages_.load(std::memory_order_relaxed);
     now.bytes = bytes_.load(std::memory_order_relaxed);
+    now.bytesPresent = bytesPresent_.load(std::memory_order_relaxed);
     const std::int64_t total = totalBytes_.load(std::memory_order_relaxed);
     if (total >= 0) now.totalBytes = total;
     return now;

@@ -15,6 +15,9 @@ public:
         int accountsTotal = 0;
         std::int64_t messages = 0;
         std::int64_t bytes = 0;
+        // Bytes of store messages an incremental run found on the target:
+        // done, though not sent.
+        std::int64_t bytesPresent = 0;
         // The account sizes of the info files added up; none when any is missing.
         std::optional<std::int64_t> totalBytes;
     };
@@ -25,6 +28,7 @@ public:
         messages_.fetch_add(1, std::memory_order_relaxed);
         bytes_.fetch_add(bytes, std::memory_order_relaxed);
     }
+    void messagesPresent(std::int64_t bytes) { bytesPresent_.fetch_add(bytes, std::memory_order_relaxed); }
     Snapshot snapshot() const;
 
 private:
@@ -32,6 +36,7 @@ private:
     std::atomic<int> accountsTotal_{0};
     std::atomic<std::int64_t> messages_{0};
     std::atomic<std::int64_t> bytes_{0};
+    std::atomic<std::int64_t> bytesPresent_{0};
     // -1 while unknown.
     std::atomic<std::int64_t> totalBytes_{-1};
 };

@@ -94,16 +94,18 @@ std::optional<double> StatusLine::rate(Clock::time_point now, std::int64_t bytes
 }
 
 std::string StatusLine::render(const RunProgress::Snapshot& now, std::optional<double> bytesPerSecond) {
+    // Messages found on the target are done, but only sent bytes make the rate.
+    const std::int64_t done = now.bytes + now.bytesPresent;
     std::string text = "accounts " + std::to_string(now.accountsDone) + "/" + std::to_string(now.accountsTotal) +
-                       ", messages " + std::to_string(now.messages) + ", " + formatSize(now.bytes) + " of " +
+                       ", messages " + std::to_string(now.messages) + ", " + formatSize(done) + " of " +
                        (now.totalBytes ? formatSize(*now.totalBytes) : std::string("unknown"));
     text += bytesPerSecond ? ", " + formatSize(static_cast<std::int64_t>(*bytesPerSecond)) + "/s" : ", rate unknown";
     text += ", ETA ";
     if (!now.totalBytes || !bytesPerSecond || *bytesPerSecond <= 0) {
         // Without a total or a rate there is nothing to divide.
-        text += now.totalBytes && *now.totalBytes <= now.bytes ? durationText(0) : "unknown";
+        text += now.totalBytes && *now.totalBytes <= done ? durationText(0) : "unknown";
     } else {
-        const double left = static_cast<double>(*now.totalBytes - now.bytes);
+        const double left = static_cast<double>(*now.totalBytes - done);
         text += durationText(left > 0 ? left / *bytesPerSecond : 0);
     }
     return text;

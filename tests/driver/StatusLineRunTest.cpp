@@ -126,6 +126,15 @@ TEST_F(StatusLineRun, NarrowTerminalsSideBySideAccountsAndQuietRuns) {
     EXPECT_EQ(quiet, "");
 }
 
+TEST_F(StatusLineRun, MessagesTheTargetHoldsAlreadyCountAsDone) {
+    VantrelServer server;
+    ASSERT_EQ(runTool(arguments(server, {}), work.path()).exitStatus, 0);
+    auto [shown, exitStatus] = atTerminal(arguments(server, {"-incremental"}), 200);
+    EXPECT_EQ(exitStatus, 0) << shown;
+    // 80 messages of 20 or 21 bytes with CR LF line ends, none sent again.
+    EXPECT_NE(shown.find("accounts 2/2, messages 0, 1.6KB of 2.9KB, "), std::string::npos) << shown;
+}
+
 TEST_F(StatusLineRun, NotATerminalNoStatusLine) {
     VantrelServer server;
     const ToolRun run = runTool(arguments(server, {}), work.path());

@@ -41,6 +41,13 @@ TEST(StatusLine, TextSaysAccountsMessagesBytesRateAndTimeToGo) {
               "accounts 12/300, messages 4521, 10.0MB of 5.0MB, 1.0KB/s, ETA 0:00:00");
     EXPECT_EQ(StatusLine::render(now, std::nullopt),
               "accounts 12/300, messages 4521, 10.0MB of 5.0MB, rate unknown, ETA 0:00:00");
+
+    // An incremental run: what the target already holds is done without
+    // being sent, so only the rest is left to go.
+    now.totalBytes = 70 * 1048576;
+    now.bytesPresent = 40 * 1048576;
+    EXPECT_EQ(StatusLine::render(now, 2.0 * 1048576),
+              "accounts 12/300, messages 4521, 50.0MB of 70.0MB, 2.0MB/s, ETA 0:00:10");
 }
 
 TEST(StatusLine, ConsoleLinesGoAboveItWholeAndTheLastPartWaitsForItsEnd) {
