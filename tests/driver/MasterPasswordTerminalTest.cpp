@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "support/StoreBuilder.h"
+#include "support/TerminalReader.h"
 #include "support/VantrelServer.h"
 
 // "-password -" typed at a terminal: the built binary runs under a
@@ -17,20 +17,6 @@
 namespace {
 
 using namespace tarmig::testing;
-
-// Reads what the terminal shows until `until` appears, the child closes it,
-// or ten seconds pass.
-void readUntil(int fd, std::string& shown, const std::string& until) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (shown.find(until) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        pollfd ready{fd, POLLIN, 0};
-        if (poll(&ready, 1, 100) <= 0) continue;
-        char buffer[4096];
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got <= 0) return;  // EIO once the child has closed the terminal
-        shown.append(buffer, static_cast<std::size_t>(got));
-    }
-}
 
 TEST(MasterPasswordTerminal, AsksWithoutEchoingWhatIsTyped) {
     TempDir store, work;
@@ -55,11 +41,11 @@ TEST(MasterPasswordTerminal, AsksWithoutEchoingWhatIsTyped) {
         _exit(127);
     }
     std::string shown;
-    readUntil(terminal, shown, "Vantrel master password: ");
+    readTerminal(terminal, shown, "Vantrel master password: ", std::chrono::seconds(10));
     const std::string typed = "typed-secret\n";
     EXPECT_EQ(::write(terminal, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
-    readUntil(terminal, shown, "Result: migration");
-    readUntil(terminal, shown, "\n");
+    readTerminal(terminal, shown, "Result: migration", std::chrono::seconds(10));
+    readTerminal(terminal, shown, "\n", std::chrono::seconds(10));
     int status = 0;
     waitpid(pid, &status, 0);
     ::close(terminal);

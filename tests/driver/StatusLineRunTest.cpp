@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 
 #include "support/RunTool.h"
 #include "support/StoreBuilder.h"
+#include "support/TerminalReader.h"
 #include "support/VantrelServer.h"
 
 // A migration watched at a terminal: the built binary runs under a
@@ -20,21 +20,6 @@ namespace {
 using namespace tarmig::testing;
 
 const std::string erase = "\r\033[K";
-
-// Everything the terminal shows until the child closes it or 60 seconds pass.
-std::string readAll(int fd) {
-    std::string shown;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < deadline) {
-        pollfd ready{fd, POLLIN, 0};
-        if (poll(&ready, 1, 100) <= 0) continue;
-        char buffer[4096];
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got <= 0) break;  // EIO once the child has closed the terminal
-        shown.append(buffer, static_cast<std::size_t>(got));
-    }
-    return shown;
-}
 
 class StatusLineRun : public ::testing::Test {
 protected:
@@ -76,7 +61,8 @@ protected:
             execv(argv[0], argv.data());
             _exit(127);
         }
-        std::string shown = readAll(terminal);
+        std::string shown;
+        readTerminal(terminal, shown, "", std::chrono::seconds(60));
         int status = 0;
         ::waitpid(pid, &status, 0);
         ::close(terminal);
